@@ -1,0 +1,29 @@
+# Compile settings shared by every target of the project.
+
+set(TARNLINK_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wno-missing-field-initializers)
+
+if(TARNLINK_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Product and platform code: warnings are errors.
+function(tarnlink_strict target)
+  target_compile_options(${target} PRIVATE ${TARNLINK_WARNINGS} -Werror)
+endfunction()
+
+# Kernel-mode code: kernel C++ without exceptions or RTTI.
+function(tarnlink_kernel_mode target)
+  tarnlink_strict(${target})
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+endfunction()
+
+# tarnlink_test(<name> SOURCES <files...> LIBS <targets...>)
+# A GoogleTest executable whose cases are registered with CTest one by one.
+function(tarnlink_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${TARNLINK_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+endfunction()
