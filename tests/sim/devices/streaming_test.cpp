@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "sim/devices/byte_writer.h"
 #include "sim/devices/catalogue.h"
@@ -126,7 +128,12 @@ INSTANTIATE_TEST_SUITE_P(Devices, ExplicitFeedback,
                          ::testing::Values(FeedbackCase{"velmor-dac", 3, 48000},
                                            FeedbackCase{"velmor-dac", 2, 44100},
                                            FeedbackCase{"uac1-headset", 1, 44100},
-                                           FeedbackCase{"uac2-playback-only", 1, 96000}));
+                                           FeedbackCase{"uac2-playback-only", 1, 96000}),
+                         [](const ::testing::TestParamInfo<FeedbackCase>& param) {
+                           std::string name = param.param.device;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name + "_" + std::to_string(param.param.rate);
+                         });
 
 // Capture packets, one per (micro)frame, carry what the device clock produced: their sizes sum
 // to the clock's true rate and stay within the window a host may expect.
