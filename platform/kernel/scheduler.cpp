@@ -198,7 +198,9 @@ bool Machine::RunUntil(const std::function<bool()>& done, const uint64_t* deadli
       break;
     }
     if (!AdvanceClock(lock)) {
+      self->state = ThreadState::Driving;  // as the report should show it
       ReportDeadlock(lock);
+      self->state = ThreadState::Running;
       break;
     }
   }
