@@ -270,6 +270,18 @@ CatalogueEntry Uac2PlaybackOnly() {
           f, b};
 }
 
+CatalogueEntry Uac2SlowFeedback() {
+  AudioFunctionSpec f = SimpleUac2(0x1209, 0x5A05, "UAC2 Slow Feedback DAC", true);
+  for (AltSettingSpec& a : f.streams[0].alts) a.feedback->bInterval = 8;
+  DeviceBehaviour b{};
+  b.crystalPpm = 80;
+  return {"uac2-slow-feedback",
+          "Audio 2.0 at high speed whose feedback endpoint is polled only every 16 ms "
+          "(bInterval 8) while capture shares the playback clock: a host that cannot serve such "
+          "feedback must pace playback by the capture stream",
+          f, b};
+}
+
 std::vector<CatalogueEntry> QuirkDevices() {
   std::vector<CatalogueEntry> out;
   {
@@ -360,8 +372,8 @@ std::vector<CatalogueEntry> QuirkDevices() {
 }
 
 std::vector<CatalogueEntry> BuildCatalogue() {
-  std::vector<CatalogueEntry> all = {VelmorDac(), Uac1Speaker(), Uac1Headset(), Uac2Implicit(),
-                                     Uac2PlaybackOnly()};
+  std::vector<CatalogueEntry> all = {VelmorDac(),    Uac1Speaker(),      Uac1Headset(),
+                                     Uac2Implicit(), Uac2PlaybackOnly(), Uac2SlowFeedback()};
   for (CatalogueEntry& quirk : QuirkDevices()) all.push_back(std::move(quirk));
   return all;
 }

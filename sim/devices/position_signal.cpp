@@ -3,14 +3,18 @@
 namespace sim::devices {
 namespace {
 
-// Valid bits never exceed the container, and the code needs room for the channel bits.
+// Valid bits never exceed the container (at most the 4 bytes audio subslots have), and the code
+// needs room for the channel bits.
+unsigned Container(SampleLayout layout) {
+  return layout.subslotBytes < 4 ? 8u * layout.subslotBytes : 32u;
+}
 unsigned Bits(SampleLayout layout) {
-  const unsigned container = 8u * layout.subslotBytes;
+  const unsigned container = Container(layout);
   const unsigned bits = layout.bitResolution < container ? layout.bitResolution : container;
   return bits > PositionSignal::kChannelBits + 1 ? bits : PositionSignal::kChannelBits + 1;
 }
 unsigned Shift(SampleLayout layout) {
-  const unsigned container = 8u * layout.subslotBytes;
+  const unsigned container = Container(layout);
   return container > Bits(layout) ? container - Bits(layout) : 0;
 }
 uint64_t ValueMask(SampleLayout layout) {

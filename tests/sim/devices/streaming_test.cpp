@@ -128,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Devices, ExplicitFeedback,
                          ::testing::Values(FeedbackCase{"velmor-dac", 3, 48000},
                                            FeedbackCase{"velmor-dac", 2, 44100},
                                            FeedbackCase{"uac1-headset", 1, 44100},
-                                           FeedbackCase{"uac2-playback-only", 1, 96000}),
+                                           FeedbackCase{"uac2-playback-only", 1, 96000},
+                                           FeedbackCase{"uac2-slow-feedback", 1, 48000}),
                          [](const ::testing::TestParamInfo<FeedbackCase>& param) {
                            std::string name = param.param.device;
                            std::replace(name.begin(), name.end(), '-', '_');
