@@ -135,7 +135,9 @@ inline bool IsEqualGUID(const GUID& a, const GUID& b) {
     if (a.Data4[i] != b.Data4[i]) return false;
   return true;
 }
-inline bool operator==(const GUID& a, const GUID& b) { return IsEqualGUID(a, b); }
+inline bool operator==(const GUID& a, const GUID& b) {
+  return IsEqualGUID(a, b);
+}
 
 #define FIELD_OFFSET(type, field) ((LONG)offsetof(type, field))
 #define CONTAINING_RECORD(address, type, field) \

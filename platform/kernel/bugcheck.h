@@ -1,0 +1,28 @@
+// Stopping the machine. Bug check codes have Windows' values.
+#pragma once
+
+#include "kernel/ntdef.h"
+
+#define IRQL_NOT_GREATER_OR_EQUAL 0x00000009UL
+#define IRQL_NOT_LESS_OR_EQUAL 0x0000000AUL
+#define MAXIMUM_WAIT_OBJECTS_EXCEEDED 0x0000000CUL
+#define SPIN_LOCK_ALREADY_OWNED 0x0000000FUL
+#define SPIN_LOCK_NOT_OWNED 0x00000010UL
+#define REFERENCE_BY_POINTER 0x00000018UL
+#define BAD_POOL_HEADER 0x00000019UL
+#define KMODE_EXCEPTION_NOT_HANDLED 0x0000001EUL
+#define INVALID_KERNEL_HANDLE 0x00000093UL
+#define MANUALLY_INITIATED_CRASH 0x000000E2UL
+#define KERNEL_SECURITY_CHECK_FAILURE 0x00000139UL
+#define BAD_POOL_CALLER 0x000000C2UL
+#define DRIVER_VERIFIER_DETECTED_VIOLATION 0x000000C4UL
+#define IRQL_UNEXPECTED_VALUE 0x000000C8UL
+#define WORKER_THREAD_RETURNED_AT_BAD_IRQL 0x000000E1UL
+#define ATTEMPTED_SWITCH_FROM_DPC 0x000000B8UL
+#define SYSTEM_THREAD_EXCEPTION_NOT_HANDLED 0x0000007EUL
+
+// Never returns: the calling thread is parked for good and the machine stops.
+[[noreturn]] VOID KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR BugCheckParameter1,
+                               ULONG_PTR BugCheckParameter2, ULONG_PTR BugCheckParameter3,
+                               ULONG_PTR BugCheckParameter4);
+[[noreturn]] VOID KeBugCheck(ULONG BugCheckCode);
