@@ -12,7 +12,8 @@ typedef enum _SYSTEM_POWER_STATE {
   PowerSystemHibernate = 5,
   PowerSystemShutdown = 6,
   PowerSystemMaximum = 7
-} SYSTEM_POWER_STATE, *PSYSTEM_POWER_STATE;
+} SYSTEM_POWER_STATE,
+    *PSYSTEM_POWER_STATE;
 
 typedef enum _DEVICE_POWER_STATE {
   PowerDeviceUnspecified = 0,
@@ -21,7 +22,8 @@ typedef enum _DEVICE_POWER_STATE {
   PowerDeviceD2,
   PowerDeviceD3,
   PowerDeviceMaximum
-} DEVICE_POWER_STATE, *PDEVICE_POWER_STATE;
+} DEVICE_POWER_STATE,
+    *PDEVICE_POWER_STATE;
 
 typedef union _POWER_STATE {
   SYSTEM_POWER_STATE SystemState;
@@ -40,4 +42,5 @@ typedef enum _POWER_ACTION {
   PowerActionShutdownOff,
   PowerActionWarmEject,
   PowerActionDisplayOff
-} POWER_ACTION, *PPOWER_ACTION;
+} POWER_ACTION,
+    *PPOWER_ACTION;

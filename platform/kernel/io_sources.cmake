@@ -1,5 +1,14 @@
-# The I/O manager, object manager extensions, registry and PnP parts of the host kernel.
+# The I/O manager, object namespace, registry and PnP parts of the host kernel.
 target_sources(platform_kernel PRIVATE
+  device_object.cpp
+  file_object.cpp
+  io_file_api.cpp
+  io_object_types.cpp
+  irp.cpp
+  irp_build.cpp
+  irp_cancel.cpp
+  irp_owned.cpp
+  namespace.cpp
   registry_names.cpp
   registry_store.cpp
   registry_store_file.cpp

@@ -165,7 +165,7 @@ typedef struct _IO_STATUS_BLOCK {
 #define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
 #define FILE_GENERIC_READ \
   (STANDARD_RIGHTS_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
-#define FILE_GENERIC_WRITE                                                               \
+#define FILE_GENERIC_WRITE                                                           \
   (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | \
    FILE_APPEND_DATA | SYNCHRONIZE)
 #define FILE_GENERIC_EXECUTE \

@@ -65,7 +65,8 @@ typedef enum _DEVICE_RELATION_TYPE {
   TargetDeviceRelation,
   SingleBusRelations,
   TransportRelations
-} DEVICE_RELATION_TYPE, *PDEVICE_RELATION_TYPE;
+} DEVICE_RELATION_TYPE,
+    *PDEVICE_RELATION_TYPE;
 
 typedef struct _DEVICE_RELATIONS {
   ULONG Count;
@@ -79,7 +80,8 @@ typedef enum _BUS_QUERY_ID_TYPE {
   BusQueryInstanceID = 3,
   BusQueryDeviceSerialNumber = 4,
   BusQueryContainerID = 5
-} BUS_QUERY_ID_TYPE, *PBUS_QUERY_ID_TYPE;
+} BUS_QUERY_ID_TYPE,
+    *PBUS_QUERY_ID_TYPE;
 
 struct _CM_RESOURCE_LIST;
 typedef struct _CM_RESOURCE_LIST* PCM_RESOURCE_LIST;
