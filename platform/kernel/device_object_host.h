@@ -13,3 +13,8 @@ struct _DEVOBJ_EXTENSION {
   PVOID NameEntry;            // the namespace entry of a named device, else null
 };
 typedef struct _DEVOBJ_EXTENSION DEVOBJ_EXTENSION, *PDEVOBJ_EXTENSION;
+
+namespace tarnlink::io {
+// Gives an unnamed device a \Device\NNNNNNNN name, as physical device objects get one.
+NTSTATUS NameDeviceAutomatically(PDEVICE_OBJECT DeviceObject);
+}  // namespace tarnlink::io

@@ -82,6 +82,14 @@ VOID RemoveNamedObject(PVOID object) {
   names.entries.erase(Key(entry->name));
 }
 
+std::u16string NameOf(PVOID object) {
+  POBJECT_HEADER header = ObHostObjectHeader(object);
+  if (header == nullptr || header->NameInfo == nullptr) return {};
+  Namespace& names = Names();
+  std::lock_guard<std::mutex> guard(names.lock);
+  return static_cast<Entry*>(header->NameInfo)->name;
+}
+
 NTSTATUS ReferenceNamedObject(std::u16string_view name, POBJECT_TYPE type, PVOID* object) {
   Namespace& names = Names();
   std::lock_guard<std::mutex> guard(names.lock);

@@ -18,6 +18,8 @@ std::u16string CanonicalObjectName(std::u16string_view name);
 // STATUS_OBJECT_NAME_COLLISION when the name is in use.
 NTSTATUS InsertNamedObject(std::u16string_view name, PVOID object);
 VOID RemoveNamedObject(PVOID object);
+// The name an object was inserted under, or empty.
+std::u16string NameOf(PVOID object);
 // A referenced object of the given type (null: any type) under exactly this name.
 // STATUS_OBJECT_NAME_NOT_FOUND, or STATUS_OBJECT_TYPE_MISMATCH.
 NTSTATUS ReferenceNamedObject(std::u16string_view name, POBJECT_TYPE type, PVOID* object);
