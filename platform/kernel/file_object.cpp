@@ -142,6 +142,12 @@ VOID DeleteFileObject(PVOID Object) {
   }
 }
 
+VOID DiscardFileObject(PVOID Object) {
+  auto file = static_cast<PFILE_OBJECT>(Object);
+  delete HostOf(file);
+  file->FileObjectExtension = nullptr;
+}
+
 }  // namespace tarnlink::io
 
 std::u16string_view IoHostFileInterfaceReference(PFILE_OBJECT FileObject) {

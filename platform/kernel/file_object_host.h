@@ -25,6 +25,8 @@ NTSTATUS OpenFile(std::u16string_view Path, ACCESS_MASK DesiredAccess, ULONG Att
 
 VOID CloseFileObjectHandle(PEPROCESS Process, PVOID Object, ULONG_PTR ProcessHandleCount);
 VOID DeleteFileObject(PVOID Object);
+// The machine is going away: release what the I/O manager keeps, send nothing.
+VOID DiscardFileObject(PVOID Object);
 
 }  // namespace tarnlink::io
 

@@ -4,7 +4,7 @@ target_sources(platform_kernel PRIVATE
   driver_object.cpp
   file_object.cpp
   io_file_api.cpp
-  io_object_types.cpp
+  io_state.cpp
   irp.cpp
   irp_build.cpp
   irp_cancel.cpp

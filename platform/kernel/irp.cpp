@@ -73,7 +73,9 @@ bool ShouldInvoke(const IO_STACK_LOCATION& stack, const IRP& irp) {
 
 VOID IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
   UNREFERENCED_PARAMETER(PriorityBoost);
-  if (Irp->Type != IO_TYPE_IRP || Irp->CurrentLocation > Irp->StackCount + 1)
+  // A completion must come from a driver that holds a stack location; past the last one the
+  // request was completed already (or never sent).
+  if (Irp->Type != IO_TYPE_IRP || Irp->CurrentLocation > Irp->StackCount)
     KeBugCheckEx(MULTIPLE_IRP_COMPLETE_REQUESTS, reinterpret_cast<ULONG_PTR>(Irp), 0, 0, 0);
   if (Irp->IoStatus.Status == STATUS_PENDING) tarnlink::io::IrpViolation(kIrpCompletedPending, Irp);
   if (Irp->CancelRoutine != nullptr)

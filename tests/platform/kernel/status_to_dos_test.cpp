@@ -35,7 +35,7 @@ TEST(StatusToDos, WindowsMappingOfTheStatusesDriversReturn) {
       {static_cast<NTSTATUS>(0xC0DE0001), ERROR_MR_MID_NOT_FOUND},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << std::hex << static_cast<ULONG>(c.status));
+    SCOPED_TRACE(::testing::Message() << std::hex << static_cast<ULONG>(c.status));
     EXPECT_EQ(RtlNtStatusToDosError(c.status), c.error);
   }
 }
