@@ -2,18 +2,11 @@
 
 #include "kernel/device_object.h"
 #include "kernel/file_object_host.h"
+#include "kernel/io_strings.h"
 #include "kernel/irp_owned.h"
 #include "kernel/ps.h"
 
 namespace {
-
-std::u16string_view NameOf(POBJECT_ATTRIBUTES attributes) {
-  if (attributes == nullptr || attributes->ObjectName == nullptr ||
-      attributes->ObjectName->Buffer == nullptr)
-    return {};
-  return std::u16string_view(attributes->ObjectName->Buffer,
-                             attributes->ObjectName->Length / sizeof(WCHAR));
-}
 
 NTSTATUS CreateFile(KPROCESSOR_MODE mode, PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
                     POBJECT_ATTRIBUTES ObjectAttributes, PIO_STATUS_BLOCK IoStatusBlock,
@@ -21,9 +14,9 @@ NTSTATUS CreateFile(KPROCESSOR_MODE mode, PHANDLE FileHandle, ACCESS_MASK Desire
   // Devices are opened by absolute name only; a root directory handle is not supported.
   if (ObjectAttributes == nullptr || ObjectAttributes->RootDirectory != nullptr)
     return STATUS_INVALID_PARAMETER;
-  return tarnlink::io::OpenFile(NameOf(ObjectAttributes), DesiredAccess,
-                                ObjectAttributes->Attributes, ShareAccess, CreateDisposition,
-                                CreateOptions, mode, FileHandle, IoStatusBlock);
+  return tarnlink::io::OpenFile(tarnlink::io::StringView(ObjectAttributes->ObjectName),
+                                DesiredAccess, ObjectAttributes->Attributes, ShareAccess,
+                                CreateDisposition, CreateOptions, mode, FileHandle, IoStatusBlock);
 }
 
 // The access a control code demands of the handle.

@@ -44,6 +44,20 @@ bool StartsWithFolded(std::u16string_view text, std::u16string_view prefix) {
          host::FoldRegistryName(text.substr(0, prefix.size())) == host::FoldRegistryName(prefix);
 }
 
+// A fresh entry for the name, replacing one whose object has gone; null when the name is taken.
+// The caller holds the lock.
+Entry* Claim(Namespace& names, std::u16string_view name) {
+  std::u16string key = Key(name);
+  auto it = names.entries.find(key);
+  if (it != names.entries.end()) {
+    if (it->second.object == nullptr || Live(it->second)) return nullptr;
+    names.entries.erase(it);
+  }
+  Entry& entry = names.entries[key];
+  entry.name = CanonicalObjectName(name);
+  return &entry;
+}
+
 }  // namespace
 
 std::u16string CanonicalObjectName(std::u16string_view name) {
@@ -59,14 +73,9 @@ NTSTATUS InsertNamedObject(std::u16string_view name, PVOID object) {
   if (header == nullptr) return STATUS_INVALID_PARAMETER;
   Namespace& names = Names();
   std::lock_guard<std::mutex> guard(names.lock);
-  std::u16string key = Key(name);
-  auto it = names.entries.find(key);
-  if (it != names.entries.end()) {
-    if (it->second.object == nullptr || Live(it->second)) return STATUS_OBJECT_NAME_COLLISION;
-    names.entries.erase(it);
-  }
-  Entry& entry = names.entries[key];
-  entry.name = CanonicalObjectName(name);
+  Entry* claimed = Claim(names, name);
+  if (claimed == nullptr) return STATUS_OBJECT_NAME_COLLISION;
+  Entry& entry = *claimed;
   entry.object = object;
   header->NameInfo = &entry;
   return STATUS_SUCCESS;
@@ -108,16 +117,10 @@ NTSTATUS CreateSymbolicLink(std::u16string_view link, std::u16string_view target
   if (link.empty() || link.front() != u'\\' || target.empty()) return STATUS_OBJECT_NAME_INVALID;
   Namespace& names = Names();
   std::lock_guard<std::mutex> guard(names.lock);
-  std::u16string key = Key(link);
-  auto it = names.entries.find(key);
-  if (it != names.entries.end()) {
-    if (it->second.object == nullptr || Live(it->second)) return STATUS_OBJECT_NAME_COLLISION;
-    names.entries.erase(it);
-  }
-  Entry& entry = names.entries[key];
-  entry.name = CanonicalObjectName(link);
-  entry.target = target;
-  entry.interfaceReference = interfaceReference;
+  Entry* entry = Claim(names, link);
+  if (entry == nullptr) return STATUS_OBJECT_NAME_COLLISION;
+  entry->target = target;
+  entry->interfaceReference = interfaceReference;
   return STATUS_SUCCESS;
 }
 

@@ -28,6 +28,8 @@ class HandleTable {
   NTSTATUS Remove(HANDLE handle, Entry* removed);
   // Removes every entry, returning them in handle order.
   std::vector<Entry> RemoveAll();
+  // The lowest open handle, or null when the table is empty.
+  HANDLE FirstHandle() const;
   // How many handles of this table refer to the object.
   ULONG_PTR CountFor(PVOID object) const;
   SIZE_T Count() const { return count_; }
@@ -35,6 +37,8 @@ class HandleTable {
   static bool IsKernelHandle(HANDLE handle);
 
  private:
+  HANDLE HandleFor(ULONG_PTR slot) const;
+
   bool kernel_;
   std::vector<Entry> entries_;
   std::vector<ULONG> free_;

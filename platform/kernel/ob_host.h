@@ -14,6 +14,9 @@ struct _OBJECT_TYPE {
   VOID (*CloseProcedure)(PEPROCESS Process, PVOID Object, ULONG_PTR ProcessHandleCount);
   GENERIC_MAPPING GenericMapping;
   ACCESS_MASK ValidAccessMask;
+  // Runs when the machine is torn down with the object still alive: releases host resources
+  // only, and calls no driver. Null when the body owns nothing.
+  VOID (*DiscardProcedure)(PVOID Object);
 };
 typedef struct _OBJECT_TYPE OBJECT_TYPE;
 
@@ -42,6 +45,8 @@ SIZE_T ObHostDriverObjectCount();
 // OBJ_KERNEL_HANDLE or the System process); the handle holds its own reference.
 NTSTATUS ObHostInsertHandle(PEPROCESS Process, PVOID Object, ACCESS_MASK GrantedAccess,
                             ULONG Attributes, PHANDLE Handle);
+// Closes a handle of Process's table (kernel handles always close in the kernel table).
+NTSTATUS ObHostCloseHandle(PEPROCESS Process, HANDLE Handle, KPROCESSOR_MODE PreviousMode);
 // Maps the generic bits of an access mask through the type's mapping.
 ACCESS_MASK ObHostMapGenericAccess(POBJECT_TYPE Type, ACCESS_MASK Access);
 // Handles open in the kernel handle table.

@@ -5,6 +5,7 @@
 
 #include "kernel/device_object_host.h"
 #include "kernel/ex_pool.h"
+#include "kernel/io_strings.h"
 #include "kernel/namespace.h"
 #include "kernel/pnp_device_interface.h"
 #include "kernel/pnp_host.h"
@@ -33,12 +34,6 @@ struct PnpState {
 PnpState& State() {
   static PnpState state;
   return state;
-}
-
-std::u16string_view View(PCUNICODE_STRING s) {
-  return s == nullptr || s->Buffer == nullptr
-             ? std::u16string_view{}
-             : std::u16string_view(s->Buffer, s->Length / sizeof(WCHAR));
 }
 
 Interface* FindLink(PnpState& state, std::u16string_view link) {
@@ -166,7 +161,7 @@ NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject,
   if (PhysicalDeviceObject == nullptr || InterfaceClassGuid == nullptr ||
       SymbolicLinkName == nullptr)
     return STATUS_INVALID_PARAMETER;
-  std::u16string_view reference = View(ReferenceString);
+  std::u16string_view reference = tarnlink::io::StringView(ReferenceString);
   if (reference.find(u'\\') != std::u16string_view::npos) return STATUS_INVALID_DEVICE_REQUEST;
   PnpState& state = State();
   std::u16string link;
@@ -204,7 +199,7 @@ NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Ena
   {
     PnpState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
-    Interface* i = FindLink(state, View(SymbolicLinkName));
+    Interface* i = FindLink(state, tarnlink::io::StringView(SymbolicLinkName));
     if (i == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
     if (!Enable) {
       if (!i->info.enabled) return STATUS_OBJECT_NAME_NOT_FOUND;

@@ -1,6 +1,7 @@
 #include <cstring>
 #include <new>
 
+#include "kernel/io_strings.h"
 #include "kernel/ps.h"
 #include "kernel/registry_key_object.h"
 #include "kernel/registry_zw.h"
@@ -23,20 +24,15 @@ OBJECT_TYPE g_key_type = {
     .CloseProcedure = nullptr,
     .GenericMapping = {KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS},
     .ValidAccessMask = KEY_ALL_ACCESS | KEY_WOW64_64KEY | KEY_WOW64_32KEY,
+    .DiscardProcedure = DeleteKeyObject,
 };
 POBJECT_TYPE g_key_type_pointer = &g_key_type;
-
-std::u16string_view View(PCUNICODE_STRING s) {
-  return s == nullptr || s->Buffer == nullptr
-             ? std::u16string_view{}
-             : std::u16string_view(s->Buffer, s->Length / sizeof(WCHAR));
-}
 
 // The base key and the path below it that the attributes name.
 NTSTATUS Locate(POBJECT_ATTRIBUTES attributes, KPROCESSOR_MODE mode, host::RegistryKeyRef* base,
                 std::u16string_view* path) {
   if (attributes == nullptr) return STATUS_INVALID_PARAMETER;
-  *path = View(attributes->ObjectName);
+  *path = tarnlink::io::StringView(attributes->ObjectName);
   if (attributes->RootDirectory != nullptr)
     return KeyFromHandle(attributes->RootDirectory, 0, mode, base);
   // \Registry itself: every absolute name starts there.
@@ -83,12 +79,6 @@ POBJECT_TYPE* CmKeyObjectType = &tarnlink::io::g_key_type_pointer;
 using tarnlink::io::KeyFromHandle;
 
 namespace {
-
-std::u16string_view ValueName(PUNICODE_STRING name) {
-  return name == nullptr || name->Buffer == nullptr
-             ? std::u16string_view{}
-             : std::u16string_view(name->Buffer, name->Length / sizeof(WCHAR));
-}
 
 // Copies what fits of [data, data + size) to out + offset within length; true when all did.
 bool CopyPart(PVOID out, ULONG length, ULONG offset, const void* data, size_t size) {
@@ -149,7 +139,7 @@ NTSTATUS ZwQueryValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName_,
   NTSTATUS status = KeyFromHandle(KeyHandle, KEY_QUERY_VALUE, KernelMode, &key);
   if (!NT_SUCCESS(status)) return status;
   host::RegistryValue value;
-  status = host::MachineRegistry().QueryValue(key, ValueName(ValueName_), &value);
+  status = host::MachineRegistry().QueryValue(key, tarnlink::io::StringView(ValueName_), &value);
   if (!NT_SUCCESS(status)) return status;
   const auto data_length = static_cast<ULONG>(value.data.size());
   const auto name_length = static_cast<ULONG>(value.name.size() * sizeof(WCHAR));
@@ -202,14 +192,15 @@ NTSTATUS ZwSetValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName_, ULONG Title
   host::RegistryKeyRef key;
   NTSTATUS status = KeyFromHandle(KeyHandle, KEY_SET_VALUE, KernelMode, &key);
   if (!NT_SUCCESS(status)) return status;
-  return host::MachineRegistry().SetValue(key, ValueName(ValueName_), Type, Data, DataSize);
+  return host::MachineRegistry().SetValue(key, tarnlink::io::StringView(ValueName_), Type, Data,
+                                          DataSize);
 }
 
 NTSTATUS ZwDeleteValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName_) {
   host::RegistryKeyRef key;
   NTSTATUS status = KeyFromHandle(KeyHandle, KEY_SET_VALUE, KernelMode, &key);
   if (!NT_SUCCESS(status)) return status;
-  return host::MachineRegistry().DeleteValue(key, ValueName(ValueName_));
+  return host::MachineRegistry().DeleteValue(key, tarnlink::io::StringView(ValueName_));
 }
 
 NTSTATUS ZwDeleteKey(HANDLE KeyHandle) {

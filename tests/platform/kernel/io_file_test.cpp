@@ -240,17 +240,10 @@ TEST_F(IoFileTest, HandlesBelongToTheirProcessAndTheirType) {
   EXPECT_THAT(Majors(), ::testing::ElementsAre(IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE));
 }
 
-VOID CancelQueued(PDEVICE_OBJECT, PIRP irp) {
-  IoReleaseCancelSpinLock(irp->CancelIrql);
-  irp->IoStatus.Status = STATUS_CANCELLED;
-  irp->IoStatus.Information = 0;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-}
-
 TEST_F(IoFileTest, CancellingAHandlesIoCompletesItsPendingRequest) {
   stack.onDeviceControl = [&](PIRP irp) {
     IoMarkIrpPending(irp);
-    IoSetCancelRoutine(irp, CancelQueued);
+    IoSetCancelRoutine(irp, CompleteCancelled);
     return STATUS_PENDING;
   };
   RunAsUser([&] {

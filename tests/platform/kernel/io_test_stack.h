@@ -21,6 +21,14 @@ struct SeenRequest {
   PFILE_OBJECT file;
 };
 
+// A cancel routine that completes its IRP with STATUS_CANCELLED.
+inline VOID CompleteCancelled(PDEVICE_OBJECT, PIRP irp) {
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  irp->IoStatus.Status = STATUS_CANCELLED;
+  irp->IoStatus.Information = 0;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+}
+
 class TestStack {
  public:
   // Creates both drivers and devices, the device node and the stack. Call on a kernel thread.

@@ -165,13 +165,6 @@ TEST_F(IrpTest, BuiltDeviceControlIsWaitedForAndCopiedBack) {
   ASSERT_TRUE(RunInThread([&] { stack.TearDown(); }));
 }
 
-VOID CancelParked(PDEVICE_OBJECT, PIRP irp) {
-  IoReleaseCancelSpinLock(irp->CancelIrql);
-  irp->IoStatus.Status = STATUS_CANCELLED;
-  irp->IoStatus.Information = 0;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-}
-
 TEST_F(IrpTest, CancellingAPendingIrpRunsItsCancelRoutineOnce) {
   ASSERT_TRUE(RunInThread([] {
     std::vector<std::pair<int, PDEVICE_OBJECT>> log;
@@ -180,7 +173,7 @@ TEST_F(IrpTest, CancellingAPendingIrpRunsItsCancelRoutineOnce) {
     IoSetCompletionRoutine(irp, RecordingCompletion, &originator, TRUE, TRUE, TRUE);
     IoSetNextIrpStackLocation(irp);
     IoMarkIrpPending(irp);
-    IoSetCancelRoutine(irp, CancelParked);
+    IoSetCancelRoutine(irp, CompleteCancelled);
     EXPECT_TRUE(IoCancelIrp(irp));
     EXPECT_TRUE(irp->Cancel);
     EXPECT_EQ(irp->IoStatus.Status, STATUS_CANCELLED);

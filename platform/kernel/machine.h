@@ -1,0 +1,172 @@
+// The machine behind HostKernel: scheduler, dispatcher, clock, DPCs, work queue, and the
+// parts (pool, trace ring, objects) the kernel API reaches through Machine::Current().
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "kernel/host_kernel.h"
+#include "kernel/ke_thread.h"
+#include "kernel/object_manager.h"
+#include "kernel/pool_tracker.h"
+#include "kernel/ps_process.h"
+#include "kernel/trace_ring.h"
+
+struct _IO_WORKITEM;
+
+namespace tarnlink::kernel {
+
+using Lock = std::unique_lock<std::mutex>;
+
+class Machine {
+ public:
+  explicit Machine(const HostKernel::Options& options);
+  ~Machine();
+
+  // The machine of this process; a kernel call without one stops the process with a message.
+  static Machine& Current();
+  static Machine* CurrentOrNull();
+  static PKTHREAD CurrentThreadOrNull();
+  static std::string CurrentThreadName();
+  // The calling thread, which must be one the machine knows.
+  static PKTHREAD CurrentThread();
+  static void SetCurrentThread(PKTHREAD thread);
+
+  // ---- Scheduler (scheduler.cpp). All of these expect the dispatcher lock held. ----
+  std::mutex& dispatcherLock() { return lock_; }
+  PKTHREAD RunningThread() const { return running_; }
+  void ReadyThread(PKTHREAD thread);
+  void SetPriority(PKTHREAD thread, KPRIORITY priority);
+  // Gives the processor away; returns when the calling thread holds it again.
+  void SwitchAway(Lock& lock, PKTHREAD self);
+  // A DPC became due while the running thread is below DISPATCH_LEVEL: let it run now.
+  void PreemptForDpcs(Lock& lock, PKTHREAD self);
+  bool DpcsPending() const { return !IsListEmpty(&dpcQueue_); }
+  PKTHREAD CreateThread(Lock& lock, ThreadRole role, std::string name, KPRIORITY priority,
+                        std::function<void()> body, ULONG objectFlags);
+  // Ends the calling thread: bookkeeping, processor handed on. The caller returns from its
+  // host thread function (or exits it) right after.
+  void ExitThread(Lock& lock, PKTHREAD self, NTSTATUS status);
+  bool RunUntil(const std::function<bool()>& done, const uint64_t* deadline);
+
+  // ---- Dispatcher (ke_wait.cpp). Lock held. ----
+  NTSTATUS Wait(Lock& lock, ULONG count, PVOID* objects, WAIT_TYPE type, PLARGE_INTEGER timeout,
+                PKWAIT_BLOCK blocks, bool alertable);
+  void WaitTest(PDISPATCHER_HEADER object);
+  void Unwait(PKTHREAD thread, NTSTATUS status);
+  void AbandonMutexes(PKTHREAD thread);
+
+  // ---- Timers and clock (clock.cpp, ke_timer.cpp). ----
+  uint64_t Now() const;
+  uint64_t SystemTimeBase() const { return systemTimeBase_; }
+  // Converts a kernel due time (negative relative, positive absolute) to interrupt time.
+  uint64_t DeadlineFrom(LONGLONG dueTime) const;
+  void InsertTimer(PKTIMER timer, uint64_t due);
+  bool RemoveTimer(PKTIMER timer);
+  void ExpireTimers();
+  // Moves the clock to the earliest deadline (sleeping in real mode) and expires what is due.
+  // False when there is no deadline at all.
+  bool AdvanceClock(Lock& lock);
+  void StallClock(uint64_t duration);
+  ULONG SetTimerResolution(ULONG desired, bool set);
+  ULONG timerResolution() const { return timerResolution_; }
+  ULONG timerResolutionRequests() const { return timerResolutionRequests_; }
+  ClockMode mode() const { return mode_; }
+  // Whether [base, base + bytes) holds a timer in the timer list or a queued DPC.
+  bool HoldsActiveTimerOrDpc(const void* base, SIZE_T bytes) const;
+
+  // ---- DPCs and work items (ke_dpc.cpp, io_workitem.cpp). Lock held. ----
+  bool QueueDpc(PKDPC dpc, PVOID argument1, PVOID argument2);
+  bool RemoveDpc(PKDPC dpc);
+  void QueueWorkItem(Lock& lock, _IO_WORKITEM* item);
+
+  // ---- Stop (verifier.cpp). ----
+  [[noreturn]] void BugCheck(ULONG code, const char* reason, ULONG_PTR p1, ULONG_PTR p2,
+                             ULONG_PTR p3, ULONG_PTR p4);
+  [[noreturn]] void BugCheckLocked(Lock& lock, ULONG code, const std::string& reason,
+                                   const ULONG_PTR (&params)[4]);
+  bool stopped() const { return stopped_.load(); }
+  const StopInfo* stopInfo() const { return stopped_ ? &stop_ : nullptr; }
+  void ExpectBugCheck(ULONG code) {
+    bugCheckExpected_ = true;
+    expectedBugCheck_ = code;
+  }
+  bool bugCheckExpected() const { return bugCheckExpected_; }
+  ULONG expectedBugCheck() const { return expectedBugCheck_; }
+  std::string DescribeThreads() const;
+  std::vector<ThreadInfo> ThreadInfos() const;
+
+  PoolTracker& pool() { return pool_; }
+  TraceRing& trace() { return trace_; }
+  ObjectManager& objects() { return objects_; }
+  PEPROCESS systemProcess() const { return systemProcess_; }
+  HandleTable& kernelHandles() { return *systemProcess_->ObjectTable; }
+  PKTHREAD hostThread() const { return hostThread_; }
+
+ private:
+  friend class HostKernel;
+  void StopLocked(Lock& lock, StopInfo::Kind kind, ULONG code, const std::string& reason,
+                  const ULONG_PTR (&params)[4]);
+  void ReportDeadlock(Lock& lock);
+  PKTHREAD PickNext();
+  void Dequeue(PKTHREAD thread);
+  void HandTo(PKTHREAD next);
+  void WaitForBaton(Lock& lock, PKTHREAD self);
+  void StartHostThread(PKTHREAD thread);
+  void DpcProcessorMain(Lock& lock, PKTHREAD self);
+  void WorkerMain(Lock& lock, PKTHREAD self);
+  void WakeHostAfterStop(PKTHREAD self);
+  void Shutdown();
+  std::string DescribeWait(PKTHREAD thread) const;
+
+  std::mutex lock_;  // the dispatcher lock: every scheduler and dispatcher-object field
+  ClockMode mode_;
+  std::atomic<uint64_t> virtualNow_{0};
+  std::chrono::steady_clock::time_point realStart_;
+  uint64_t systemTimeBase_ = 0;
+  ULONG timerResolution_ = 156250;
+  ULONG timerResolutionRequests_ = 0;
+
+  PKTHREAD running_ = nullptr;
+  PKTHREAD hostThread_ = nullptr;  // the thread that created the machine
+  PKTHREAD driving_ = nullptr;     // the host thread while in RunUntil
+  PKTHREAD dpcProcessor_ = nullptr;
+  LIST_ENTRY readyQueues_[MAXIMUM_PRIORITY];
+  uint32_t readyMask_ = 0;
+  LIST_ENTRY dpcQueue_;
+  LIST_ENTRY timerList_;
+  LIST_ENTRY threads_;
+  ULONG nextThreadId_ = 8;
+
+  LIST_ENTRY workQueue_;
+  std::vector<PKTHREAD> idleWorkers_;
+  std::vector<PKTHREAD> workers_;
+
+  std::vector<std::thread> hostThreads_;
+  std::vector<std::shared_ptr<HostThreadSync>> syncs_;
+  bool dying_ = false;
+
+  std::atomic<bool> stopped_{false};
+  StopInfo stop_;
+  bool bugCheckExpected_ = false;
+  ULONG expectedBugCheck_ = 0;
+
+  PoolTracker pool_;
+  TraceRing trace_;
+  ObjectManager objects_;
+  PEPROCESS systemProcess_ = nullptr;
+  std::vector<PKTHREAD> hostStarted_;  // threads started through HostKernel, referenced
+  HostKernel* host_ = nullptr;
+};
+
+// Bug checks from API code that does not hold the dispatcher lock.
+[[noreturn]] void Verify(ULONG code, const char* reason, ULONG_PTR p1 = 0, ULONG_PTR p2 = 0,
+                         ULONG_PTR p3 = 0, ULONG_PTR p4 = 0);
+
+}  // namespace tarnlink::kernel

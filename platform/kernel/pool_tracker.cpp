@@ -1,0 +1,115 @@
+// Pool bookkeeping.
+#include "kernel/pool_tracker.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace tarnlink::kernel {
+
+namespace {
+constexpr unsigned char kUninitialisedFill = 0xAB;
+constexpr unsigned char kFreedFill = 0xDD;
+}  // namespace
+
+PoolTracker::~PoolTracker() {
+  for (auto& [p, block] : live_) std::free(p);
+}
+
+bool PoolTracker::ShouldFail(ULONG tag) {
+  for (auto it = failures_.begin(); it != failures_.end(); ++it) {
+    if (it->tag != 0 && it->tag != tag) continue;
+    if (--it->remaining == 0) {
+      failures_.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+void* PoolTracker::Allocate(SIZE_T bytes, ULONG tag, bool zero) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  PoolTagStats& stats = stats_[tag];
+  void* p = nullptr;
+  // Blocks are at least 16-byte aligned, as Windows' pool gives them.
+  if (!ShouldFail(tag) && bytes < (SIZE_T{1} << 40)) p = std::malloc(bytes == 0 ? 1 : bytes);
+  if (p == nullptr) {
+    ++stats.failedCount;
+    return nullptr;
+  }
+  std::memset(p, zero ? 0 : kUninitialisedFill, bytes);
+  live_[p] = Block{tag, bytes, ++sequence_};
+  freed_.erase(reinterpret_cast<uintptr_t>(p));
+  ++stats.liveCount;
+  stats.liveBytes += bytes;
+  ++stats.totalCount;
+  stats.totalBytes += bytes;
+  return p;
+}
+
+PoolTracker::FreeResult PoolTracker::Free(void* p, ULONG tag, bool checkTag, Block* freed) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = live_.find(p);
+  if (it == live_.end())
+    return freed_.count(reinterpret_cast<uintptr_t>(p)) ? FreeResult::DoubleFree
+                                                        : FreeResult::NeverAllocated;
+  *freed = it->second;
+  if (checkTag && it->second.tag != tag) return FreeResult::WrongTag;
+  PoolTagStats& stats = stats_[it->second.tag];
+  --stats.liveCount;
+  stats.liveBytes -= it->second.bytes;
+  std::memset(p, kFreedFill, it->second.bytes);
+  live_.erase(it);
+  freed_.insert(reinterpret_cast<uintptr_t>(p));
+  std::free(p);
+  return FreeResult::Ok;
+}
+
+bool PoolTracker::Find(const void* p, Block* block) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = live_.find(const_cast<void*>(p));
+  if (it == live_.end()) return false;
+  *block = it->second;
+  return true;
+}
+
+void PoolTracker::FailNth(uint64_t nth, ULONG tag) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (nth > 0) failures_.push_back(FailureRule{nth, tag});
+}
+
+void PoolTracker::ClearFailures() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  failures_.clear();
+}
+
+PoolTagStats PoolTracker::Stats(ULONG tag) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = stats_.find(tag);
+  return it == stats_.end() ? PoolTagStats{} : it->second;
+}
+
+PoolTagStats PoolTracker::Totals() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  PoolTagStats total;
+  for (const auto& [tag, stats] : stats_) {
+    total.liveCount += stats.liveCount;
+    total.liveBytes += stats.liveBytes;
+    total.totalCount += stats.totalCount;
+    total.totalBytes += stats.totalBytes;
+    total.failedCount += stats.failedCount;
+  }
+  return total;
+}
+
+std::vector<PoolAllocationInfo> PoolTracker::Live() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<PoolAllocationInfo> all;
+  for (const auto& [p, block] : live_) all.push_back({block.tag, block.bytes, block.sequence, p});
+  std::sort(all.begin(), all.end(), [](const PoolAllocationInfo& a, const PoolAllocationInfo& b) {
+    return a.sequence < b.sequence;
+  });
+  return all;
+}
+
+}  // namespace tarnlink::kernel

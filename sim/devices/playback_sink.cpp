@@ -1,0 +1,89 @@
+#include "sim/devices/playback_sink.h"
+
+#include "sim/devices/byte_writer.h"
+#include "sim/devices/uac_constants.h"
+
+namespace sim::devices {
+
+void PlaybackSink::Start(const SinkFormat& format, const ClockTimeline& clock, bool dsd) {
+  format_ = format;
+  clock_ = clock;
+  dsd_ = dsd;
+  running_ = true;
+  playing_ = false;
+  short_ = false;
+  level_ = 0;
+  samples_.assign(format.channels, {});
+}
+
+void PlaybackSink::Stop() {
+  running_ = false;
+  playing_ = false;
+  level_ = 0;
+}
+
+void PlaybackSink::Receive(std::span<const uint8_t> bytes, uint64_t nowNs) {
+  if (!running_) return;
+  Advance(nowNs);
+  const size_t width = format_.layout.subslotBytes;
+  const size_t frameBytes = width * format_.channels;
+  if (frameBytes == 0) return;
+  const uint32_t frames = static_cast<uint32_t>(bytes.size() / frameBytes);
+  counters_.framesReceived += frames;
+  for (uint32_t f = 0; f < frames; ++f) {
+    for (unsigned c = 0; c < format_.channels; ++c) {
+      const uint32_t word = ReadLe(bytes.data() + f * frameBytes + c * width, width);
+      if (dsd_ && word == 0x96969696u) ++counters_.dsdIdleWords;
+      if (format_.keepSamples) samples_[c].push_back(word);
+    }
+  }
+  const uint32_t room = format_.fifoFrames > level_ ? format_.fifoFrames - level_ : 0;
+  if (frames > room) {
+    ++counters_.overruns;
+    counters_.framesLost += frames - room;
+  }
+  level_ += frames < room ? frames : room;
+  if (!playing_ && level_ >= format_.targetFrames) {
+    // The converter starts once the FIFO holds its target; from here the device clock rules.
+    playing_ = true;
+    clock_ = ClockTimeline(clock_.Rate(), clock_.OffsetPpb(), nowNs);
+  }
+}
+
+void PlaybackSink::Advance(uint64_t nowNs) {
+  if (!playing_) return;
+  const uint64_t due = clock_.FramesAt(nowNs) - counters_.framesPlayed - counters_.framesMissing;
+  if (due == 0) return;
+  if (due > level_) {
+    counters_.framesMissing += due - level_;
+    counters_.framesPlayed += level_;
+    level_ = 0;
+    if (!short_) ++counters_.underruns;
+    short_ = true;
+    return;
+  }
+  level_ -= static_cast<uint32_t>(due);
+  counters_.framesPlayed += due;
+  short_ = false;
+}
+
+uint32_t PlaybackSink::Feedback(uint64_t nowNs) {
+  Advance(nowNs);
+  const int64_t nominal = clock_.PerTick16_16(format_.ticksPerSecond);
+  // Proportional correction: a level error of E frames is worked off over about a quarter
+  // second, and never moves the value by more than 1/16 of the nominal rate.
+  const int64_t error = static_cast<int64_t>(format_.targetFrames) - level_;
+  const int64_t horizon = format_.ticksPerSecond / 4;
+  int64_t correction = error * 65536 / (horizon ? horizon : 1);
+  const int64_t limit = nominal / 16;
+  if (correction > limit) correction = limit;
+  if (correction < -limit) correction = -limit;
+  return static_cast<uint32_t>(nominal + correction);
+}
+
+const std::vector<uint32_t>& PlaybackSink::Samples(unsigned channel) const {
+  static const std::vector<uint32_t> kNone;
+  return channel < samples_.size() ? samples_[channel] : kNone;
+}
+
+}  // namespace sim::devices

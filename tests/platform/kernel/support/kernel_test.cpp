@@ -1,0 +1,35 @@
+#include "support/kernel_test.h"
+
+namespace tarnlink::kernel::testing {
+
+void KernelTest::SetUp() {
+  kernel_ = std::make_unique<HostKernel>(MachineOptions());
+}
+
+void KernelTest::ExpectBugCheck(ULONG code) {
+  kernel_->ExpectBugCheck(code);
+}
+
+void KernelTest::TearDown() {
+  const StopInfo* stop = kernel_->Stop();
+  if (stop != nullptr) {
+    const bool expected =
+        stop->kind == StopInfo::Kind::Deadlock
+            ? deadlockExpected_
+            : kernel_->BugCheckExpected() &&
+                  (kernel_->ExpectedBugCheck() == 0 || kernel_->ExpectedBugCheck() == stop->code);
+    if (!expected) ADD_FAILURE() << "the machine stopped unexpectedly\n" << stop->report;
+  } else {
+    if (kernel_->BugCheckExpected()) ADD_FAILURE() << "the expected bug check did not happen";
+    if (deadlockExpected_) ADD_FAILURE() << "the expected deadlock did not happen";
+    if (checkLeaks_ && !kernel_->DeclareDriverUnloaded()) ADD_FAILURE() << kernel_->Stop()->report;
+  }
+  kernel_.reset();
+}
+
+bool KernelTest::RunInThread(std::function<void()> body, std::string name) {
+  PKTHREAD thread = kernel_->StartThread(std::move(body), std::move(name));
+  return kernel_->RunUntilThreadsEnd({thread});
+}
+
+}  // namespace tarnlink::kernel::testing
