@@ -174,3 +174,39 @@ TEST_F(SchedulerTest, RunForStopsAtTheRequestedInstant) {
 
 }  // namespace
 }  // namespace tarnlink::kernel::testing
+
+namespace tarnlink::kernel::testing {
+namespace {
+
+class RealTimeTest : public KernelTest {
+ protected:
+  HostKernel::Options MachineOptions() const override {
+    HostKernel::Options options;
+    options.clock = ClockMode::Real;
+    return options;
+  }
+};
+
+TEST_F(RealTimeTest, DelaysFollowTheHostClock) {
+  EXPECT_EQ(kernel().Mode(), ClockMode::Real);
+  const ULONGLONG start = KeQueryInterruptTime();
+  uint64_t woke = 0;
+  ASSERT_TRUE(RunInThread([&] {
+    Sleep100ns(2 * kMs);
+    woke = KeQueryInterruptTime();
+  }));
+  EXPECT_GE(woke, start + 2 * kMs);
+}
+
+TEST_F(SchedulerTest, BugCheckInADpcStopsTheMachineAndReturnsControlToTheHost) {
+  ExpectBugCheck(0x1234);
+  KDPC dpc;
+  KeInitializeDpc(
+      &dpc, [](PKDPC, PVOID, PVOID, PVOID) { KeBugCheckEx(0x1234, 0, 0, 0, 0); }, nullptr);
+  EXPECT_FALSE(RunInThread([&] { KeInsertQueueDpc(&dpc, nullptr, nullptr); }));
+  ASSERT_NE(kernel().Stop(), nullptr);
+  EXPECT_EQ(kernel().Stop()->thread, "dpc processor 0");
+}
+
+}  // namespace
+}  // namespace tarnlink::kernel::testing
