@@ -1,0 +1,127 @@
+// CUSBCL: the driver's generic USB function. It owns everything the driver knows from and sends
+// to the USB stack below the device (descriptors, configuration, pipes, synchronous requests,
+// the IRP pool and request contexts of the asynchronous transfers) and knows nothing of audio;
+// the audio model derives from it.
+//
+// Everything from the device is untrusted: each descriptor read is checked against the length
+// actually received, and the copies it keeps are only ever walked within those lengths.
+#pragma once
+
+#include "kernel_mode.h"
+#include "usb/usb.h"
+#include "usb/usbbusif.h"
+#include "usb/usbdlib.h"
+#include "usb/usbuser.h"
+#include "usb_request_context.h"
+#include "usb_string_descriptor.h"
+
+class CUSBCL {
+ public:
+  CUSBCL();
+  virtual ~CUSBCL();
+  CUSBCL(const CUSBCL&) = delete;
+  CUSBCL& operator=(const CUSBCL&) = delete;
+
+  // At device start (PASSIVE_LEVEL): records the device the requests go to, fills the IRP pool
+  // (irpCount IRPs, 10 when 0), opens the USBD client handle for functionDevice, queries the bus
+  // interface and the speed, and reads the device descriptor, the whole configuration
+  // descriptor and the language list. Descriptor lengths that differ from what was asked for
+  // fail with STATUS_NOT_SUPPORTED; any failure closes the USBD handle again.
+  NTSTATUS StartFunction(PDEVICE_OBJECT targetDevice, PDEVICE_OBJECT functionDevice,
+                         ULONG irpCount);
+
+  NTSTATUS GetBusInterface();
+  NTSTATUS QueryHighSpeed();
+
+  // Alternate setting 0 of every interface of the configuration, in the order found, as a
+  // null-terminated list for ConfigurationRequest; *count is the number of entries. The caller
+  // frees the list with FreeDriverPool. Null when the configuration has no interface or memory
+  // is short.
+  PUSBD_INTERFACE_LIST_ENTRY CreateInterfaceList(PLONG count);
+  // Selects the configuration with the list's interfaces and keeps the interface and pipe
+  // information the stack returns.
+  NTSTATUS ConfigurationRequest(PUSBD_INTERFACE_LIST_ENTRY list, LONG count);
+  // Selects an alternate setting of a configured interface and replaces its table entry.
+  NTSTATUS SelectAlternate(UCHAR interfaceNumber, UCHAR alternateSetting);
+  // The pipe of the current settings with this endpoint address, or null. The pointer stays
+  // valid until the next SelectAlternate of its interface.
+  PUSBD_PIPE_INFORMATION FindPipe(UCHAR endpointAddress);
+
+  // Sends one URB to the device and waits (PASSIVE_LEVEL); the request's NTSTATUS.
+  NTSTATUS SubmitUrbSync(PURB urb);
+  // A class or vendor request on the default pipe. Standard requests go through the dedicated
+  // URB functions and are refused here, as are reserved types and recipients. *transferred (when
+  // given) receives the data-stage bytes moved.
+  NTSTATUS ControlRequest(UCHAR bmRequestType, UCHAR bRequest, USHORT wValue, USHORT wIndex,
+                          USHORT wLength, PVOID buffer, PULONG transferred = nullptr);
+
+  // languageId 0 is the first language the device lists.
+  NTSTATUS GetStringDescriptor(UCHAR index, USHORT languageId, USBStringDescriptor* record);
+  NTSTATUS GetSerialNumberString(USBStringDescriptor* record, USHORT languageId);
+
+  NTSTATUS AbortPipe(PUSBD_PIPE_INFORMATION pipe);
+  NTSTATUS ResetPipe(PUSBD_PIPE_INFORMATION pipe);
+
+  // The PCI identity of the host controller the device hangs off.
+  NTSTATUS GetHostControllerInfo(PUSB_CONTROLLER_INFO_0 info);
+
+  // An IRP for one asynchronous request: from the pool when it has one, else a fresh one. Up
+  // to DISPATCH_LEVEL. Null only when memory is short.
+  PIRP GetIrp();
+  // Puts an IRP back at the tail of the pool (completion routines, DISPATCH_LEVEL).
+  VOID ReturnIrp(PIRP irp);
+
+  // Request contexts of the asynchronous transfers (zero-filled), and their return.
+  USBRequestContext* AllocateRequestContext();
+  VOID FreeRequestContext(USBRequestContext* context);
+
+  USBD_HANDLE UsbdHandle() const { return m_UsbdHandle; }
+  BOOLEAN IsHighSpeed() const { return m_HighSpeed != 0; }
+  const USB_DEVICE_DESCRIPTOR& DeviceDescriptor() const { return m_DeviceDescriptor; }
+  PDEVICE_OBJECT TargetDevice() const { return m_TargetDevice; }
+  // The configuration copy: exactly wTotalLength bytes, as its header says.
+  PUSB_CONFIGURATION_DESCRIPTOR ConfigurationDescriptor() const {
+    return m_ConfigurationDescriptor;
+  }
+  ULONG RemoteWakeup() const { return m_RemoteWakeup; }
+  USBD_CONFIGURATION_HANDLE ConfigurationHandle() const { return m_ConfigurationHandle; }
+  const USB_BUS_INTERFACE_USBDI_V1& BusInterface() const { return m_BusInterface; }
+  LONG InterfaceCount() const { return m_InterfaceCount; }
+  // LANGIDs the device lists.
+  ULONG LanguageCount() const;
+
+ private:
+  NTSTATUS QueryBusInterface(PUSB_BUS_INTERFACE_USBDI_V1 busInterface);
+  // GET_DESCRIPTOR from the device into buffer; *received is the bytes it actually sent.
+  NTSTATUS ReadDescriptor(UCHAR type, UCHAR index, USHORT languageId, PVOID buffer, ULONG length,
+                          PULONG received);
+  NTSTATUS ReadDeviceDescriptor();
+  NTSTATUS ReadConfigurationDescriptor();
+  NTSTATUS ReadLanguageList();
+  BOOLEAN ListsLanguage(USHORT languageId) const;
+  NTSTATUS SubmitPipeRequest(USHORT function, PUSBD_PIPE_INFORMATION pipe);
+  VOID FillIrpPool(ULONG count);
+  // Frees the table with its copies; the table mutex must be held.
+  VOID FreeInterfaceTable();
+  VOID ReleaseStartResources();
+
+ protected:
+  USBD_HANDLE m_UsbdHandle = nullptr;
+  UCHAR m_HighSpeed = 0;
+  USB_DEVICE_DESCRIPTOR m_DeviceDescriptor = {};
+  PDEVICE_OBJECT m_TargetDevice = nullptr;
+  PUSB_CONFIGURATION_DESCRIPTOR m_ConfigurationDescriptor = nullptr;
+  ULONG m_RemoteWakeup = 0;
+  USBD_CONFIGURATION_HANDLE m_ConfigurationHandle = nullptr;
+  LONG m_InterfaceCount = 0;
+  PUSBD_INTERFACE_INFORMATION* m_InterfaceTable = nullptr;
+  KMUTEX m_TableMutex;
+  // String descriptor 0 as received; m_LanguageListBytes bounds every look at it.
+  PUCHAR m_LanguageList = nullptr;
+  ULONG m_LanguageListBytes = 0;
+  USB_BUS_INTERFACE_USBDI_V1 m_BusInterface = {};
+  LOOKASIDE_LIST_EX m_RequestContexts = {};
+  BOOLEAN m_RequestContextsReady = FALSE;
+  LIST_ENTRY m_IrpFreeList;
+  KSPIN_LOCK m_IrpFreeListLock;
+};

@@ -1,0 +1,25 @@
+// The per-request record of an asynchronous USB transfer. It travels with the IRP from
+// submission to the completion routine, so the transfer engine keeps no queue of its own; the
+// records come from CUSBCL's look-aside list and go back there at completion.
+#pragma once
+
+#include "kernel_mode.h"
+#include "usb/usb.h"
+
+class CUSBAudioCL;
+
+// Reports a finished transfer: its status, the bytes moved, the bus frame it started in (0
+// after a failure), the caller's context and the time its packets span in milliseconds. Runs
+// at DISPATCH_LEVEL and must not block.
+typedef VOID (*PUSB_TRANSFER_CALLBACK)(NTSTATUS status, ULONG bytes, ULONG startFrame,
+                                       PVOID callbackContext, ULONG durationMs);
+
+struct USBRequestContext {
+  PURB urb;
+  PUSBD_PIPE_INFORMATION pipe;
+  PUSB_TRANSFER_CALLBACK callback;
+  PVOID callbackContext;
+  CUSBAudioCL* owner;
+  PVOID separateBuffer;
+  ULONG separateBufferSize;
+};
