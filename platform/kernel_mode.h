@@ -21,3 +21,8 @@
 #include "kernel/rtl_string.h"
 #include "kernel/trace.h"
 #include "kernel/version.h"
+#include "usb/usb.h"
+#include "usb/usbbusif.h"
+#include "usb/usbdlib.h"
+#include "usb/usbioctl.h"
+#include "usb/usbuser.h"

@@ -8,10 +8,6 @@
 #pragma once
 
 #include "kernel_mode.h"
-#include "usb/usb.h"
-#include "usb/usbbusif.h"
-#include "usb/usbdlib.h"
-#include "usb/usbuser.h"
 #include "usb_request_context.h"
 #include "usb_string_descriptor.h"
 

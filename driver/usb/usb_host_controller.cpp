@@ -1,6 +1,5 @@
 // CUSBCL: which host controller the device hangs off. The adapter works around chipset
 // trouble by the controller's PCI identity.
-#include "usb/usbioctl.h"
 #include "usb_function.h"
 #include "usb_support.h"
 #include "usb_trace_points.h"

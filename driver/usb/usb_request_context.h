@@ -4,7 +4,6 @@
 #pragma once
 
 #include "kernel_mode.h"
-#include "usb/usb.h"
 
 class CUSBAudioCL;
 

@@ -1,6 +1,5 @@
 // CUSBCL: synchronous requests to the device, the bus interface, and the pools of the
 // asynchronous transfers.
-#include "usb/usbioctl.h"
 #include "usb_function.h"
 #include "usb_support.h"
 #include "usb_trace_points.h"

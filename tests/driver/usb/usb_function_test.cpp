@@ -163,8 +163,8 @@ std::vector<std::string> CatalogueNames() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, CatalogueStartTest, ::testing::ValuesIn(CatalogueNames()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param;
+                         [](const ::testing::TestParamInfo<std::string>& param) {
+                           std::string name = param.param;
                            for (char& c : name)
                              if (c == '-') c = '_';
                            return name;
