@@ -52,6 +52,16 @@ ULONG HostController::CurrentFrame() const {
   return static_cast<ULONG>(speed_ == UsbSpeed::High ? tick >> 3 : tick);
 }
 
+USB_CONTROLLER_INFO_0 HostController::ControllerInfo() const {
+  USB_CONTROLLER_INFO_0 info{};
+  info.PciVendorId = identity_.pciVendorId;
+  info.PciDeviceId = identity_.pciDeviceId;
+  info.PciRevision = identity_.pciRevision;
+  info.NumberOfRootPorts = identity_.rootPorts;
+  info.ControllerFlavor = identity_.flavor;
+  return info;
+}
+
 void HostController::ScheduleUnplug(uint64_t delay100ns) {
   LARGE_INTEGER due;
   due.QuadPart = -static_cast<LONGLONG>(delay100ns == 0 ? 1 : delay100ns);

@@ -16,6 +16,7 @@
 #include "sim/usb/bus_faults.h"
 #include "sim/usb/pipe_state.h"
 #include "usb/usb.h"
+#include "usb/usb_port.h"
 #include "usb/usbuser.h"
 
 namespace sim::usb {
@@ -31,12 +32,12 @@ struct ControllerIdentity {
 };
 
 // Called once per accepted URB, at DISPATCH_LEVEL, with the request's NTSTATUS.
-using UrbCompletion = void (*)(PURB urb, NTSTATUS status, void* context);
+using UrbCompletion = tarnlink::usb::PortUrbCompletion;
 
-class HostController {
+class HostController : public tarnlink::usb::UsbPortBackend {
  public:
   HostController(UsbSpeed busSpeed, ControllerIdentity identity = {});
-  ~HostController();
+  ~HostController() override;
   HostController(const HostController&) = delete;
   HostController& operator=(const HostController&) = delete;
 
@@ -50,11 +51,13 @@ class HostController {
 
   // STATUS_PENDING: completion runs later. Anything else: the URB was refused and its
   // Hdr.Status says why; completion does not run.
-  NTSTATUS SubmitUrb(PURB urb, UrbCompletion completion, void* context);
+  NTSTATUS SubmitUrb(PURB urb, UrbCompletion completion, void* context) override;
 
   UsbSpeed DeviceSpeed() const { return speed_; }
   // The current 1 ms frame number (high-speed microframes share their frame's number).
-  ULONG CurrentFrame() const;
+  ULONG CurrentFrame() const override;
+  bool DeviceHighSpeed() const override { return speed_ == UsbSpeed::High; }
+  USB_CONTROLLER_INFO_0 ControllerInfo() const override;
   const ControllerIdentity& Identity() const { return identity_; }
   BusFaults& Faults() { return faults_; }
 

@@ -77,6 +77,18 @@ TEST_F(IsoScheduleTest, PacketsAboveTheEndpointCapacityAreRefused) {
   EXPECT_FALSE(never.completed);
 }
 
+TEST_F(IsoScheduleTest, LostBusTimeLeavesItsPacketsUnsent) {
+  auto urb = Playback(16);
+  const uint64_t start = (uint64_t{controller_->CurrentFrame()} + 3) * 8;
+  controller_->Faults().lostTime.push_back({start + 4, start + 12});
+  ASSERT_EQ(Run(urb->urb()), STATUS_SUCCESS) << "some packets still went out";
+  EXPECT_EQ(urb->iso().IsoPacket[3].Status, USBD_STATUS_SUCCESS);
+  EXPECT_EQ(urb->iso().IsoPacket[4].Status, USBD_STATUS_ISO_NOT_ACCESSED_BY_HW);
+  EXPECT_EQ(urb->iso().IsoPacket[11].Status, USBD_STATUS_ISO_NOT_ACCESSED_BY_HW);
+  EXPECT_EQ(urb->iso().IsoPacket[12].Status, USBD_STATUS_SUCCESS);
+  EXPECT_EQ(urb->iso().ErrorCount, 8u);
+}
+
 TEST_F(IsoScheduleTest, AbortCancelsPendingUrbsBeforeItCompletes) {
   auto first = Playback(8);
   auto second = Playback(8);
