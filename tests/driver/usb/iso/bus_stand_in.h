@@ -30,6 +30,20 @@ struct Transfer {
     Urb()->UrbHeader.Length = static_cast<USHORT>(GET_ISO_URB_SIZE(packets));
   }
 
+  // An OUT request of `bytes` in `packets` already laid out in IsoPacket.
+  void SetPlayback(USBD_PIPE_HANDLE pipe, ULONG bytes, ULONG packets) {
+    SetHeader(packets);
+    auto& iso = Iso();
+    iso.PipeHandle = pipe;
+    iso.TransferFlags = USBD_START_ISO_TRANSFER_ASAP;
+    iso.TransferBuffer = buffer.data();
+    iso.TransferBufferMDL = nullptr;
+    iso.TransferBufferLength = bytes;
+    iso.NumberOfPackets = packets;
+    iso.StartFrame = 0;
+    requested = bytes;
+  }
+
   std::vector<ULONGLONG> words;
   std::vector<UCHAR> buffer;
   ULONG requested = 0;
@@ -59,6 +73,22 @@ struct StandIn {
       start(*t);
     }
     KeLowerIrql(irql);
+  }
+};
+
+// The bus fixture with a chosen catalogue device in place of the default one.
+class IsoBusTest : public sim::usb::testing::BusTest {
+ protected:
+  void Plug(std::string_view name, sim::devices::UsbSpeed busSpeed,
+            const double* crystalPpm = nullptr) {
+    const sim::devices::CatalogueEntry* entry = sim::devices::FindCatalogueEntry(name);
+    ASSERT_NE(entry, nullptr);
+    sim::devices::DeviceBehaviour behaviour = entry->behaviour;
+    if (crystalPpm != nullptr) behaviour.crystalPpm = *crystalPpm;
+    controller_.reset();
+    device_ = std::make_unique<sim::devices::UacDevice>(entry->spec, behaviour);
+    controller_ = std::make_unique<HostController>(busSpeed);
+    controller_->Attach(device_.get());
   }
 };
 

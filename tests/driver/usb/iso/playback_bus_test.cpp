@@ -7,9 +7,6 @@
 namespace tarnlink::iso::testing {
 namespace {
 
-using sim::devices::DeviceBehaviour;
-using sim::devices::FindCatalogueEntry;
-using sim::devices::UacDevice;
 using sim::devices::UsbSpeed;
 
 constexpr ULONG kInFlight = 8;
@@ -47,15 +44,7 @@ struct PlaybackStandIn : StandIn {
       --running;
       return;
     }
-    t.SetHeader(count);
-    iso.PipeHandle = data.PipeHandle;
-    iso.TransferFlags = USBD_START_ISO_TRANSFER_ASAP;
-    iso.TransferBuffer = t.buffer.data();
-    iso.TransferBufferMDL = nullptr;
-    iso.TransferBufferLength = bytes;
-    iso.NumberOfPackets = count;
-    iso.StartFrame = 0;
-    t.requested = bytes;
+    t.SetPlayback(data.PipeHandle, bytes, count);
     ++submitted;
     if (Submit(t, OnPlayback)) framesSent += bytes / shape.bytesPerFrame;
   }
@@ -95,19 +84,10 @@ struct PlaybackStandIn : StandIn {
   }
 };
 
-class PlaybackBusTest : public sim::usb::testing::BusTest {
+class PlaybackBusTest : public IsoBusTest {
  protected:
-  // Each test plugs its own device.
-  void SetUp() override { KernelTest::SetUp(); }
-
   void Plug(std::string_view name, UsbSpeed busSpeed, const double* crystalPpm = nullptr) {
-    const sim::devices::CatalogueEntry* entry = FindCatalogueEntry(name);
-    ASSERT_NE(entry, nullptr);
-    DeviceBehaviour behaviour = entry->behaviour;
-    if (crystalPpm != nullptr) behaviour.crystalPpm = *crystalPpm;
-    device_ = std::make_unique<UacDevice>(entry->spec, behaviour);
-    controller_ = std::make_unique<sim::usb::HostController>(busSpeed);
-    controller_->Attach(device_.get());
+    IsoBusTest::Plug(name, busSpeed, crystalPpm);
     stream_.controller = controller_.get();
   }
 
@@ -149,8 +129,11 @@ TEST_P(ExplicitFeedbackBusTest, TheDeviceReceivesExactlyWhatItConsumes) {
 
   ASSERT_TRUE(kernel().RunFor(5 * kSecond));  // start-up: the FIFO settles at its target
   const sim::devices::SinkCounters settled = device_->Sink(1)->Counters();
+  const uint64_t poolAllocations = kernel().PoolTotals().totalCount;
   ASSERT_TRUE(kernel().RunFor(60 * kSecond));
   const sim::devices::SinkCounters after = device_->Sink(1)->Counters();
+  // Sizing, layout and feedback decoding take nothing from pool; these URBs are the caller's.
+  EXPECT_EQ(kernel().PoolTotals().totalCount, poolAllocations);
   Stop();
 
   EXPECT_EQ(stream_.errors, 0u);
@@ -166,7 +149,7 @@ TEST_P(ExplicitFeedbackBusTest, TheDeviceReceivesExactlyWhatItConsumes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CrystalOffsets, ExplicitFeedbackBusTest, ::testing::Values(-100.0, 100.0),
-                         [](const auto& info) { return info.param < 0 ? "slow" : "fast"; });
+                         [](const auto& offset) { return offset.param < 0 ? "slow" : "fast"; });
 
 TEST_F(PlaybackBusTest, RatePatternDeliversExactlyTheRateForAMinute) {
   Plug("uac1-speaker", UsbSpeed::Full);
