@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "kernel/io_state.h"
+#include "sim/devices/catalogue.h"
 #include "sim/devices/descriptor_builder.h"
 #include "sim/devices/uac_constants.h"
 
@@ -39,11 +39,6 @@ void RecordingDevice::Script(uint8_t type, uint8_t request, uint16_t value, uint
   scripted_.push_back({type, request, value, index, std::move(answer)});
 }
 
-void AudioModelTest::SetUp() {
-  KernelTest::SetUp();
-  tarnlink::io::ResetIoState();
-}
-
 void AudioModelTest::TearDown() {
   if (!kernel().Stopped()) {
     RunInThread([&] {
@@ -56,14 +51,15 @@ void AudioModelTest::TearDown() {
 }
 
 void AudioModelTest::Plug(const AudioFunctionSpec& spec, std::optional<UsbSpeed> bus,
-                          std::optional<std::vector<uint8_t>> configuration) {
+                          std::optional<std::vector<uint8_t>> configuration,
+                          sim::devices::DeviceBehaviour behaviour) {
   std::unique_ptr<sim::devices::UacDevice> uac;
   if (configuration) {
     sim::devices::DescriptorImage image = sim::devices::BuildImage(spec);
     image.configuration = *configuration;
-    uac = std::make_unique<sim::devices::UacDevice>(spec, image, sim::devices::DeviceBehaviour{});
+    uac = std::make_unique<sim::devices::UacDevice>(spec, image, behaviour);
   } else {
-    uac = std::make_unique<sim::devices::UacDevice>(spec, sim::devices::DeviceBehaviour{});
+    uac = std::make_unique<sim::devices::UacDevice>(spec, behaviour);
   }
   auto recording = std::make_unique<RecordingDevice>(std::move(uac));
   device_ = recording.get();
@@ -72,6 +68,12 @@ void AudioModelTest::Plug(const AudioFunctionSpec& spec, std::optional<UsbSpeed>
     built_ = true;
     model_ = new CUSBAudioCL();
   }));
+}
+
+void AudioModelTest::PlugCatalogue(const char* name) {
+  const sim::devices::CatalogueEntry* entry = sim::devices::FindCatalogueEntry(name);
+  ASSERT_NE(entry, nullptr) << name;
+  Plug(entry->spec, std::nullopt, std::nullopt, entry->behaviour);
 }
 
 void AudioModelTest::Start() {

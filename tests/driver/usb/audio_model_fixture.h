@@ -75,13 +75,15 @@ class RecordingDevice : public sim::devices::UsbDevice {
 
 class AudioModelTest : public tarnlink::kernel::testing::KernelTest {
  protected:
-  void SetUp() override;
   void TearDown() override;
 
   // Plugs a device built from `spec` (or from `spec` answering with `configuration` instead of
   // the built descriptor) and creates the model, without starting it.
   void Plug(const AudioFunctionSpec& spec, std::optional<UsbSpeed> bus = std::nullopt,
-            std::optional<std::vector<uint8_t>> configuration = std::nullopt);
+            std::optional<std::vector<uint8_t>> configuration = std::nullopt,
+            sim::devices::DeviceBehaviour behaviour = {});
+  // A catalogue device with its own behaviour.
+  void PlugCatalogue(const char* name);
   // Runs body on a kernel thread; false when the thread failed.
   bool Run(const std::function<void()>& body) { return RunInThread(body); }
   NTSTATUS Initialize() { return model_->Initialize(port_.pdo, port_.fdo, 16); }

@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(Uac1, ProcessingUnitTest,
 // --- streaming interfaces ----------------------------------------------------------------------
 
 TEST_F(AudioModelTest, PlaybackOnlyDeviceHasNoCaptureAndNoPairing) {
-  Plug(sim::devices::FindCatalogueEntry("uac2-playback-only")->spec);
+  PlugCatalogue("uac2-playback-only");
   ASSERT_TRUE(Run([&] {
     Start();
     EXPECT_NE(model_->PlaybackInterface(), nullptr);
@@ -277,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AudioModelTest, Uac1FunctionsShareOneClockAlways) {
-  Plug(sim::devices::FindCatalogueEntry("uac1-headset")->spec);
+  PlugCatalogue("uac1-headset");
   ASSERT_TRUE(Run([&] {
     Start();
     EXPECT_TRUE(model_->SharesOneClock());
@@ -330,7 +330,7 @@ TEST_F(AudioModelTest, ConfigureLinksThePipesOfTheCurrentSettings) {
 }
 
 TEST_F(AudioModelTest, QuirkDevicesConfigureEveryInterface) {
-  Plug(sim::devices::FindCatalogueEntry("quirk-length-header")->spec);
+  PlugCatalogue("quirk-length-header");
   ASSERT_TRUE(Run([&] {
     Start();
     EXPECT_EQ(model_->Quirks().audioClass, 0xFF);
