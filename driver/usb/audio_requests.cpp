@@ -1,5 +1,6 @@
 // CUSBAudioCL: feature unit requests, device sample rates, clock stability and the stream kind.
 #include "audio_trace_points.h"
+#include "format_checks.h"
 #include "usb_audio_model.h"
 
 namespace {
@@ -138,22 +139,14 @@ NTSTATUS CUSBAudioCL::IsRateSupported(ULONG rate) {
     return clock != nullptr ? clock->IsSampleRateSupported(rate) : STATUS_NOT_SUPPORTED;
   }
   if (record->AltSettingCount < 2) return STATUS_INVALID_PARAMETER;
-  NTSTATUS status = STATUS_INVALID_PARAMETER;
   for (ULONG alt = 1; alt < record->AltSettingCount; ++alt) {
     const auto* format =
         reinterpret_cast<const FormatTypeI1*>(record->AltSettings[alt].FormatDescriptor);
-    if (format == nullptr || format->bFormatType != kFormatTypeI) continue;
-    if (format->bSamFreqType == 0) {
-      if (rate >= FormatTypeI1Rate(format, 0) && rate <= FormatTypeI1Rate(format, 1)) {
-        return STATUS_SUCCESS;
-      }
-      continue;
-    }
-    for (ULONG k = 0; k < format->bSamFreqType; ++k) {
-      if (FormatTypeI1Rate(format, k) == rate) status = STATUS_SUCCESS;
+    if (format != nullptr && format->bFormatType == kFormatTypeI && Uac1RateFits(format, rate)) {
+      return STATUS_SUCCESS;
     }
   }
-  return status;
+  return STATUS_INVALID_PARAMETER;
 }
 
 NTSTATUS CUSBAudioCL::GetRateRange(ULONG direction, PULONG minimum, PULONG maximum) {

@@ -12,6 +12,7 @@
 
 #include "audio_entities.h"
 #include "kernel_mode.h"
+#include "rate_pattern_table.h"
 #include "usb_audio_quirks.h"
 #include "usb_function.h"
 
@@ -98,6 +99,33 @@ class CUSBAudioCL : public CUSBCL {
   NTSTATUS SetEndpointSampleRate(UCHAR endpointAddress, ULONG rate);
   NTSTATUS GetEndpointSampleRate(UCHAR endpointAddress, PULONG rate);
 
+  // --- format selection -------------------------------------------------------------------
+  // Picks and selects the alternate setting for a format (channels, bits or rate 0: setting 0,
+  // no bandwidth), sets the rate and stores the packet bounds. The standard variant also makes
+  // the rate's pattern row current and restarts the playback feedback from nominal.
+  NTSTATUS SelectStreamingFormat(ULONG direction, USHORT formatTag, ULONG channels, ULONG bits,
+                                 ULONG rate, ULONG periodMs, PULONG outChannels,
+                                 PULONG outContainerBits, PULONG outMaxBytesPerPeriod);
+  // The variant for playback paced by the capture stream: the per-period nominal size and how
+  // many frames a period may run short (negative) or long. A slack pointer may be null.
+  NTSTATUS SelectStreamingFormat(ULONG direction, USHORT formatTag, ULONG channels, ULONG bits,
+                                 ULONG rate, ULONG periodMs, PULONG outChannels,
+                                 PULONG outContainerBits, PULONG outNominalBytesPerPeriod,
+                                 PLONG outNegativeSlack, PLONG outPositiveSlack,
+                                 PULONG outMaxBytesPerPeriod);
+  NTSTATUS FindAltSetting(USBAudioStreamInterface* record, USHORT formatTag, ULONG channels,
+                          ULONG bits, ULONG rate, PULONG outChannels, PULONG outContainerBits,
+                          PULONG outAltSetting);
+  // The most channels and largest container for a tag (1 PCM, 3 IEEE float) at a rate.
+  NTSTATUS GetMaxFormat(ULONG direction, USHORT formatTag, ULONG rate, PULONG outChannels,
+                        PULONG outContainerBits);
+  NTSTATUS GetFormatLimits(ULONG direction, PULONG outChannels, PULONG outMinContainerBits,
+                           PULONG outMaxContainerBits, PULONG outMinRate, PULONG outMaxRate);
+  ULONG GetCurrentAltSetting(ULONG direction) const;
+  const RatePatternRow* CurrentRatePatternRow() const { return m_RatePatternRow; }
+  ULONG PatternPosition() const { return m_PatternPosition; }
+  ULONG ServiceInterval() const { return m_ServiceInterval; }
+
   // The model from the configuration copy alone (the part of Initialize after the start).
   NTSTATUS BuildModel();
 
@@ -157,6 +185,14 @@ class CUSBAudioCL : public CUSBCL {
   // Long enough for what format selection reads of its format type.
   BOOLEAN IsFormatComplete(const UCHAR* format) const;
   PUSBD_PIPE_INFORMATION LinkPipe(const USB_ENDPOINT_DESCRIPTOR* endpoint, NTSTATUS* status);
+  // The shared core of both SelectStreamingFormat variants: steps up to the packet values.
+  NTSTATUS ApplyFormat(USBAudioStreamInterface* record, ULONG direction, USHORT formatTag,
+                       ULONG channels, ULONG bits, ULONG rate, BOOLEAN useRateTable,
+                       PULONG outChannels, PULONG outContainerBits, ULONG* outAlt);
+  BOOLEAN AltSettingPasses(USBAudioStreamInterface* record, ULONG alt, USHORT formatTag,
+                           ULONG rate);
+  BOOLEAN Uac1RateVerified(USBAudioStreamInterface* record, ULONG alt, ULONG rate);
+  VOID ClearFeedback(USBAudioStreamInterface* record);
   // Checks a feature unit request against the unit's descriptor and sends it.
   NTSTATUS FeatureRequest(CUSBAudioFeatureUnit* unit, ULONG channel, ULONG control, UCHAR request,
                           ControlAccess access, USHORT length, PVOID buffer);
@@ -188,5 +224,7 @@ class CUSBAudioCL : public CUSBCL {
   UsbAudioQuirks m_Quirks = {};
   ULONG m_FixedSampleRate = 0;
   // Packet scheduling of the playback stream.
+  const RatePatternRow* m_RatePatternRow = nullptr;
+  ULONG m_PatternPosition = 0;
   ULONG m_ServiceInterval = 1;
 };
