@@ -1,40 +1,39 @@
-// The device side of the USB function tests: a hub driver's physical device object that hands
-// each URB to the simulated host controller, answers the bus-interface query and names its
-// controller, and the controller's own named device that answers user requests. The driver
-// under test talks to it only through IRPs, as it talks to the USB stack on Windows.
+// The device side of the USB function tests: the platform's USB stack (PDO and named host
+// controller device) over the simulated host controller, with a function device attached above
+// the PDO as the driver's own device would be. URBs are counted on their way to the controller,
+// so a test can prove that a refused request never reached the bus.
 #pragma once
 
 #include <memory>
 
 #include "kernel_mode.h"
-#include "sim/devices/uac_device.h"
+#include "sim/devices/usb_device.h"
 #include "sim/usb/host_controller.h"
+#include "usb/usb_port.h"
 
 namespace usbfn::test {
 
-class TestUsbPort {
+class TestUsbPort : public tarnlink::usb::UsbPortBackend {
  public:
-  // Creates the drivers, the devices (with the function device attached above the PDO) and
-  // plugs device into a bus of busSpeed. Call on a kernel thread.
+  // Plugs device into a bus of busSpeed and builds the stack. Call on a kernel thread.
   void Build(std::unique_ptr<sim::devices::UsbDevice> device, sim::devices::UsbSpeed busSpeed);
   void TearDown();
 
   sim::usb::HostController& controller() { return *controller_; }
-  sim::devices::UsbDevice& device() { return *device_; }
+
+  NTSTATUS SubmitUrb(PURB urb, tarnlink::usb::PortUrbCompletion completion, void* context) override;
+  ULONG CurrentFrame() const override { return controller_->CurrentFrame(); }
+  bool DeviceHighSpeed() const override { return controller_->DeviceHighSpeed(); }
+  USB_CONTROLLER_INFO_0 ControllerInfo() const override { return controller_->ControllerInfo(); }
 
   PDEVICE_OBJECT pdo = nullptr;
   PDEVICE_OBJECT fdo = nullptr;
-  PDEVICE_OBJECT controllerDevice = nullptr;
-  ULONG urbsSeen = 0;               // URBs that reached the PDO
-  LONG busInterfaceReferences = 0;  // references the driver holds on the bus interface
-
-  static TestUsbPort* current;
+  ULONG urbsSeen = 0;  // URBs that reached the controller
 
  private:
   std::unique_ptr<sim::devices::UsbDevice> device_;
   std::unique_ptr<sim::usb::HostController> controller_;
-  PDRIVER_OBJECT hubDriver_ = nullptr;
-  PDRIVER_OBJECT controllerDriver_ = nullptr;
+  tarnlink::usb::UsbStack stack_;
   PDRIVER_OBJECT functionDriver_ = nullptr;
 };
 
