@@ -2,6 +2,7 @@
 #include <mutex>
 
 #include "kernel/bugcheck.h"
+#include "kernel/file_object_host.h"
 #include "kernel/machine.h"
 #include "kernel/ob_host.h"
 #include "kernel/ps.h"
@@ -32,7 +33,11 @@ OBJECT_TYPE g_processType = {
 OBJECT_TYPE g_eventType = {"Event", nullptr, nullptr, kStandardMapping, EVENT_ALL_ACCESS, nullptr};
 OBJECT_TYPE g_semaphoreType = {"Semaphore",          nullptr, nullptr, kStandardMapping,
                                SEMAPHORE_ALL_ACCESS, nullptr};
-OBJECT_TYPE g_fileType = {"File", nullptr, nullptr, kStandardMapping, 0x1F01FF, nullptr};
+// File objects belong to the I/O manager: clean-up at the last handle, close at the last
+// reference.
+OBJECT_TYPE g_fileType = {"File",           tarnlink::io::DeleteFileObject,
+                          tarnlink::io::CloseFileObjectHandle,
+                          kStandardMapping, 0x1F01FF, tarnlink::io::DiscardFileObject};
 OBJECT_TYPE g_deviceType = {"Device", nullptr, nullptr, kStandardMapping, 0x1F01FF, nullptr};
 OBJECT_TYPE g_driverType = {"Driver", nullptr, nullptr, kStandardMapping, 0x1F01FF, nullptr};
 

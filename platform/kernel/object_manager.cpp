@@ -79,6 +79,32 @@ LONG_PTR ObjectManager::Dereference(PVOID body, ULONG* error) {
   return 0;
 }
 
+bool ObjectManager::DereferenceKeepingBody(PVOID body, ULONG* error) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  *error = 0;
+  auto it = objects_.find(body);
+  if (it == objects_.end() || it->second->PointerCount <= 0) {
+    *error = REFERENCE_BY_POINTER;
+    return false;
+  }
+  if (--it->second->PointerCount > 0) return false;
+  retired_.emplace(body, it->second);
+  objects_.erase(it);
+  return true;
+}
+
+void ObjectManager::Free(PVOID body) {
+  POBJECT_HEADER header;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto it = retired_.find(body);
+    if (it == retired_.end()) return;
+    header = it->second;
+    retired_.erase(it);
+  }
+  Destroy(header, body);
+}
+
 void ObjectManager::AddHandle(PVOID body, LONG_PTR delta) {
   std::lock_guard<std::mutex> guard(mutex_);
   auto it = objects_.find(body);

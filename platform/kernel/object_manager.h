@@ -22,6 +22,10 @@ class ObjectManager {
   // *error (0 when fine) rather than acted on, so the caller can bug check outside the lock.
   LONG_PTR Reference(PVOID body, LONG_PTR count, ULONG* error);
   LONG_PTR Dereference(PVOID body, ULONG* error);
+  // Drops a reference without running the delete procedure; returns true when it was the last
+  // one, and the caller then tears the body down and calls Free.
+  bool DereferenceKeepingBody(PVOID body, ULONG* error);
+  void Free(PVOID body);
   void AddHandle(PVOID body, LONG_PTR delta);
   SIZE_T DriverObjectCount() const;
   // Frees every object still alive without calling delete procedures (machine teardown).
@@ -32,6 +36,7 @@ class ObjectManager {
 
   mutable std::mutex mutex_;
   std::unordered_map<PVOID, POBJECT_HEADER> objects_;
+  std::unordered_map<PVOID, POBJECT_HEADER> retired_;  // unreferenced, not yet freed
 };
 
 }  // namespace tarnlink::kernel

@@ -76,7 +76,6 @@ NTSTATUS PsTerminateSystemThread(NTSTATUS ExitStatus) {
     Lock lock(machine.dispatcherLock());
     machine.ExitThread(lock, self, ExitStatus);
   }
-  ObDereferenceObject(self);
   pthread_exit(nullptr);
 }
 

@@ -141,12 +141,14 @@ void Machine::StartHostThread(PKTHREAD thread) {
       default:
         break;
     }
+    // The body lives on this stack: the thread record may go while it still runs (when it
+    // ends through PsTerminateSystemThread).
+    std::function<void()> body = std::move(thread->body);
     lock.unlock();
-    thread->body();
+    body();
     lock.lock();
     ExitThread(lock, thread, STATUS_SUCCESS);
-    lock.unlock();
-    ObDereferenceObject(thread);  // the reference the thread held while it ran
+    // The thread record may be gone now: only the local sync is touched from here on.
   });
 }
 
@@ -164,6 +166,14 @@ void Machine::ExitThread(Lock& lock, PKTHREAD self, NTSTATUS status) {
   self->Header.SignalState = 1;
   WaitTest(&self->Header);
   SwitchAway(lock, self);
+  // Drop the reference the thread held while it ran. The next thread waits for the dispatcher
+  // lock, so it sees the object already gone if this was the last reference.
+  ULONG error;
+  if (objects_.DereferenceKeepingBody(self, &error)) {
+    RemoveEntryList(&self->threadListLink.link);
+    self->~KTHREAD();
+    objects_.Free(self);
+  }
 }
 
 bool Machine::RunUntil(const std::function<bool()>& done, const uint64_t* deadline) {
@@ -198,7 +208,9 @@ bool Machine::RunUntil(const std::function<bool()>& done, const uint64_t* deadli
       break;
     }
     if (!AdvanceClock(lock)) {
+      self->state = ThreadState::Driving;  // as the report should show it
       ReportDeadlock(lock);
+      self->state = ThreadState::Running;
       break;
     }
   }

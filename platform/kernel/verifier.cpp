@@ -136,7 +136,9 @@ void Machine::StopLocked(Lock&, StopInfo::Kind kind, ULONG code, const std::stri
 }
 
 void Machine::WakeHostAfterStop(PKTHREAD self) {
-  if (self == hostThread_ && self->state == ThreadState::Running) return;
+  if (self == hostThread_ &&
+      (self->state == ThreadState::Running || self->state == ThreadState::Driving))
+    return;
   if (driving_ != nullptr) {
     HandTo(driving_);
     return;

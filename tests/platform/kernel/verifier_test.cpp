@@ -20,7 +20,9 @@ struct Misuse {
   std::function<void()> body;
 };
 
-void PrintTo(const Misuse& misuse, std::ostream* out) { *out << misuse.name; }
+void PrintTo(const Misuse& misuse, std::ostream* out) {
+  *out << misuse.name;
+}
 
 const Misuse kMisuses[] = {
     {"WaitWithTimeoutAtDispatch", IRQL_NOT_LESS_OR_EQUAL, "non-zero time-out",

@@ -1,0 +1,34 @@
+// Faults a test (or the command line) injects into the bus. Times are bus ticks: 1 ms frames
+// at full speed, 125 us microframes at high speed.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <vector>
+
+namespace sim::usb {
+
+struct TickWindow {
+  uint64_t begin = 0;
+  uint64_t end = 0;  // exclusive
+  bool Contains(uint64_t tick) const { return tick >= begin && tick < end; }
+};
+
+struct BusFaults {
+  std::set<uint8_t> stalledEndpoints;           // endpoint addresses answering STALL (0: control)
+  std::vector<TickWindow> lostTime;             // the bus sends nothing in these windows
+  std::map<uint8_t, uint32_t> dropEveryNth;     // endpoint: every nth isochronous packet is lost
+  std::map<uint8_t, uint32_t> shortenBy;        // endpoint: IN packets arrive this many bytes short
+  std::map<uint8_t, int32_t> feedbackOffset;    // feedback endpoint: added to the value read
+  std::map<uint8_t, uint32_t> shortDescriptor;  // descriptor type: answered this many bytes short
+
+  bool BusLost(uint64_t tick) const {
+    for (const TickWindow& w : lostTime) {
+      if (w.Contains(tick)) return true;
+    }
+    return false;
+  }
+};
+
+}  // namespace sim::usb

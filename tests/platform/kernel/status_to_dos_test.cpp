@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include "kernel/status_to_dos.h"
+#include "kernel/version.h"
+
+TEST(StatusToDos, WindowsMappingOfTheStatusesDriversReturn) {
+  struct Case {
+    NTSTATUS status;
+    ULONG error;
+  };
+  const Case cases[] = {
+      {STATUS_SUCCESS, ERROR_SUCCESS},
+      {STATUS_PENDING, ERROR_IO_PENDING},
+      {STATUS_BUFFER_OVERFLOW, ERROR_MORE_DATA},
+      {STATUS_DEVICE_BUSY, ERROR_BUSY},
+      {STATUS_UNSUCCESSFUL, ERROR_GEN_FAILURE},
+      {STATUS_INVALID_PARAMETER, ERROR_INVALID_PARAMETER},
+      {STATUS_INVALID_DEVICE_REQUEST, ERROR_INVALID_FUNCTION},
+      {STATUS_BUFFER_TOO_SMALL, ERROR_INSUFFICIENT_BUFFER},
+      {STATUS_DELETE_PENDING, ERROR_ACCESS_DENIED},
+      {STATUS_INSUFFICIENT_RESOURCES, ERROR_NO_SYSTEM_RESOURCES},
+      {STATUS_DEVICE_NOT_READY, ERROR_NOT_READY},
+      {STATUS_NO_MATCH, ERROR_NO_MATCH},
+      {STATUS_NOT_SUPPORTED, ERROR_NOT_SUPPORTED},
+      {STATUS_NOT_IMPLEMENTED, ERROR_INVALID_FUNCTION},
+      {STATUS_CANCELLED, ERROR_OPERATION_ABORTED},
+      {STATUS_OBJECT_NAME_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+      {STATUS_OBJECT_NAME_EXISTS, ERROR_ALREADY_EXISTS},
+      {STATUS_INVALID_HANDLE, ERROR_INVALID_HANDLE},
+      {STATUS_OBJECT_TYPE_MISMATCH, ERROR_INVALID_HANDLE},
+      {STATUS_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+      {STATUS_NO_SUCH_DEVICE, ERROR_FILE_NOT_FOUND},
+      {STATUS_KEY_DELETED, ERROR_KEY_DELETED},
+      {STATUS_REGISTRY_CORRUPT, ERROR_REGISTRY_CORRUPT},
+      {static_cast<NTSTATUS>(0xC0DE0001), ERROR_MR_MID_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << static_cast<ULONG>(c.status));
+    EXPECT_EQ(RtlNtStatusToDosError(c.status), c.error);
+  }
+}
+
+TEST(DdiVersion, AnswersForTheMachinesWindows) {
+  const ULONG saved = HostWindowsVersion();
+  HostSetWindowsVersion(NTDDI_WIN7);
+  EXPECT_TRUE(RtlIsNtDdiVersionAvailable(NTDDI_WIN7));
+  EXPECT_FALSE(RtlIsNtDdiVersionAvailable(NTDDI_WIN8));
+  HostSetWindowsVersion(NTDDI_WINBLUE);
+  EXPECT_TRUE(RtlIsNtDdiVersionAvailable(NTDDI_WIN8));
+  EXPECT_TRUE(RtlIsNtDdiVersionAvailable(NTDDI_WINBLUE));
+  EXPECT_FALSE(RtlIsNtDdiVersionAvailable(NTDDI_WIN10));
+  HostSetWindowsVersion(saved);
+  EXPECT_TRUE(RtlIsNtDdiVersionAvailable(NTDDI_WIN10));
+}
