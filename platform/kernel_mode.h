@@ -21,3 +21,4 @@
 #include "kernel/rtl_string.h"
 #include "kernel/trace.h"
 #include "kernel/version.h"
+#include "portcls/portcls.h"

@@ -9,12 +9,20 @@ HostState& Host() {
   return state;
 }
 
-void SetDispatchObserver(DispatchObserver observer) { Host().observer = std::move(observer); }
+void SetDispatchObserver(DispatchObserver observer) {
+  Host().observer = std::move(observer);
+}
 
-void SetInstallsUnloadRoutine(bool installs) { Host().installsUnload = installs; }
+void SetInstallsUnloadRoutine(bool installs) {
+  Host().installsUnload = installs;
+}
 
-ULONG FrameworkUnloadCount() { return Host().unloadCount; }
+ULONG FrameworkUnloadCount() {
+  return Host().unloadCount;
+}
 
-void ResetHostState() { Host() = HostState{}; }
+void ResetHostState() {
+  Host() = HostState{};
+}
 
 }  // namespace tarnlink::portcls

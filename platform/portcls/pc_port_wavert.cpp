@@ -105,6 +105,7 @@ STDMETHODIMP CPortWaveRT::UnregisterSubdevice(PDEVICE_OBJECT DeviceObject, PUNKN
 void CPortWaveRT::ReleaseChildren() {
   PMINIPORTWAVERT miniport = miniport_;
   miniport_ = nullptr;
+  device_ = nullptr;
   if (miniport != nullptr) miniport->Release();
 }
 

@@ -33,8 +33,8 @@ class CPortWaveRT final : public IPortWaveRT, public IUnregisterSubdevice {
 
   // The device the port was initialised for; null before a successful Init.
   PDEVICE_OBJECT Device() const { return device_; }
-  // Drops the miniport, which usually holds a reference back to the port: called when the
-  // registration ends so that the pair can go away.
+  // Drops the miniport, which usually holds a reference back to the port, and the binding to
+  // the device: called when the registration ends (or fails) so that the pair can go away.
   void ReleaseChildren();
 
  private:

@@ -124,8 +124,7 @@ std::vector<SubdeviceInfo> Subdevices(PDEVICE_OBJECT functionalDevice) {
     const SubdeviceRecord* record = RecordOf(entry);
     result.push_back(SubdeviceInfo{
         std::u16string(record->name.Buffer, record->name.Length / sizeof(WCHAR)),
-        std::u16string(record->symbolicLink.Buffer,
-                       record->symbolicLink.Length / sizeof(WCHAR))});
+        std::u16string(record->symbolicLink.Buffer, record->symbolicLink.Length / sizeof(WCHAR))});
   }
   return result;
 }
@@ -135,24 +134,25 @@ std::vector<SubdeviceInfo> Subdevices(PDEVICE_OBJECT functionalDevice) {
 NTSTATUS PcRegisterSubdevice(PDEVICE_OBJECT DeviceObject, PWSTR Name, PUNKNOWN Unknown) {
   using namespace tarnlink::portcls;
   DeviceContext* context = ContextOf(DeviceObject);
-  if (context == nullptr || Name == nullptr || Name[0] == 0) {
-    TRACE_POINT(kTracePcRegisterRefused, 1u);
-    return STATUS_INVALID_PARAMETER;
-  }
-  UNICODE_STRING name;
-  RtlInitUnicodeString(&name, Name);
   CPortWaveRT* port = CPortWaveRT::FromUnknown(Unknown);
-  if (port == nullptr) {
-    TRACE_POINT(kTracePcRegisterRefused, 2u);
-    return STATUS_INVALID_PARAMETER;
+  NTSTATUS status = STATUS_INVALID_PARAMETER;
+  if (context != nullptr && port != nullptr && Name != nullptr && Name[0] != 0) {
+    status = STATUS_INVALID_DEVICE_STATE;
+    if (port->Device() == DeviceObject) {
+      UNICODE_STRING name;
+      RtlInitUnicodeString(&name, Name);
+      LockDevice(context);
+      status = AddRecord(context, &name, port);
+      UnlockDevice(context);
+    }
   }
-  NTSTATUS status = STATUS_INVALID_DEVICE_STATE;
-  if (port->Device() == DeviceObject) {
-    LockDevice(context);
-    status = AddRecord(context, &name, port);
-    UnlockDevice(context);
+  if (!NT_SUCCESS(status)) {
+    // The miniport usually holds the port, so a driver that gives up after a failed
+    // registration could never free the pair: the binding ends here, and the port has to be
+    // initialised again before another try.
+    TRACE_POINT(kTracePcRegisterFailed, status);
+    if (port != nullptr && port->Device() == DeviceObject) port->ReleaseChildren();
   }
-  if (!NT_SUCCESS(status)) TRACE_POINT(kTracePcRegisterFailed, status);
-  port->Release();
+  if (port != nullptr) port->Release();
   return status;
 }

@@ -11,10 +11,10 @@ namespace tarnlink::portcls {
 
 struct SubdeviceRecord {
   LIST_ENTRY link;
-  CPortWaveRT* port;              // referenced
-  UNICODE_STRING symbolicLink;    // from IoRegisterDeviceInterface
-  BOOLEAN enabled;                // the interface is enabled
-  UNICODE_STRING name;            // the reference string, stored after the record
+  CPortWaveRT* port;            // referenced
+  UNICODE_STRING symbolicLink;  // from IoRegisterDeviceInterface
+  BOOLEAN enabled;              // the interface is enabled
+  UNICODE_STRING name;          // the reference string, stored after the record
 };
 
 // Ends the registration of Port on the device: interface disabled, port released.

@@ -14,7 +14,6 @@ inline constexpr ULONG kTracePcPowerRefused = 0x30008;
 inline constexpr ULONG kTracePcNewPortRefused = 0x30009;
 inline constexpr ULONG kTracePcPortInitRefused = 0x3000A;
 inline constexpr ULONG kTracePcPortInitFailed = 0x3000B;
-inline constexpr ULONG kTracePcRegisterRefused = 0x3000C;
 inline constexpr ULONG kTracePcRegisterFailed = 0x3000D;
 inline constexpr ULONG kTracePcUnregisterRefused = 0x3000E;
 inline constexpr ULONG kTracePcCreateRefused = 0x3000F;

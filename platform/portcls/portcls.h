@@ -82,12 +82,12 @@ inline constexpr GUID KSCATEGORY_AUDIO = {
 struct IResourceList : IUnknown {
   STDMETHOD_(ULONG, NumberOfEntries)() PURE;
   STDMETHOD_(ULONG, NumberOfEntriesOfType)(CM_RESOURCE_TYPE Type) PURE;
-  STDMETHOD_(PCM_PARTIAL_RESOURCE_DESCRIPTOR, FindTranslatedEntry)(CM_RESOURCE_TYPE Type,
-                                                                  ULONG Index) PURE;
-  STDMETHOD_(PCM_PARTIAL_RESOURCE_DESCRIPTOR, FindUntranslatedEntry)(CM_RESOURCE_TYPE Type,
-                                                                    ULONG Index) PURE;
-  STDMETHOD(AddEntry)(PCM_PARTIAL_RESOURCE_DESCRIPTOR Translated,
-                      PCM_PARTIAL_RESOURCE_DESCRIPTOR Untranslated) PURE;
+  STDMETHOD_(PCM_PARTIAL_RESOURCE_DESCRIPTOR, FindTranslatedEntry)
+  (CM_RESOURCE_TYPE Type, ULONG Index) PURE;
+  STDMETHOD_(PCM_PARTIAL_RESOURCE_DESCRIPTOR, FindUntranslatedEntry)
+  (CM_RESOURCE_TYPE Type, ULONG Index) PURE;
+  STDMETHOD(AddEntry)
+  (PCM_PARTIAL_RESOURCE_DESCRIPTOR Translated, PCM_PARTIAL_RESOURCE_DESCRIPTOR Untranslated) PURE;
   STDMETHOD(AddEntryFromParent)(IResourceList* Parent, CM_RESOURCE_TYPE Type, ULONG Index) PURE;
   STDMETHOD_(PCM_RESOURCE_LIST, TranslatedList)() PURE;
   STDMETHOD_(PCM_RESOURCE_LIST, UntranslatedList)() PURE;
@@ -98,14 +98,16 @@ struct IResourceList : IUnknown {
 typedef IResourceList* PRESOURCELIST;
 
 struct IPort : IUnknown {
-  STDMETHOD(Init)(PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN UnknownMiniport,
-                  PUNKNOWN UnknownAdapter, PRESOURCELIST ResourceList) PURE;
-  STDMETHOD(GetDeviceProperty)(DEVICE_REGISTRY_PROPERTY DeviceProperty, ULONG BufferLength,
-                               PVOID PropertyBuffer, PULONG ResultLength) PURE;
-  STDMETHOD(NewRegistryKey)(PREGISTRYKEY* OutRegistryKey, PUNKNOWN OuterUnknown,
-                            ULONG RegistryKeyType, ACCESS_MASK DesiredAccess,
-                            POBJECT_ATTRIBUTES ObjectAttributes, ULONG CreateOptions,
-                            PULONG Disposition) PURE;
+  STDMETHOD(Init)
+  (PDEVICE_OBJECT DeviceObject, PIRP Irp, PUNKNOWN UnknownMiniport, PUNKNOWN UnknownAdapter,
+   PRESOURCELIST ResourceList) PURE;
+  STDMETHOD(GetDeviceProperty)
+  (DEVICE_REGISTRY_PROPERTY DeviceProperty, ULONG BufferLength, PVOID PropertyBuffer,
+   PULONG ResultLength) PURE;
+  STDMETHOD(NewRegistryKey)
+  (PREGISTRYKEY* OutRegistryKey, PUNKNOWN OuterUnknown, ULONG RegistryKeyType,
+   ACCESS_MASK DesiredAccess, POBJECT_ATTRIBUTES ObjectAttributes, ULONG CreateOptions,
+   PULONG Disposition) PURE;
 
  protected:
   ~IPort() = default;
@@ -120,9 +122,9 @@ typedef IPortWaveRT* PPORTWAVERT;
 
 struct IMiniport : IUnknown {
   STDMETHOD(GetDescription)(PPCFILTER_DESCRIPTOR* Description) PURE;
-  STDMETHOD(DataRangeIntersection)(ULONG PinId, PKSDATARANGE DataRange,
-                                   PKSDATARANGE MatchingDataRange, ULONG OutputBufferLength,
-                                   PVOID ResultantFormat, PULONG ResultantFormatLength) PURE;
+  STDMETHOD(DataRangeIntersection)
+  (ULONG PinId, PKSDATARANGE DataRange, PKSDATARANGE MatchingDataRange, ULONG OutputBufferLength,
+   PVOID ResultantFormat, PULONG ResultantFormatLength) PURE;
 
  protected:
   ~IMiniport() = default;
@@ -131,8 +133,9 @@ typedef IMiniport* PMINIPORT;
 
 struct IMiniportWaveRT : IMiniport {
   STDMETHOD(Init)(PUNKNOWN UnknownAdapter, PRESOURCELIST ResourceList, PPORTWAVERT Port) PURE;
-  STDMETHOD(NewStream)(PMINIPORTWAVERTSTREAM* Stream, PPORTWAVERTSTREAM PortStream, ULONG Pin,
-                       BOOLEAN Capture, PKSDATAFORMAT DataFormat) PURE;
+  STDMETHOD(NewStream)
+  (PMINIPORTWAVERTSTREAM* Stream, PPORTWAVERTSTREAM PortStream, ULONG Pin, BOOLEAN Capture,
+   PKSDATAFORMAT DataFormat) PURE;
   STDMETHOD(GetDeviceDescription)(PDEVICE_DESCRIPTION DeviceDescription) PURE;
 
  protected:

@@ -40,4 +40,3 @@ struct INonDelegatingUnknown {
   ~INonDelegatingUnknown() = default;
 };
 typedef INonDelegatingUnknown* PNONDELEGATINGUNKNOWN;
-
