@@ -1,6 +1,8 @@
 // HostKernel: the host-side face of the machine.
 #include "kernel/host_kernel.h"
 
+#include "kernel/io_state.h"
+
 #include <sstream>
 #include <utility>
 
@@ -14,6 +16,8 @@ HostKernel::HostKernel() : HostKernel(Options{}) {}
 
 HostKernel::HostKernel(const Options& options) : machine_(std::make_unique<Machine>(options)) {
   machine_->host_ = this;
+  // A new machine starts with an empty namespace, no device nodes and an empty registry.
+  io::ResetIoState();
 }
 
 HostKernel::~HostKernel() = default;

@@ -109,6 +109,7 @@ class HostController : public tarnlink::usb::UsbPortBackend {
   std::vector<Pending*> pending_;
   BusFaults faults_;
   std::map<uint8_t, uint64_t> droppedCounter_;
+  std::vector<uint8_t> inScratch_;
   KSPIN_LOCK lock_ = 0;
   KTIMER unplugTimer_;
   KDPC unplugDpc_;

@@ -148,7 +148,9 @@ void HostController::PlayPacket(Pending& p, ULONG k, uint64_t tick) {
     }
     return;
   }
-  std::vector<uint8_t> scratch(pipe.capacity);
+  // One buffer for every IN transaction: streaming allocates nothing per packet.
+  std::vector<uint8_t>& scratch = inScratch_;
+  scratch.resize(pipe.capacity);
   devices::IsoInResult result = device_->IsoIn(Time(tick), pipe.address, scratch);
   if (dropped || result.status != devices::IsoStatus::Ok) {
     packet.Status = USBD_STATUS_XACT_ERROR;

@@ -27,7 +27,6 @@ class IoFileTest : public KernelTest {
  protected:
   void SetUp() override {
     KernelTest::SetUp();
-    ResetIoState();
     ASSERT_TRUE(RunInThread([&] {
       stack.Build();
       UNICODE_STRING reference;

@@ -15,13 +15,7 @@ namespace {
 
 using kernel::testing::KernelTest;
 
-class IrpTest : public KernelTest {
- protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    ResetIoState();
-  }
-};
+class IrpTest : public KernelTest {};
 
 // Completion routines record their order and device, and answer as scripted.
 struct Hop {

@@ -2,7 +2,6 @@
 // its object has handles, collisions and type checks.
 #include <gtest/gtest.h>
 
-#include "kernel/io_state.h"
 #include "kernel/namespace.h"
 #include "kernel_mode.h"
 #include "support/kernel_test.h"
@@ -14,10 +13,6 @@ using kernel::testing::KernelTest;
 
 class NamespaceTest : public KernelTest {
  protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    ResetIoState();
-  }
   // A new event with one handle in the current process; the handle holds the only reference.
   static PVOID NewEvent(HANDLE* handle) {
     PVOID event = nullptr;

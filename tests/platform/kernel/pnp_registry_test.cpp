@@ -26,7 +26,6 @@ class PnpRegistryTest : public KernelTest {
  protected:
   void SetUp() override {
     KernelTest::SetUp();
-    ResetIoState();
     ASSERT_TRUE(RunInThread([&] { stack.Build(); }));
   }
   void TearDown() override {

@@ -2,6 +2,8 @@
 // and removal, all on the default catalogue device at high speed.
 #include <gmock/gmock.h>
 
+#include <cstring>
+
 #include "bus_fixture.h"
 #include "iso_urb.h"
 
@@ -122,6 +124,50 @@ TEST_F(IsoScheduleTest, RemovalFailsPendingAndNewUrbsAsWindowsDoes) {
   auto after = Playback(8);
   Done never;
   EXPECT_EQ(controller_->SubmitUrb(after->urb(), OnComplete, &never), STATUS_DEVICE_NOT_CONNECTED);
+}
+
+// Injected IN faults on the feedback endpoint, packet by packet: lost transactions, short packets
+// and corrupted values all reach the client as a real bus would deliver them.
+TEST_F(IsoScheduleTest, InjectedFaultsReachTheFeedbackPackets) {
+  const USBD_PIPE_INFORMATION feedback = info_->Pipes[1];
+  const ULONG packetBytes = feedback.MaximumPacketSize;
+  auto read = [&] {
+    auto urb = std::make_unique<IsoUrb>(feedback.PipeHandle, 4, packetBytes, true);
+    Run(urb->urb());
+    return urb;
+  };
+  auto value = [](IsoUrb& urb, ULONG k) {
+    uint32_t v = 0;
+    std::memcpy(&v, urb.buffer.data() + urb.iso().IsoPacket[k].Offset, 4);
+    return v;
+  };
+
+  auto clean = read();
+  for (ULONG k = 0; k < 4; ++k) {
+    ASSERT_EQ(clean->iso().IsoPacket[k].Status, USBD_STATUS_SUCCESS);
+    ASSERT_EQ(clean->iso().IsoPacket[k].Length, 4u);
+  }
+  const uint32_t nominal = value(*clean, 0);
+
+  controller_->Faults().dropEveryNth[feedback.EndpointAddress] = 2;
+  auto dropped = read();
+  ULONG lost = 0;
+  for (ULONG k = 0; k < 4; ++k)
+    lost += dropped->iso().IsoPacket[k].Status == USBD_STATUS_XACT_ERROR ? 1 : 0;
+  EXPECT_EQ(lost, 2u) << "every second transaction is lost";
+  EXPECT_EQ(dropped->iso().ErrorCount, 2u);
+  controller_->Faults().dropEveryNth.clear();
+
+  controller_->Faults().shortenBy[feedback.EndpointAddress] = 1;
+  auto shortened = read();
+  EXPECT_EQ(shortened->iso().IsoPacket[0].Length, 3u);
+  controller_->Faults().shortenBy.clear();
+
+  controller_->Faults().feedbackOffset[feedback.EndpointAddress] = 0x100000;
+  auto corrupted = read();
+  EXPECT_GE(value(*corrupted, 0), nominal + 0x100000 - 0x10000)
+      << "16 frames more, give or take one";
+  EXPECT_LE(value(*corrupted, 0), nominal + 0x100000 + 0x10000);
 }
 
 }  // namespace

@@ -1,0 +1,18 @@
+// Trace point numbers of the isochronous scheduler and transfer engine (0x4700 block).
+// Arguments are listed beside each.
+#pragma once
+
+#include "kernel_mode.h"
+
+inline constexpr ULONG kTraceIsoShapeInvalid = 0x4701;             // bytes per frame, interval
+inline constexpr ULONG kTraceIsoPacketLimit = 0x4702;              // bytes, packets counted
+inline constexpr ULONG kTraceIsoPacketArrayShort = 0x4703;         // packets, capacity
+inline constexpr ULONG kTraceIsoNoPattern = 0x4704;                // pattern length
+inline constexpr ULONG kTraceIsoHeaderBufferFull = 0x4705;         // packet, packets
+inline constexpr ULONG kTraceFeedbackPacketOutside = 0x4710;       // packet, offset, length
+inline constexpr ULONG kTraceFeedbackPacketLength = 0x4711;        // packet, length
+inline constexpr ULONG kTraceCapturePacketClamped = 0x4720;        // packet, offset, length, kept
+inline constexpr ULONG kTraceCaptureWindowMissing = 0x4721;        // packets
+inline constexpr ULONG kTraceCapturePacketOutsideWindow = 0x4722;  // packet, length, min, max
+inline constexpr ULONG kTraceIsoZeroBytes = 0x4730;                // endpoint
+inline constexpr ULONG kTraceIsoIntervalUnusual = 0x4731;          // endpoint, interval
