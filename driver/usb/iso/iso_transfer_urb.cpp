@@ -1,4 +1,4 @@
-#include "iso_urb.h"
+#include "iso_transfer_urb.h"
 
 #include "iso_trace_points.h"
 
