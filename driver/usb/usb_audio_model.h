@@ -151,6 +151,8 @@ class CUSBAudioCL : public CUSBCL {
   USBAudioStreamInterface* FirstStreamInterface() const { return m_StreamInterfaces; }
   LONG StreamInterfaceCount() const { return m_StreamInterfaceCount; }
   PUSB_INTERFACE_DESCRIPTOR AudioControlInterface() const { return m_AudioControlInterface; }
+  // The class-specific HEADER; null until it was found whole and within its interface.
+  const UCHAR* AudioControlHeader() const { return m_AudioControlHeader; }
   UCHAR AudioControlInterfaceNumber() const;
   BOOLEAN ImplicitFeedbackPairing() const { return m_ImplicitFeedbackPairing; }
   BOOLEAN UnusableFeedbackSeen() const { return m_UnusableFeedbackSeen; }

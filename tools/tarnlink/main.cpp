@@ -2,14 +2,22 @@
 #include <cstdio>
 #include <cstring>
 
+#include "info_command.h"
+
 namespace {
 
 void PrintUsage(std::FILE* out) {
   std::fprintf(out,
                "usage: tarnlink [--help | --version]\n"
+               "       tarnlink info [--device NAME | --descriptors FILE] [--speed full|high]"
+               " [--json]\n"
                "\n"
                "Runs the Tarnlink driver package on a simulated machine with simulated\n"
                "USB audio devices.\n"
+               "\n"
+               "commands:\n"
+               "  info        how the driver models a device: class version, entities,\n"
+               "              streaming interfaces, formats; --device alone lists the devices\n"
                "\n"
                "options:\n"
                "  --help      show this text\n"
@@ -27,6 +35,7 @@ int main(int argc, char** argv) {
     std::printf("tarnlink %s\n", TARNLINK_VERSION);
     return 0;
   }
+  if (std::strcmp(argv[1], "info") == 0) return tarnlink::tool::RunInfo(argc - 2, argv + 2);
   std::fprintf(stderr, "tarnlink: unknown command '%s'\n\n", argv[1]);
   PrintUsage(stderr);
   return 2;

@@ -1,0 +1,28 @@
+// Plugs one USB device into a fresh simulated machine in virtual time and starts the driver's
+// USB function and audio model on it, as the adapter does at device start, so that a caller can
+// look at how the driver sees the device. Used by `tarnlink info` and by the descriptor fuzz
+// target.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "sim/devices/usb_device.h"
+#include "usb_audio_model.h"
+
+namespace tarnlink::tool {
+
+struct ProbeStatus {
+  NTSTATUS initialize = STATUS_UNSUCCESSFUL;
+  NTSTATUS configure = STATUS_UNSUCCESSFUL;  // only tried after a successful Initialize
+};
+
+// Runs inspect on a kernel thread with the model once Initialize (and, when it succeeded,
+// Configure) returned. False when the machine stopped instead (a bug check or a deadlock);
+// *failure then holds the machine's report.
+bool ProbeDevice(std::unique_ptr<sim::devices::UsbDevice> device, sim::devices::UsbSpeed busSpeed,
+                 const std::function<void(CUSBAudioCL&, const ProbeStatus&)>& inspect,
+                 std::string* failure);
+
+}  // namespace tarnlink::tool
