@@ -29,8 +29,7 @@ void ExerciseFormats(CUSBAudioCL& model) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  tarnlink::fuzz::ConfigurationInput input =
-      tarnlink::fuzz::DecodeConfigurationInput({data, size});
+  tarnlink::fuzz::ConfigurationInput input = tarnlink::fuzz::DecodeConfigurationInput({data, size});
   if (input.device == nullptr) return 0;
   std::string failure;
   const bool ran = tarnlink::tool::ProbeDevice(

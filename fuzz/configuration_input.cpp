@@ -14,7 +14,8 @@ ConfigurationInput DecodeConfigurationInput(std::span<const uint8_t> bytes) {
   ConfigurationInput input;
   if (bytes.empty()) return input;
   const auto& catalogue = sim::devices::Catalogue();
-  const sim::devices::CatalogueEntry& entry = catalogue[(bytes[0] & kDeviceMask) % catalogue.size()];
+  const sim::devices::CatalogueEntry& entry =
+      catalogue[(bytes[0] & kDeviceMask) % catalogue.size()];
   sim::devices::DescriptorImage image = sim::devices::BuildImage(entry.spec);
   image.configuration.assign(bytes.begin() + 1, bytes.end());
   if ((bytes[0] & kKeepTotalLength) == 0 && image.configuration.size() >= 4) {
@@ -23,8 +24,7 @@ ConfigurationInput DecodeConfigurationInput(std::span<const uint8_t> bytes) {
     image.configuration[3] = static_cast<uint8_t>(total >> 8);
   }
   input.device = std::make_unique<sim::devices::UacDevice>(entry.spec, image, entry.behaviour);
-  input.speed = (bytes[0] & kFullSpeed) != 0 ? sim::devices::UsbSpeed::Full
-                                             : entry.spec.speed;
+  input.speed = (bytes[0] & kFullSpeed) != 0 ? sim::devices::UsbSpeed::Full : entry.spec.speed;
   return input;
 }
 

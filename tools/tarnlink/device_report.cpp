@@ -156,8 +156,8 @@ std::vector<MaxFormatReport> MaxFormats(CUSBAudioCL& model, ULONG direction) {
 }  // namespace
 
 const std::vector<uint32_t>& ReportedPcmRates() {
-  static const std::vector<uint32_t> rates = {32000,  44100,  48000,  88200,   96000,
-                                              176400, 192000, 352800, 384000,  705600,
+  static const std::vector<uint32_t> rates = {32000,  44100,   48000,  88200,  96000,
+                                              176400, 192000,  352800, 384000, 705600,
                                               768000, 1411200, 1536000};
   return rates;
 }

@@ -89,8 +89,8 @@ std::unique_ptr<sim::devices::UsbDevice> DeviceFromDump(const std::vector<uint8_
   const sim::devices::ParsedDump dump = sim::devices::ParseDescriptorDump(bytes, defaults);
   if (dump.Ok()) return sim::devices::UacDevice::FromDump(dump, {});
   if (bytes.size() < 18 + 9 || bytes[0] != 18 || bytes[1] != 1) {
-    *problem = "not a descriptors file (a device descriptor followed by a configuration): " +
-               dump.error;
+    *problem =
+        "not a descriptors file (a device descriptor followed by a configuration): " + dump.error;
     return nullptr;
   }
   sim::devices::AudioFunctionSpec spec;
@@ -130,8 +130,7 @@ int RunInfo(int argc, char** argv) {
       ListCatalogue();
       return 2;
     }
-    speed = options.speed.value_or(entry->spec.bcdUSB >= 0x0200 ? UsbSpeed::High
-                                                                : UsbSpeed::Full);
+    speed = options.speed.value_or(entry->spec.bcdUSB >= 0x0200 ? UsbSpeed::High : UsbSpeed::Full);
     device = sim::devices::MakeCatalogueDevice(options.device);
   }
 
