@@ -10,7 +10,6 @@
 
 namespace {
 
-using sim::machine::MachineOptions;
 using tarnlink::portcls::DispatchedRequest;
 
 constexpr ULONG kUsbaTag = 0x41425355;
@@ -131,8 +130,8 @@ TEST_F(AdapterTest, RemovalNoticesAreActedOnThenPassedOn) {
 
 class AdapterOnWindows7Test : public AdapterTest {
  protected:
-  MachineOptions Options() const override {
-    MachineOptions options;
+  ::sim::machine::MachineOptions Options() const override {
+    ::sim::machine::MachineOptions options;
     options.windowsVersion = NTDDI_WIN7;
     return options;
   }
