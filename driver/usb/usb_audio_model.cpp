@@ -76,6 +76,8 @@ PUSB_INTERFACE_DESCRIPTOR CUSBAudioCL::FindAudioInterface(const VOID* start, LON
 NTSTATUS CUSBAudioCL::BuildModel() {
   FreeStreamInterfaces();
   FreeEntities();
+  m_AudioControlInterface = nullptr;
+  m_AudioControlHeader = nullptr;
   m_Quirks = LookupAudioQuirks(m_DeviceDescriptor.idVendor, m_DeviceDescriptor.idProduct);
   m_WidePacketWindow = m_Quirks.widePacketWindow;
   if (m_ConfigurationDescriptor == nullptr ||
@@ -157,6 +159,7 @@ NTSTATUS CUSBAudioCL::LinkEntities() {
   // resolve without being unusable, as long as its chain ends in something it can.
   NTSTATUS status = STATUS_SUCCESS;
   for (CUSBAudioEntity* e = m_Entities; e != nullptr; e = e->Next()) {
+    e->Dump();
     status = e->Link();
     if (!NT_SUCCESS(status)) TRACE_POINT(kTraceEntityLinkFailed, e->GetID(), status);
   }
