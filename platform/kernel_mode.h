@@ -21,6 +21,7 @@
 #include "kernel/rtl_string.h"
 #include "kernel/trace.h"
 #include "kernel/version.h"
+#include "portcls/portcls.h"
 #include "usb/usb.h"
 #include "usb/usbbusif.h"
 #include "usb/usbdlib.h"

@@ -160,6 +160,32 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
   if (!Extension(device)->controller && stack->MinorFunction == IRP_MN_QUERY_INTERFACE) {
     return QueryInterface(device, irp);
   }
+  // The bus side of the device's life: it starts, stops and goes whenever the function
+  // driver above says so. Everything else keeps the status the request arrived with.
+  switch (stack->MinorFunction) {
+    case IRP_MN_START_DEVICE:
+    case IRP_MN_QUERY_REMOVE_DEVICE:
+    case IRP_MN_REMOVE_DEVICE:
+    case IRP_MN_CANCEL_REMOVE_DEVICE:
+    case IRP_MN_STOP_DEVICE:
+    case IRP_MN_QUERY_STOP_DEVICE:
+    case IRP_MN_CANCEL_STOP_DEVICE:
+    case IRP_MN_SURPRISE_REMOVAL:
+    case IRP_MN_QUERY_CAPABILITIES:
+      irp->IoStatus.Status = STATUS_SUCCESS;
+      break;
+    default:
+      break;
+  }
+  NTSTATUS status = irp->IoStatus.Status;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+NTSTATUS DispatchPower(PDEVICE_OBJECT, PIRP irp) {
+  UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
+  if (minor == IRP_MN_SET_POWER || minor == IRP_MN_QUERY_POWER)
+    irp->IoStatus.Status = STATUS_SUCCESS;
   NTSTATUS status = irp->IoStatus.Status;
   IoCompleteRequest(irp, IO_NO_INCREMENT);
   return status;
@@ -194,6 +220,7 @@ NTSTATUS CreateUsbStack(UsbPortBackend* backend, UsbStack* stack) {
   stack->driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = DispatchInternal;
   stack->driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchControl;
   stack->driver->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
+  stack->driver->MajorFunction[IRP_MJ_POWER] = DispatchPower;
   status = CreatePortDevice(stack, backend, true, &stack->controller);
   if (NT_SUCCESS(status)) status = CreatePortDevice(stack, backend, false, &stack->pdo);
   if (!NT_SUCCESS(status)) DeleteUsbStack(stack);

@@ -16,3 +16,7 @@ inline constexpr ULONG kTraceCaptureWindowMissing = 0x4721;        // packets
 inline constexpr ULONG kTraceCapturePacketOutsideWindow = 0x4722;  // packet, length, min, max
 inline constexpr ULONG kTraceIsoZeroBytes = 0x4730;                // endpoint
 inline constexpr ULONG kTraceIsoIntervalUnusual = 0x4731;          // endpoint, interval
+inline constexpr ULONG kTraceIsoTransferFailed = 0x4740;   // IRP, USBD status, frame, packets,
+                                                           // errors, length, flags
+inline constexpr ULONG kTraceIsoPacketFailed = 0x4741;     // packet, offset, length, status
+inline constexpr ULONG kTraceBulkTransferFailed = 0x4742;  // IRP status, USBD status

@@ -18,18 +18,6 @@ USBD_PIPE_INFORMATION IsoPipe(USHORT maxPacket, UCHAR interval, UCHAR address = 
           0};
 }
 
-// Storage for an isochronous URB of n packets, aligned as the USBD library's.
-struct IsoUrbStorage {
-  std::vector<ULONGLONG> words;
-  explicit IsoUrbStorage(ULONG packets) : words(GET_ISO_URB_SIZE(packets) / 8 + 1) {}
-  struct _URB_ISOCH_TRANSFER& Urb() {
-    return reinterpret_cast<PURB>(words.data())->UrbIsochronousTransfer;
-  }
-  PacketList Packets() {
-    return ToList({Urb().IsoPacket, Urb().IsoPacket + Urb().NumberOfPackets});
-  }
-};
-
 TEST(PipeTransferPackets, HighSpeedRoundsToWholeMilliseconds) {
   struct Case {
     BOOLEAN highSpeed;

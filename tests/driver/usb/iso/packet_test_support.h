@@ -61,3 +61,15 @@ inline PlaybackPacing ImplicitPacing(ULONG nominal, BOOLEAN integralRate) {
           .nominalPacketBytes = nominal,
           .integralRate = integralRate};
 }
+
+// Storage for an isochronous URB of n packets, aligned as the USBD library's.
+struct IsoUrbStorage {
+  std::vector<ULONGLONG> words;
+  explicit IsoUrbStorage(ULONG packets) : words(GET_ISO_URB_SIZE(packets) / 8 + 1) {}
+  struct _URB_ISOCH_TRANSFER& Urb() {
+    return reinterpret_cast<PURB>(words.data())->UrbIsochronousTransfer;
+  }
+  PacketList Packets() {
+    return ToList({Urb().IsoPacket, Urb().IsoPacket + Urb().NumberOfPackets});
+  }
+};

@@ -1,0 +1,42 @@
+// The reference-counting interface every Port Class object has, in the shape of the framework's
+// COM-style headers: an interface is an abstract class whose virtual functions are its slots,
+// in the published order. Interfaces have no destructor slot: an object goes away through its
+// last Release, so their destructors are protected and implementations are final classes.
+#pragma once
+
+#include "kernel/ntdef.h"
+#include "kernel/ntstatus.h"
+
+#define STDMETHODCALLTYPE
+#define STDMETHODIMP NTSTATUS STDMETHODCALLTYPE
+#define STDMETHODIMP_(type) type STDMETHODCALLTYPE
+#define STDMETHOD(method) virtual NTSTATUS STDMETHODCALLTYPE method
+#define STDMETHOD_(type, method) virtual type STDMETHODCALLTYPE method
+#define PURE = 0
+
+// {00000000-0000-0000-C000-000000000046}
+inline constexpr GUID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+struct IUnknown {
+  STDMETHOD(QueryInterface)(REFIID InterfaceId, PVOID* Interface) PURE;
+  STDMETHOD_(ULONG, AddRef)() PURE;
+  STDMETHOD_(ULONG, Release)() PURE;
+
+ protected:
+  ~IUnknown() = default;
+};
+typedef IUnknown* PUNKNOWN;
+
+// The unknown of an object that may be aggregated: it owns the reference count, while the
+// QueryInterface, AddRef and Release of the object's other interfaces forward to the outer
+// unknown (this one when the object is not aggregated).
+struct INonDelegatingUnknown {
+  STDMETHOD(NonDelegatingQueryInterface)(REFIID InterfaceId, PVOID* Interface) PURE;
+  STDMETHOD_(ULONG, NonDelegatingAddRef)() PURE;
+  STDMETHOD_(ULONG, NonDelegatingRelease)() PURE;
+
+ protected:
+  ~INonDelegatingUnknown() = default;
+};
+typedef INonDelegatingUnknown* PNONDELEGATINGUNKNOWN;

@@ -1,0 +1,213 @@
+#include "sim/machine/machine.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "kernel/driver_object_host.h"
+#include "kernel/io_state.h"
+#include "kernel/pnp_host.h"
+#include "kernel/registry_store.h"
+#include "portcls/portcls_host.h"
+#include "sim/devices/catalogue.h"
+
+namespace sim::machine {
+namespace {
+
+constexpr ULONG kServiceKernelDriver = 1;
+constexpr ULONG kServiceDemandStart = 3;
+constexpr ULONG kServiceErrorNormal = 1;
+
+void WriteServiceKey() {
+  host::RegistryStore& registry = host::MachineRegistry();
+  host::RegistryKeyRef key;
+  bool created = false;
+  std::u16string path = u"SYSTEM\\CurrentControlSet\\Services\\" + std::u16string(kServiceName);
+  if (!NT_SUCCESS(
+          registry.Create(registry.Root(host::RegistryRoot::LocalMachine), path, &key, &created)))
+    return;
+  registry.SetValue(key, u"Type", REG_DWORD, &kServiceKernelDriver, sizeof(ULONG));
+  registry.SetValue(key, u"Start", REG_DWORD, &kServiceDemandStart, sizeof(ULONG));
+  registry.SetValue(key, u"ErrorControl", REG_DWORD, &kServiceErrorNormal, sizeof(ULONG));
+  const std::u16string image = u"\\SystemRoot\\System32\\drivers\\Tarnlink.sys";
+  registry.SetValue(key, u"ImagePath", REG_EXPAND_SZ, image.c_str(),
+                    (image.size() + 1) * sizeof(char16_t));
+}
+
+// What the hub learns at enumeration, before any driver runs: the device descriptor.
+tarnlink::io::DeviceNodeInfo DescribeDevice(devices::UsbDevice& device) {
+  USB_DEVICE_DESCRIPTOR descriptor = {};
+  USB_DEFAULT_PIPE_SETUP_PACKET setup = {};
+  setup.bmRequestType.B = 0x80;
+  setup.bRequest = USB_REQUEST_GET_DESCRIPTOR;
+  setup.wValue.W = USB_DEVICE_DESCRIPTOR_TYPE << 8;
+  setup.wLength = sizeof(descriptor);
+  device.Control(devices::BusTime{}, setup,
+                 std::span<uint8_t>(reinterpret_cast<uint8_t*>(&descriptor), sizeof(descriptor)));
+  char id[64];
+  std::snprintf(id, sizeof(id), "USB\\VID_%04X&PID_%04X\\1", descriptor.idVendor,
+                descriptor.idProduct);
+  return {std::u16string(id, id + std::strlen(id)), std::u16string(kServiceName),
+          u"Velmor USB DAC"};
+}
+
+NTSTATUS SignalDone(PDEVICE_OBJECT, PIRP, PVOID Context) {
+  KeSetEvent(static_cast<PKEVENT>(Context), IO_NO_INCREMENT, FALSE);
+  return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+}  // namespace
+
+Machine::Machine(tarnlink::kernel::HostKernel& kernel, PDRIVER_INITIALIZE driverEntry,
+                 MachineOptions options)
+    : kernel_(kernel), driverEntry_(driverEntry), options_(options) {
+  tarnlink::io::ResetIoState();
+  tarnlink::portcls::ResetHostState();
+  HostSetWindowsVersion(options_.windowsVersion);
+}
+
+Machine::~Machine() {
+  if (kernel_.Stopped()) return;
+  if (DevicePlugged()) UnplugDevice(Removal::Orderly);
+  if (DriverLoaded()) RunInKernelThread([&] { IoHostUnloadDriver(driver_); });
+  driver_ = nullptr;
+}
+
+bool Machine::RunInKernelThread(const std::function<void()>& body, const char* name) {
+  PKTHREAD thread = kernel_.StartThread(body, name);
+  return kernel_.RunUntilThreadsEnd({thread});
+}
+
+NTSTATUS Machine::LoadDriver() {
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  RunInKernelThread([&] {
+    WriteServiceKey();
+    status = IoHostCreateDriver(kServiceName, &driver_);
+    if (!NT_SUCCESS(status)) return;
+    status = IoHostCallDriverEntry(driver_, driverEntry_);
+    if (NT_SUCCESS(status)) return;
+    // A driver whose entry failed is not loaded: its object goes without an unload call.
+    driver_->DriverUnload = nullptr;
+    IoHostUnloadDriver(driver_);
+    driver_ = nullptr;
+  });
+  return status;
+}
+
+bool Machine::UnloadDriver() {
+  if (DevicePlugged()) UnplugDevice(Removal::Orderly);
+  if (DriverLoaded() && !RunInKernelThread([&] { IoHostUnloadDriver(driver_); }, "unload"))
+    return false;
+  driver_ = nullptr;
+  return !kernel_.Stopped() && kernel_.DeclareDriverUnloaded();
+}
+
+PDEVICE_OBJECT Machine::FunctionDevice() const {
+  return stack_.pdo != nullptr ? stack_.pdo->AttachedDevice : nullptr;
+}
+
+NTSTATUS Machine::PlugCatalogueDevice(std::string_view name) {
+  std::unique_ptr<devices::UsbDevice> device = devices::MakeCatalogueDevice(name);
+  if (device == nullptr) return STATUS_NOT_FOUND;
+  return PlugDevice(std::move(device));
+}
+
+NTSTATUS Machine::PlugDevice(std::unique_ptr<devices::UsbDevice> device) {
+  if (!DriverLoaded() || DevicePlugged()) return STATUS_INVALID_DEVICE_STATE;
+  device_ = std::move(device);
+  controller_ = std::make_unique<usb::HostController>(options_.busSpeed, options_.controller);
+  controller_->Attach(device_.get());
+  surpriseRemoved_ = false;
+  deviceAdded_ = false;
+
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  RunInKernelThread(
+      [&] {
+        status = tarnlink::usb::CreateUsbStack(controller_.get(), &stack_);
+        if (NT_SUCCESS(status))
+          status = tarnlink::io::CreateDeviceNode(stack_.pdo, DescribeDevice(*device_));
+        if (NT_SUCCESS(status)) status = driver_->DriverExtension->AddDevice(driver_, stack_.pdo);
+      },
+      "pnp enumeration");
+  deviceAdded_ = NT_SUCCESS(status) && FunctionDevice() != nullptr;
+  if (NT_SUCCESS(status)) status = SendPnp(IRP_MN_START_DEVICE);
+  if (!NT_SUCCESS(status) && !kernel_.Stopped()) {
+    if (deviceAdded_) SendPnp(IRP_MN_REMOVE_DEVICE);
+    RemoveFromBus();
+  }
+  return status;
+}
+
+NTSTATUS Machine::SendPnp(UCHAR minor) {
+  PDEVICE_OBJECT top = FunctionDevice();
+  if (top == nullptr) return STATUS_NO_SUCH_DEVICE;
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  RunInKernelThread(
+      [&] {
+        PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
+        if (irp == nullptr) {
+          status = STATUS_INSUFFICIENT_RESOURCES;
+          return;
+        }
+        // Plug and Play requests start out unsupported: only a driver that serves one changes it.
+        irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+        next->MajorFunction = IRP_MJ_PNP;
+        next->MinorFunction = minor;
+        if (minor == IRP_MN_QUERY_CAPABILITIES) {
+          capabilities_ = {};
+          capabilities_.Size = sizeof(DEVICE_CAPABILITIES);
+          capabilities_.Version = 1;
+          capabilities_.Address = capabilities_.UINumber = 0xFFFFFFFF;
+          next->Parameters.DeviceCapabilities.Capabilities = &capabilities_;
+        }
+        KEVENT done;
+        KeInitializeEvent(&done, NotificationEvent, FALSE);
+        IoSetCompletionRoutine(irp, SignalDone, &done, TRUE, TRUE, TRUE);
+        if (IoCallDriver(top, irp) == STATUS_PENDING)
+          KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+        status = irp->IoStatus.Status;
+        IoFreeIrp(irp);
+      },
+      "pnp manager");
+  if (minor == IRP_MN_REMOVE_DEVICE) deviceAdded_ = false;
+  return status;
+}
+
+void Machine::SurpriseRemoveDevice() {
+  if (!DevicePlugged() || surpriseRemoved_) return;
+  controller_->Unplug();
+  if (deviceAdded_) SendPnp(IRP_MN_SURPRISE_REMOVAL);
+  surpriseRemoved_ = true;
+}
+
+NTSTATUS Machine::UnplugDevice(Removal how) {
+  if (!DevicePlugged()) return STATUS_NO_SUCH_DEVICE;
+  if (how == Removal::Surprise) SurpriseRemoveDevice();
+  if (!surpriseRemoved_ && deviceAdded_) {
+    NTSTATUS status = SendPnp(IRP_MN_QUERY_REMOVE_DEVICE);
+    if (!NT_SUCCESS(status)) {
+      SendPnp(IRP_MN_CANCEL_REMOVE_DEVICE);
+      return status;
+    }
+  }
+  if (deviceAdded_) SendPnp(IRP_MN_REMOVE_DEVICE);
+  RemoveFromBus();
+  return STATUS_SUCCESS;
+}
+
+void Machine::RemoveFromBus() {
+  if (stack_.pdo != nullptr || stack_.driver != nullptr) {
+    RunInKernelThread(
+        [&] {
+          if (stack_.pdo != nullptr) tarnlink::io::RemoveDeviceNode(stack_.pdo);
+          tarnlink::usb::DeleteUsbStack(&stack_);
+        },
+        "pnp removal");
+  }
+  controller_.reset();
+  device_.reset();
+  deviceAdded_ = false;
+  surpriseRemoved_ = false;
+}
+
+}  // namespace sim::machine
