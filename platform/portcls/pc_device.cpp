@@ -1,13 +1,13 @@
 // Adapter devices: the functional device object the framework creates over the physical one.
 #include "portcls/pc_device_context.h"
+#include "portcls/pc_host_state.h"
 #include "portcls/pc_trace_points.h"
 
 namespace tarnlink::portcls {
 
 DeviceContext* ContextOf(PDEVICE_OBJECT DeviceObject) {
   if (DeviceObject == nullptr || DeviceObject->DeviceExtension == nullptr ||
-      DeviceObject->DriverObject == nullptr ||
-      DeviceObject->DriverObject->MajorFunction[IRP_MJ_PNP] != PcDispatchIrp)
+      DeviceObject->DriverObject == nullptr || !IsFrameworkDriver(DeviceObject->DriverObject))
     return nullptr;
   auto* context = static_cast<DeviceContext*>(DeviceObject->DeviceExtension);
   if (context->signature != kDeviceSignature || context->functionalDevice != DeviceObject)
@@ -35,7 +35,7 @@ NTSTATUS PcAddAdapterDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT Physical
     TRACE_POINT(kTracePcAddDeviceRefused, MaxObjects, DeviceExtensionSize);
     return STATUS_INVALID_PARAMETER;
   }
-  if (DriverObject->MajorFunction[IRP_MJ_PNP] != PcDispatchIrp) {
+  if (!IsFrameworkDriver(DriverObject)) {
     // Without PcInitializeAdapterDriver nothing would route the device's requests to us.
     TRACE_POINT(kTracePcAddDeviceRefused, 0u, 0u);
     return STATUS_INVALID_DEVICE_REQUEST;

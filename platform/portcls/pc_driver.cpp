@@ -1,4 +1,6 @@
 // Driver set-up: the framework's dispatch table, add-device and unload routines.
+#include <vector>
+
 #include "kernel/machine.h"
 #include "portcls/pc_device_context.h"
 #include "portcls/pc_host_state.h"
@@ -18,6 +20,7 @@ VOID PcUnloadDriver(PDRIVER_OBJECT DriverObject) {
                      reinterpret_cast<ULONG_PTR>(DriverObject),
                      reinterpret_cast<ULONG_PTR>(device));
   }
+  std::erase(Host().drivers, DriverObject);
   ++Host().unloadCount;
   TRACE_POINT(kTracePcFrameworkUnload);
 }
@@ -33,12 +36,13 @@ NTSTATUS PcInitializeAdapterDriver(PDRIVER_OBJECT DriverObject, PUNICODE_STRING 
     TRACE_POINT(kTracePcInitializeRefused, 1u);
     return STATUS_INVALID_PARAMETER;
   }
-  if (DriverObject->MajorFunction[IRP_MJ_PNP] == PcDispatchIrp) {
+  if (IsFrameworkDriver(DriverObject)) {
     TRACE_POINT(kTracePcInitializeRefused, 2u);
     return STATUS_INVALID_DEVICE_REQUEST;
   }
   for (PDRIVER_DISPATCH& entry : DriverObject->MajorFunction) entry = PcDispatchIrp;
   DriverObject->DriverExtension->AddDevice = AddDevice;
   DriverObject->DriverUnload = Host().installsUnload ? PcUnloadDriver : nullptr;
+  Host().drivers.push_back(DriverObject);
   return STATUS_SUCCESS;
 }

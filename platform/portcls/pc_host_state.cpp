@@ -1,5 +1,6 @@
 #include "portcls/pc_host_state.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tarnlink::portcls {
@@ -7,6 +8,11 @@ namespace tarnlink::portcls {
 HostState& Host() {
   static HostState state;
   return state;
+}
+
+bool IsFrameworkDriver(PDRIVER_OBJECT DriverObject) {
+  const std::vector<PDRIVER_OBJECT>& drivers = Host().drivers;
+  return std::find(drivers.begin(), drivers.end(), DriverObject) != drivers.end();
 }
 
 void SetDispatchObserver(DispatchObserver observer) {

@@ -8,6 +8,7 @@ namespace sim::machine::testing {
 void MachineTest::SetUp() {
   KernelTest::SetUp();
   machine = std::make_unique<Machine>(kernel(), Entry(), Options());
+  BeforeLoad();
   ASSERT_EQ(machine->LoadDriver(), STATUS_SUCCESS);
 }
 

@@ -19,6 +19,8 @@ class MachineTest : public tarnlink::kernel::testing::KernelTest {
   // The driver the machine installs; the fixture loads it in SetUp.
   virtual PDRIVER_INITIALIZE Entry() const = 0;
   virtual ::sim::machine::MachineOptions Options() const { return {}; }
+  // Runs after the machine is built and before the driver loads.
+  virtual void BeforeLoad() {}
 
   // Kernel links of the enabled audio interfaces, in registration order.
   static std::vector<std::u16string> AudioInterfaces();

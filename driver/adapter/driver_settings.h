@@ -1,0 +1,19 @@
+// Settings the whole driver shares, chosen once at entry from the system version.
+#pragma once
+
+#include "kernel_mode.h"
+
+// Page priorities of system-space mappings, as MM_PAGE_PRIORITY and its flags spell them.
+inline constexpr ULONG kNormalPagePriority = 16;
+inline constexpr ULONG kMdlMappingNoExecute = 0x40000000;
+
+struct DriverSettings {
+  POOL_TYPE PoolType;           // every allocation of the driver
+  POOL_TYPE LookasidePoolType;  // the adapter's look-aside lists
+  ULONG MappingPriority;        // mapping transfer buffers into system space
+};
+
+extern DriverSettings g_DriverSettings;
+
+// Non-executable pool and mappings from Windows 8 on; older systems have neither.
+VOID ChooseDriverSettings();
