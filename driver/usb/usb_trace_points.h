@@ -7,6 +7,7 @@
 inline constexpr ULONG kTracePoolAllocationFailed = 0x4101;  // bytes
 inline constexpr ULONG kTraceBoundedCopyRefused = 0x4102;    // bytes, capacity
 inline constexpr ULONG kTraceRundownUnbalancedRelease = 0x4103;
+inline constexpr ULONG kTraceUnknownOverReleased = 0x4104;         // count
 inline constexpr ULONG kTraceRegistryOpenFailed = 0x4110;          // status
 inline constexpr ULONG kTraceRegistryQueryFailed = 0x4111;         // status or size, sizes
 inline constexpr ULONG kTraceRegistryValueMismatch = 0x4112;       // type, size, wanted type, size
