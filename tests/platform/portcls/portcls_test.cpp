@@ -208,11 +208,16 @@ TEST_F(PortClsTest, FilterOpensNeedARegisteredSubdeviceAndKsRequestsAreRefusedFo
 }
 
 TEST_F(PortClsTest, DispatchingForAForeignDeviceStopsTheMachine) {
+  // No device is plugged: a stopped machine never tears a started driver down, so whatever the
+  // framework held of it would stay allocated.
   ExpectBugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION);
-  ASSERT_EQ(Plug(), STATUS_SUCCESS);
   machine->RunInKernelThread([&] {
+    PDEVICE_OBJECT foreign = nullptr;
+    ASSERT_EQ(
+        IoCreateDevice(machine->Driver(), 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &foreign),
+        STATUS_SUCCESS);
     PIRP irp = IoAllocateIrp(1, FALSE);
-    PcDispatchIrp(machine->PhysicalDevice(), irp);
+    PcDispatchIrp(foreign, irp);
   });
   EXPECT_TRUE(kernel().Stopped());
 }
