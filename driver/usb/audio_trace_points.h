@@ -26,3 +26,4 @@ inline constexpr ULONG kTraceInvalidClockSelection = 0x4223;  // selector, pin
 inline constexpr ULONG kTraceFormatSkipped = 0x4230;          // interface, setting, reason
 inline constexpr ULONG kTraceFormatNoMatch = 0x4231;       // interface, tag, channels, bits, rate
 inline constexpr ULONG kTraceFormatSelectFailed = 0x4232;  // direction, step, status
+inline constexpr ULONG kTraceStreamPipeMissing = 0x4233;   // direction

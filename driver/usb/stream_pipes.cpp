@@ -40,3 +40,16 @@ NTSTATUS CUSBAudioCL::LinkPipes() {
   }
   return status;
 }
+
+NTSTATUS CUSBAudioCL::GetStreamPipe(ULONG direction, PDRMFORWARD forward) const {
+  const USBAudioStreamInterface* record = StreamInterface(direction);
+  if (record == nullptr || record->DataPipe == nullptr || forward == nullptr) {
+    TRACE_POINT(kTraceStreamPipeMissing, direction);
+    return STATUS_UNSUCCESSFUL;
+  }
+  forward->Flags = 0;
+  forward->DeviceObject = TargetDevice();
+  forward->FileObject = nullptr;
+  forward->Context = record->DataPipe->PipeHandle;
+  return STATUS_SUCCESS;
+}

@@ -74,6 +74,8 @@ class CUSBAudioCL : public CUSBCL {
   // alternate setting. STATUS_NOT_SUPPORTED when an endpoint has no pipe; the others are still
   // linked.
   NTSTATUS LinkPipes();
+  // Names the direction's data pipe for content protection, which forwards to the USB stack.
+  NTSTATUS GetStreamPipe(ULONG direction, PDRMFORWARD forward) const;
 
   // --- class requests -----------------------------------------------------------------------
   // A class request to an entity of the audio control interface: wValue = selector, channel;

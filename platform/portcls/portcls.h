@@ -6,6 +6,7 @@
 #include "kernel/device_object.h"
 #include "kernel/io_power.h"
 #include "kernel/pnp_types.h"
+#include "portcls/drmk.h"
 #include "portcls/unknown.h"
 
 // Records of kernel streaming and the HAL that some slots carry; the filter and stream work

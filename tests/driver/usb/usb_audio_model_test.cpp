@@ -322,6 +322,13 @@ TEST_F(AudioModelTest, ConfigureLinksThePipesOfTheCurrentSettings) {
     EXPECT_LE(playback->FeedbackPipe->Interval, 4);
     EXPECT_GE(playback->FeedbackPipe->Interval, 1);
     EXPECT_EQ(model_->CaptureInterface()->DataPipe, nullptr);
+    DRMFORWARD forward = {1, nullptr, nullptr, nullptr};
+    ASSERT_EQ(model_->GetStreamPipe(0, &forward), STATUS_SUCCESS);
+    EXPECT_EQ(forward.Flags, 0u);
+    EXPECT_EQ(forward.DeviceObject, model_->TargetDevice());
+    EXPECT_EQ(forward.FileObject, nullptr);
+    EXPECT_EQ(forward.Context, playback->DataPipe->PipeHandle);
+    EXPECT_EQ(model_->GetStreamPipe(1, &forward), STATUS_UNSUCCESSFUL) << "capture is idle";
     // The recorded setting and the device disagree: the pipe is missing but the rest links.
     model_->CaptureInterface()->CurrentAltSetting = 1;
     EXPECT_EQ(model_->LinkPipes(), STATUS_NOT_SUPPORTED);
