@@ -36,6 +36,16 @@ void InitializeHeader(PDISPATCHER_HEADER header, UCHAR type, LONG state) {
   InitializeListHead(&header->WaitListHead);
 }
 
+// Signals the event and lets its waiters go, under the dispatcher lock; returns the old state.
+LONG SignalEvent(Machine& machine, PRKEVENT Event) {
+  const LONG previous = Event->Header.SignalState;
+  if (previous == 0) {
+    Event->Header.SignalState = 1;
+    machine.WaitTest(&Event->Header);
+  }
+  return previous;
+}
+
 }  // namespace
 
 VOID KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State) {
@@ -51,12 +61,7 @@ LONG KeSetEvent(PRKEVENT Event, KPRIORITY Increment, BOOLEAN Wait) {
   Machine& machine = Machine::Current();
   Lock lock(machine.dispatcherLock());
   CheckEvent(machine, lock, Event);
-  const LONG previous = Event->Header.SignalState;
-  if (previous == 0) {
-    Event->Header.SignalState = 1;
-    machine.WaitTest(&Event->Header);
-  }
-  return previous;
+  return SignalEvent(machine, Event);
 }
 
 LONG KeResetEvent(PRKEVENT Event) {
@@ -82,11 +87,7 @@ LONG KePulseEvent(PRKEVENT Event, KPRIORITY Increment, BOOLEAN Wait) {
   Machine& machine = Machine::Current();
   Lock lock(machine.dispatcherLock());
   CheckEvent(machine, lock, Event);
-  const LONG previous = Event->Header.SignalState;
-  if (previous == 0) {
-    Event->Header.SignalState = 1;
-    machine.WaitTest(&Event->Header);
-  }
+  const LONG previous = SignalEvent(machine, Event);
   Event->Header.SignalState = 0;
   return previous;
 }
