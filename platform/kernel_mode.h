@@ -10,6 +10,7 @@
 #include "kernel/io_workitem.h"
 #include "kernel/ke.h"
 #include "kernel/ke_types.h"
+#include "kernel/mm_mdl.h"
 #include "kernel/ntdef.h"
 #include "kernel/ntstatus.h"
 #include "kernel/ob.h"

@@ -25,8 +25,8 @@ bool IsPagedType(POOL_TYPE type) {
   return (static_cast<int>(type) & 1) != 0;
 }
 
-PVOID Allocate(SIZE_T bytes, ULONG tag, bool zero) {
-  return Machine::Current().pool().Allocate(bytes, tag, zero);
+PVOID Allocate(SIZE_T bytes, ULONG tag, bool zero, bool paged) {
+  return Machine::Current().pool().Allocate(bytes, tag, zero, paged);
 }
 
 void Free(PVOID P, ULONG Tag, bool checkTag) {
@@ -72,18 +72,19 @@ PVOID ExAllocatePool2(POOL_FLAGS Flags, SIZE_T NumberOfBytes, ULONG Tag) {
            static_cast<ULONG_PTR>(Flags), NumberOfBytes, Tag);
   if (Tag == 0)
     Verify(BAD_POOL_CALLER, "ExAllocatePool2 with a zero pool tag", 0x9B, 0, NumberOfBytes, Tag);
-  CheckAllocationIrql(kind == POOL_FLAG_PAGED);
-  return Allocate(NumberOfBytes, Tag, (Flags & POOL_FLAG_UNINITIALIZED) == 0);
+  const bool paged = kind == POOL_FLAG_PAGED;
+  CheckAllocationIrql(paged);
+  return Allocate(NumberOfBytes, Tag, (Flags & POOL_FLAG_UNINITIALIZED) == 0, paged);
 }
 
 PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
   CheckAllocationIrql(IsPagedType(PoolType));
-  return Allocate(NumberOfBytes, Tag, false);
+  return Allocate(NumberOfBytes, Tag, false, IsPagedType(PoolType));
 }
 
 PVOID ExAllocatePoolZero(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
   CheckAllocationIrql(IsPagedType(PoolType));
-  return Allocate(NumberOfBytes, Tag, true);
+  return Allocate(NumberOfBytes, Tag, true, IsPagedType(PoolType));
 }
 
 VOID ExFreePoolWithTag(PVOID P, ULONG Tag) {

@@ -143,6 +143,12 @@ void HostKernel::FailPoolAllocation(uint64_t nth, ULONG tag) {
 void HostKernel::ClearPoolFailures() {
   machine_->pool().ClearFailures();
 }
+void HostKernel::FailMdlMapping(uint64_t nth) {
+  machine_->mappingFailures().FailNth(nth);
+}
+void HostKernel::FailPageLocking(uint64_t nth) {
+  machine_->lockFailures().FailNth(nth);
+}
 
 bool HostKernel::DeclareDriverUnloaded() {
   const std::vector<PoolAllocationInfo> live = machine_->pool().Live();

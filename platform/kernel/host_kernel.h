@@ -131,6 +131,10 @@ class HostKernel {
   // Makes the nth matching allocation from now fail (n = 1: the next one). tag 0 matches any.
   void FailPoolAllocation(uint64_t nth, ULONG tag = 0);
   void ClearPoolFailures();
+  // Makes the nth kernel mapping of an MDL from now fail (MmGetSystemAddressForMdlSafe then
+  // gives null), or the nth MmProbeAndLockPages raise as a buffer it cannot lock would.
+  void FailMdlMapping(uint64_t nth);
+  void FailPageLocking(uint64_t nth);
 
   // Checks what a driver must have given back when it unloads: pool, kernel handles and
   // object references. A leak stops the machine with a bug check and returns false.

@@ -19,4 +19,10 @@ struct Record {
   return InterlockedIncrement(&first->value);
 }
 
+[[maybe_unused]] PVOID UseMdlHelpers(PMDL mdl, PVOID buffer) {
+  MmInitializeMdl(mdl, buffer, PAGE_SIZE);
+  MmPrepareMdlForReuse(mdl);
+  return MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority | MdlMappingNoExecute);
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "kernel/failure_schedule.h"
 #include "kernel/host_kernel.h"
 #include "kernel/ke_thread.h"
 #include "kernel/object_manager.h"
@@ -103,6 +104,9 @@ class Machine {
   std::vector<ThreadInfo> ThreadInfos() const;
 
   PoolTracker& pool() { return pool_; }
+  // Injected failures of system-space mappings and of page locking.
+  FailureSchedule& mappingFailures() { return mappingFailures_; }
+  FailureSchedule& lockFailures() { return lockFailures_; }
   TraceRing& trace() { return trace_; }
   ObjectManager& objects() { return objects_; }
   PEPROCESS systemProcess() const { return systemProcess_; }
@@ -158,6 +162,8 @@ class Machine {
   ULONG expectedBugCheck_ = 0;
 
   PoolTracker pool_;
+  FailureSchedule mappingFailures_;
+  FailureSchedule lockFailures_;
   TraceRing trace_;
   ObjectManager objects_;
   PEPROCESS systemProcess_ = nullptr;

@@ -16,29 +16,19 @@ PoolTracker::~PoolTracker() {
   for (auto& [p, block] : live_) std::free(p);
 }
 
-bool PoolTracker::ShouldFail(ULONG tag) {
-  for (auto it = failures_.begin(); it != failures_.end(); ++it) {
-    if (it->tag != 0 && it->tag != tag) continue;
-    if (--it->remaining == 0) {
-      failures_.erase(it);
-      return true;
-    }
-  }
-  return false;
-}
-
-void* PoolTracker::Allocate(SIZE_T bytes, ULONG tag, bool zero) {
+void* PoolTracker::Allocate(SIZE_T bytes, ULONG tag, bool zero, bool paged) {
   std::lock_guard<std::mutex> guard(mutex_);
   PoolTagStats& stats = stats_[tag];
   void* p = nullptr;
   // Blocks are at least 16-byte aligned, as Windows' pool gives them.
-  if (!ShouldFail(tag) && bytes < (SIZE_T{1} << 40)) p = std::malloc(bytes == 0 ? 1 : bytes);
+  if (!failures_.ShouldFail(tag) && bytes < (SIZE_T{1} << 40))
+    p = std::malloc(bytes == 0 ? 1 : bytes);
   if (p == nullptr) {
     ++stats.failedCount;
     return nullptr;
   }
   std::memset(p, zero ? 0 : kUninitialisedFill, bytes);
-  live_[p] = Block{tag, bytes, ++sequence_};
+  live_[p] = Block{tag, bytes, ++sequence_, paged};
   freed_.erase(reinterpret_cast<uintptr_t>(p));
   ++stats.liveCount;
   stats.liveBytes += bytes;
@@ -73,14 +63,26 @@ bool PoolTracker::Find(const void* p, Block* block) const {
   return true;
 }
 
-void PoolTracker::FailNth(uint64_t nth, ULONG tag) {
+bool PoolTracker::FindContaining(const void* p, SIZE_T bytes, Block* block) const {
+  const auto first = reinterpret_cast<uintptr_t>(p);
   std::lock_guard<std::mutex> guard(mutex_);
-  if (nth > 0) failures_.push_back(FailureRule{nth, tag});
+  for (const auto& [base, candidate] : live_) {
+    const auto start = reinterpret_cast<uintptr_t>(base);
+    if (first >= start && first - start <= candidate.bytes &&
+        bytes <= candidate.bytes - (first - start)) {
+      *block = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+void PoolTracker::FailNth(uint64_t nth, ULONG tag) {
+  failures_.FailNth(nth, tag);
 }
 
 void PoolTracker::ClearFailures() {
-  std::lock_guard<std::mutex> guard(mutex_);
-  failures_.clear();
+  failures_.Clear();
 }
 
 PoolTagStats PoolTracker::Stats(ULONG tag) const {

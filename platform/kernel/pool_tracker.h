@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "kernel/failure_schedule.h"
 #include "kernel/host_kernel.h"
 
 namespace tarnlink::kernel {
@@ -20,13 +21,16 @@ class PoolTracker {
     ULONG tag;
     SIZE_T bytes;
     uint64_t sequence;
+    bool paged;
   };
   enum class FreeResult { Ok, NeverAllocated, DoubleFree, WrongTag };
 
   // Returns null when the allocation fails (injected or out of memory).
-  void* Allocate(SIZE_T bytes, ULONG tag, bool zero);
+  void* Allocate(SIZE_T bytes, ULONG tag, bool zero, bool paged);
   FreeResult Free(void* p, ULONG tag, bool checkTag, Block* freed);
   bool Find(const void* p, Block* block) const;
+  // The live block that holds all of [p, p + bytes), if there is one.
+  bool FindContaining(const void* p, SIZE_T bytes, Block* block) const;
 
   void FailNth(uint64_t nth, ULONG tag);
   void ClearFailures();
@@ -36,17 +40,11 @@ class PoolTracker {
   std::vector<PoolAllocationInfo> Live() const;
 
  private:
-  bool ShouldFail(ULONG tag);
-
-  struct FailureRule {
-    uint64_t remaining;
-    ULONG tag;
-  };
   mutable std::mutex mutex_;
   std::unordered_map<void*, Block> live_;
   std::unordered_set<uintptr_t> freed_;  // addresses only: never dereferenced
   std::map<ULONG, PoolTagStats> stats_;
-  std::vector<FailureRule> failures_;
+  FailureSchedule failures_;
   uint64_t sequence_ = 0;
 };
 
