@@ -233,7 +233,7 @@ NTSTATUS CUSBAudioCL::SelectStreamingFormat(ULONG direction, USHORT formatTag, U
     m_ServiceInterval = interval;
   }
   if (record->FeedbackPipe != nullptr && direction == kDirectionPlaybackModel) {
-    const ULONG nominal = NominalFeedback(record->SampleRate, IsHighSpeed(), direction, interval);
+    const ULONG nominal = ::NominalFeedback(record->SampleRate, IsHighSpeed(), direction, interval);
     KIRQL irql;
     KeAcquireSpinLock(&record->FeedbackLock, &irql);
     record->FeedbackLatest = nominal;

@@ -12,6 +12,7 @@
 
 #include "audio_entities.h"
 #include "kernel_mode.h"
+#include "playback_pacing.h"
 #include "rate_pattern_table.h"
 #include "usb_audio_quirks.h"
 #include "usb_function.h"
@@ -128,6 +129,45 @@ class CUSBAudioCL : public CUSBCL {
   ULONG PatternPosition() const { return m_PatternPosition; }
   ULONG ServiceInterval() const { return m_ServiceInterval; }
 
+  // --- isochronous playback scheduling ------------------------------------------------------
+  // The 16.16 feedback value of a device running exactly at the direction's rate; 0 without
+  // the interface.
+  ULONG NominalFeedback(ULONG direction) const;
+  // The bytes the next playback transfer of `milliseconds` carries at `feedback` (with a
+  // feedback pipe) or along the rate pattern. Changes no scheduling state.
+  ULONG GetTransferBytes(ULONG milliseconds, ULONG feedback) const;
+  // Is playback paced by the capture stream of this device?
+  BOOLEAN IsImplicitFeedbackMode() const;
+  // The feedback the stream engine accepted becomes the latest value, and each playback
+  // transfer latches the latest into the value in use; both under the feedback lock.
+  VOID StorePlaybackFeedback(ULONG feedback);
+  ULONG LatchPlaybackFeedback();
+
+  // --- isochronous transfers --------------------------------------------------------------
+  // Each submission is independent. Success means the callback will run exactly once (at
+  // DISPATCH_LEVEL, possibly before the call returns); failure means it will not run and
+  // everything the request took has been released. Callers serialise the playback
+  // submissions, which advance the packet scheduling state.
+  //
+  // A playback transfer of `bytes` spanning `milliseconds`, from a mapped buffer or an MDL.
+  NTSTATUS SubmitPlayback(PVOID buffer, PMDL mdl, ULONG bytes, ULONG milliseconds,
+                          PUSB_TRANSFER_CALLBACK callback, PVOID callbackContext);
+  NTSTATUS SubmitCapture(PVOID buffer, ULONG bytes, PUSB_TRANSFER_CALLBACK callback,
+                         PVOID callbackContext);
+  // A read of the playback feedback endpoint; the callback's byte count is the average value
+  // the read carried (0 when it failed).
+  NTSTATUS RecvFeedback(PVOID buffer, ULONG bytes, PUSB_TRANSFER_CALLBACK callback,
+                        PVOID callbackContext);
+  // Bytes for one feedback read (4 ms of packets); 0 without a feedback pipe.
+  ULONG GetFeedbackBufferSize() const;
+  // A transfer on any pipe: isochronous with packets of MaximumPacketSize, else bulk or
+  // interrupt. Only the low byte of transferFlags is used for isochronous pipes.
+  NTSTATUS TransferPipe(PUSBD_PIPE_INFORMATION pipe, PVOID buffer, ULONG bytes, ULONG transferFlags,
+                        PUSB_TRANSFER_CALLBACK callback, PVOID callbackContext, ULONG startFrame);
+  // The status a completed request reports: a successful capture request whose packets lie
+  // outside the capture stream's packet window fails with STATUS_UNEXPECTED_IO_ERROR.
+  NTSTATUS ValidateIsoCompletion(NTSTATUS status, PURB urb) const;
+
   // The model from the configuration copy alone (the part of Initialize after the start).
   NTSTATUS BuildModel();
 
@@ -201,6 +241,36 @@ class CUSBAudioCL : public CUSBCL {
   NTSTATUS FeatureRequest(CUSBAudioFeatureUnit* unit, ULONG channel, ULONG control, UCHAR request,
                           ControlAccess access, USHORT length, PVOID buffer);
   NTSTATUS SendStreamKindTo(USBAudioStreamInterface* record, USHORT value);
+  // Packet scheduling of the playback stream as the scheduler's records, and the state a laid
+  // out transfer leaves behind.
+  IsoStreamShape PlaybackShape() const;
+  // Paced by the capture stream, else by feedback or the rate pattern.
+  PlaybackPacing CurrentPlaybackPacing() const;
+  PlaybackPacing FeedbackOrPatternPacing() const;
+  VOID CommitPlaybackPacing(const PlaybackPacing& pacing);
+  // The request context every submission starts from; null when the list is empty.
+  USBRequestContext* TakeRequestContext(PUSBD_PIPE_INFORMATION pipe, ULONG bytes,
+                                        PUSB_TRANSFER_CALLBACK callback, PVOID callbackContext);
+  // Releases what a request took: its URB (through the USBD library when isochronous), its
+  // separate buffer and the context itself.
+  VOID ReleaseRequest(USBRequestContext* context);
+  // Allocates and fills the isochronous URB of a request on its pipe: packets of
+  // MaximumPacketSize over the context's byte count. 0 packets is refused.
+  NTSTATUS BuildPipeIsochRequest(USBRequestContext* context, ULONG packets, PVOID buffer,
+                                 ULONG transferFlags, ULONG startFrame);
+  // The shared last step: an IRP from the pool carries the URB to the device, and `routine`
+  // reports the outcome. Fails only when no IRP can be had.
+  NTSTATUS Submit(USBRequestContext* context, PIO_COMPLETION_ROUTINE routine);
+  // Lays out the length-header copy of a playback transfer in the context's separate buffer.
+  NTSTATUS FillLengthHeaderRequest(USBRequestContext* context, PVOID buffer, PMDL mdl, ULONG bytes,
+                                   PlaybackPacing& pacing);
+  static NTSTATUS TransferCompletionRoutine(PDEVICE_OBJECT deviceObject, PIRP irp, PVOID context);
+  static NTSTATUS _RecvFeedbackCompletionRoutine(PDEVICE_OBJECT deviceObject, PIRP irp,
+                                                 PVOID context);
+  VOID CompleteTransfer(PIRP irp, USBRequestContext* context);
+  VOID CompleteFeedbackRead(PIRP irp, USBRequestContext* context);
+  VOID TraceCurrentBusFrame(PURB urb);
+
   VOID FreeStreamInterfaces();
   VOID FreeEntities();
 

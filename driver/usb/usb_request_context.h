@@ -21,4 +21,10 @@ struct USBRequestContext {
   CUSBAudioCL* owner;
   PVOID separateBuffer;
   ULONG separateBufferSize;
+  // What the completion needs of the submission, kept here because the URB no longer says it:
+  // the controller rewrites an IN request's TransferBufferLength with what it received, and a
+  // length-header request sends more than the caller's audio. The pipe's interval is copied
+  // so a completion never reads pipe information that a later alternate setting replaced.
+  ULONG requestedBytes;
+  UCHAR pipeInterval;
 };

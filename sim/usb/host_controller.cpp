@@ -126,6 +126,9 @@ void HostController::TimerDpc(PKDPC, PVOID context, PVOID, PVOID) {
   self->Finish(p);
   self->pending_.erase(std::find(self->pending_.begin(), self->pending_.end(), p));
   if (p->pipe != nullptr) --p->pipe->pendingCount;
+  // A cancellation may have re-armed the timer after it had already queued this DPC.
+  KeCancelTimer(&p->timer);
+  KeRemoveQueueDpc(&p->dpc);
   KeReleaseSpinLockFromDpcLevel(&self->lock_);
   p->urb->UrbHeader.Status = p->usbd;
   p->completion(p->urb, p->status, p->context);

@@ -42,8 +42,15 @@ NTSTATUS HostController::Isochronous(PURB urb, UrbCompletion completion, void* c
       urb->UrbHeader.Length < GET_ISO_URB_SIZE(static_cast<SIZE_T>(iso.NumberOfPackets))) {
     return Refuse(urb, USBD_STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER);
   }
-  if (iso.TransferBuffer == nullptr) {
-    // Only mapped buffers are served; an MDL-only request is refused rather than misread.
+  // The data is where the buffer says, or where the MDL maps; an MDL must describe the whole
+  // transfer.
+  auto* data = static_cast<uint8_t*>(iso.TransferBuffer);
+  if (data == nullptr && iso.TransferBufferMDL != nullptr &&
+      MmGetMdlByteCount(iso.TransferBufferMDL) >= iso.TransferBufferLength) {
+    data = static_cast<uint8_t*>(
+        MmGetSystemAddressForMdlSafe(iso.TransferBufferMDL, NormalPagePriority));
+  }
+  if (data == nullptr) {
     return Refuse(urb, USBD_STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER);
   }
   const bool in = IsIn(*pipe);
@@ -98,6 +105,7 @@ NTSTATUS HostController::Isochronous(PURB urb, UrbCompletion completion, void* c
   Accept(urb, completion, context, pipe, pipe->nextTick, STATUS_SUCCESS, USBD_STATUS_SUCCESS);
   Pending* p = pending_.back();
   p->isochronous = true;
+  p->data = data;
   p->startTick = start;
   p->intervalTicks = pipe->intervalTicks;
   return STATUS_PENDING;
@@ -131,7 +139,7 @@ void HostController::PlayPacket(Pending& p, ULONG k, uint64_t tick) {
   USBD_ISO_PACKET_DESCRIPTOR& packet = iso.IsoPacket[k];
   if (packet.Status == USBD_STATUS_ISO_NOT_ACCESSED_LATE) return;
   const PipeState& pipe = *p.pipe;
-  auto* bytes = static_cast<uint8_t*>(iso.TransferBuffer) + packet.Offset;
+  uint8_t* bytes = p.data + packet.Offset;
   const ULONG room = PacketRoom(iso, k);
   if (faults_.stalledEndpoints.count(pipe.address) != 0) {
     packet.Status = USBD_STATUS_STALL_PID;

@@ -16,7 +16,8 @@ struct HostController::Pending {
   uint64_t startTick = 0;
   uint64_t intervalTicks = 1;
   uint64_t endTick = 0;
-  ULONG nextPacket = 0;  // isochronous: first packet not yet played
+  ULONG nextPacket = 0;     // isochronous: first packet not yet played
+  uint8_t* data = nullptr;  // isochronous: the transfer's bytes (buffer or mapped MDL)
   bool isochronous = false;
   bool cancelled = false;
   NTSTATUS status = STATUS_SUCCESS;

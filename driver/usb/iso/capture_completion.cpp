@@ -51,10 +51,9 @@ NTSTATUS ValidateCapturePackets(NTSTATUS status, const struct _URB_ISOCH_TRANSFE
 }
 
 CaptureResult FinishCaptureTransfer(NTSTATUS status, struct _URB_ISOCH_TRANSFER& urb,
-                                    ULONG bufferBytes, const CapturePacketWindow* window) {
+                                    ULONG bufferBytes) {
   const CaptureCompaction packed = CompactCapturePackets(
       static_cast<PUCHAR>(urb.TransferBuffer), bufferBytes, urb.IsoPacket, urb.NumberOfPackets);
-  status = ValidateCapturePackets(status, urb, window);
   if (packed.failedPackets != 0 && NT_SUCCESS(status)) {
     status = STATUS_UNEXPECTED_IO_ERROR;
   }

@@ -37,7 +37,8 @@ struct CaptureResult {
 };
 
 // A successful capture request, as its callback sees it: the data packed, the byte count, and
-// a failed status when any packet was clamped or lies outside the window (its data is still
-// delivered and counted). bufferBytes is the size the request was submitted with.
+// a failed status when any packet had to be clamped (its data is still delivered and counted).
+// bufferBytes is the size the request was submitted with. The packet sizes are checked against
+// the window afterwards, on the lengths kept.
 CaptureResult FinishCaptureTransfer(NTSTATUS status, struct _URB_ISOCH_TRANSFER& urb,
-                                    ULONG bufferBytes, const CapturePacketWindow* window);
+                                    ULONG bufferBytes);

@@ -38,8 +38,7 @@ TransferConclusion ConcludeTransfer(NTSTATUS irpStatus, PURB urb, const Transfer
   if (!NT_SUCCESS(irpStatus)) {
     TraceFailedIsoUrb(irpStatus, iso);
   } else if (in) {
-    const CaptureResult capture =
-        FinishCaptureTransfer(irpStatus, iso, facts.submittedBytes, facts.captureWindow);
+    const CaptureResult capture = FinishCaptureTransfer(irpStatus, iso, facts.submittedBytes);
     result = {capture.status, capture.bytes, iso.StartFrame, 0};
   } else {
     // A length-header request sent the headers too; its caller asked for the audio alone.

@@ -1,5 +1,6 @@
 // What a completed transfer reports to its caller's callback. The completion routines of the
-// transfer engine read the URB with these and only add the freeing and the IRP's return.
+// transfer engine read the URB with these and add the check of capture packet sizes, the
+// freeing and the IRP's return.
 #pragma once
 
 #include "capture_completion.h"
@@ -16,7 +17,6 @@ struct TransferFacts {
   // what the caller asked to send.
   ULONG callerBytes;
   BOOLEAN separateBuffer;
-  const CapturePacketWindow* captureWindow;
 };
 
 struct TransferConclusion {

@@ -9,6 +9,7 @@ namespace usbfn::test {
 NTSTATUS TestUsbPort::SubmitUrb(PURB urb, tarnlink::usb::PortUrbCompletion completion,
                                 void* context) {
   ++urbsSeen;
+  if (onUrb) onUrb(urb);
   return controller_->SubmitUrb(urb, completion, context);
 }
 

@@ -4,6 +4,7 @@
 // so a test can prove that a refused request never reached the bus.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "kernel_mode.h"
@@ -29,6 +30,8 @@ class TestUsbPort : public tarnlink::usb::UsbPortBackend {
   PDEVICE_OBJECT pdo = nullptr;
   PDEVICE_OBJECT fdo = nullptr;
   ULONG urbsSeen = 0;  // URBs that reached the controller
+  // Sees each URB on its way to the controller, when set.
+  std::function<void(PURB)> onUrb;
 
  private:
   std::unique_ptr<sim::devices::UsbDevice> device_;

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr TransferFacts kHighSpeed{TRUE, 0x0200, 1, 0, 0, FALSE, nullptr};
+constexpr TransferFacts kHighSpeed{TRUE, 0x0200, 1, 0, 0, FALSE};
 
 TEST(ConcludeTransfer, PlaybackReportsItsLengthFrameAndDuration) {
   struct Case {
@@ -19,14 +19,14 @@ TEST(ConcludeTransfer, PlaybackReportsItsLengthFrameAndDuration) {
       {"one millisecond at high speed", STATUS_SUCCESS, kHighSpeed, STATUS_SUCCESS, 384, 77, 1},
       {"length headers report the audio bytes",
        STATUS_SUCCESS,
-       {TRUE, 0x0200, 1, 0, 352, TRUE, nullptr},
+       {TRUE, 0x0200, 1, 0, 352, TRUE},
        STATUS_SUCCESS,
        352,
        77,
        1},
       {"full speed, one packet per frame",
        STATUS_SUCCESS,
-       {FALSE, 0x0110, 1, 0, 0, FALSE, nullptr},
+       {FALSE, 0x0110, 1, 0, 0, FALSE},
        STATUS_SUCCESS,
        384,
        77,
@@ -51,7 +51,7 @@ TEST(ConcludeTransfer, PlaybackReportsItsLengthFrameAndDuration) {
   }
 }
 
-TEST(ConcludeTransfer, CaptureIsPackedAndCheckedAgainstItsWindow) {
+TEST(ConcludeTransfer, CaptureIsPackedWithinTheSubmittedBuffer) {
   std::vector<UCHAR> buffer(168);
   IsoUrbStorage storage(3);
   auto& iso = storage.Urb();
@@ -61,14 +61,14 @@ TEST(ConcludeTransfer, CaptureIsPackedAndCheckedAgainstItsWindow) {
   iso.TransferBufferLength = 136;  // what the controller counted
   iso.StartFrame = 9;
   iso.NumberOfPackets = 3;
-  const ULONG lengths[] = {48, 40, 48};
+  // The last packet claims more than the 168 bytes submitted.
+  const ULONG lengths[] = {48, 40, 96};
   for (ULONG k = 0; k < 3; ++k) iso.IsoPacket[k] = {k * 56, lengths[k], USBD_STATUS_SUCCESS};
-  const CapturePacketWindow window{48, 56};
-  const TransferFacts facts{TRUE, 0x0200, 1, 168, 0, FALSE, &window};
+  const TransferFacts facts{TRUE, 0x0200, 1, 168, 0, FALSE};
   const TransferConclusion result =
       ConcludeTransfer(STATUS_SUCCESS, reinterpret_cast<PURB>(storage.words.data()), facts);
   EXPECT_EQ(result.status, STATUS_UNEXPECTED_IO_ERROR);
-  EXPECT_EQ(result.bytes, 136u);
+  EXPECT_EQ(result.bytes, 48u + 40 + 56);
   EXPECT_EQ(result.startFrame, 9u);
   EXPECT_EQ(result.durationMs, 1u);
 }
