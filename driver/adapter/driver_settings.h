@@ -3,10 +3,6 @@
 
 #include "kernel_mode.h"
 
-// Page priorities of system-space mappings, as MM_PAGE_PRIORITY and its flags spell them.
-inline constexpr ULONG kNormalPagePriority = 16;
-inline constexpr ULONG kMdlMappingNoExecute = 0x40000000;
-
 struct DriverSettings {
   POOL_TYPE PoolType;           // every allocation of the driver
   POOL_TYPE LookasidePoolType;  // the adapter's look-aside lists
