@@ -34,6 +34,11 @@ inline constexpr UCHAR kEpGeneral = 0x01;
 inline constexpr UCHAR kFormatTypeI = 0x01;
 
 inline constexpr USHORT kAudioClassVersion2 = 0x0200;
+
+// bmAttributes bits 5..4 of an isochronous endpoint: its usage.
+inline constexpr UCHAR kEndpointUsageMask = 0x30;
+inline constexpr UCHAR kEndpointUsageFeedback = 0x10;
+inline constexpr UCHAR kEndpointUsageImplicitFeedbackData = 0x20;
 inline constexpr USHORT kTerminalUsbStreaming = 0x0100;
 
 #pragma pack(push, 1)

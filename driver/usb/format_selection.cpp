@@ -1,7 +1,6 @@
 // CUSBAudioCL: choosing and selecting the alternate setting for a stream format, and the packet
 // bounds the isochronous engine and the stream engine size their transfers by.
 #include "audio_trace_points.h"
-#include "feedback_value.h"
 #include "format_checks.h"
 #include "usb_audio_model.h"
 
@@ -233,11 +232,7 @@ NTSTATUS CUSBAudioCL::SelectStreamingFormat(ULONG direction, USHORT formatTag, U
     m_ServiceInterval = interval;
   }
   if (record->FeedbackPipe != nullptr && direction == kDirectionPlaybackModel) {
-    const ULONG nominal = ::NominalFeedback(record->SampleRate, IsHighSpeed(), direction, interval);
-    KIRQL irql;
-    KeAcquireSpinLock(&record->FeedbackLock, &irql);
-    record->FeedbackLatest = nominal;
-    KeReleaseSpinLock(&record->FeedbackLock, irql);
+    StorePlaybackFeedback(NominalFeedback(direction));
   }
   *outMaxBytesPerPeriod =
       periodMs * PacketCapacity(hasFormat ? data : nullptr, IsHighSpeed(), interval);

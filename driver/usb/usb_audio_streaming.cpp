@@ -5,14 +5,13 @@
 
 namespace {
 
-constexpr UCHAR kUsageMask = 0x30;
-constexpr UCHAR kUsageDataBit = 0x10;
-constexpr UCHAR kUsageFeedback = 0x10;
+// Data endpoints (plain or implicit feedback data) have the feedback bit clear.
+constexpr UCHAR kUsageDataBit = kEndpointUsageFeedback;
 constexpr UCHAR kSyncMask = 0x0C;
 constexpr UCHAR kUac1EndpointLength = 9;
 
 UCHAR Usage(const USB_ENDPOINT_DESCRIPTOR* e) {
-  return e->bmAttributes & kUsageMask;
+  return e->bmAttributes & kEndpointUsageMask;
 }
 
 BOOLEAN IsIsochronous(const USB_ENDPOINT_DESCRIPTOR* e) {
@@ -137,7 +136,7 @@ const USB_ENDPOINT_DESCRIPTOR* CUSBAudioCL::NextEndpoint(const USBAudioAltSettin
 }
 
 VOID CUSBAudioCL::NoteUnusableFeedback(const USB_ENDPOINT_DESCRIPTOR* endpoint) {
-  if (Usage(endpoint) != kUsageFeedback || IsServiceable(endpoint)) return;
+  if (Usage(endpoint) != kEndpointUsageFeedback || IsServiceable(endpoint)) return;
   TRACE_POINT(kTraceUnusableFeedback, endpoint->bEndpointAddress, endpoint->bInterval);
   m_UnusableFeedbackSeen = TRUE;
 }
@@ -150,7 +149,7 @@ VOID CUSBAudioCL::ClassifyUac2Endpoints(USBAudioAltSetting* setting, const UCHAR
     if (setting->DataEndpoint == nullptr && (e->bmAttributes & kUsageDataBit) == 0) {
       setting->DataEndpoint = const_cast<PUSB_ENDPOINT_DESCRIPTOR>(e);
     }
-    if (setting->FeedbackEndpoint == nullptr && Usage(e) == kUsageFeedback) {
+    if (setting->FeedbackEndpoint == nullptr && Usage(e) == kEndpointUsageFeedback) {
       setting->FeedbackEndpoint = const_cast<PUSB_ENDPOINT_DESCRIPTOR>(e);
     }
   }

@@ -1,16 +1,9 @@
 // CUSBAudioCL: the playback stream's packet scheduling, from the packet values and pacing state
 // that format selection stores in the model.
+#include "audio_descriptors.h"
 #include "feedback_value.h"
 #include "playback_packets.h"
 #include "usb_audio_model.h"
-
-namespace {
-
-// bmAttributes bits 5..4 of an isochronous endpoint: its usage.
-constexpr UCHAR kEndpointUsageMask = 0x30;
-constexpr UCHAR kEndpointUsageImplicitFeedbackData = 0x20;
-
-}  // namespace
 
 ULONG CUSBAudioCL::NominalFeedback(ULONG direction) const {
   const USBAudioStreamInterface* record = StreamInterface(direction);

@@ -86,11 +86,13 @@ NTSTATUS CUSBAudioCL::SubmitPlayback(PVOID buffer, PMDL mdl, ULONG bytes, ULONG 
       TakeRequestContext(record->DataPipe, bytes, callback, callbackContext);
   if (context == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
 
-  // The layout is computed on a copy of the scheduling state, which is committed only once
-  // the request has an IRP: a refused request leaves the stream where it was.
+  // The layout is computed on a copy of the scheduling state. The copy is committed before the
+  // IRP goes down (a completion may resubmit at once) and taken back when there is no IRP, so a
+  // refused request leaves the stream where it was.
   const IsoStreamShape shape = PlaybackShape();
-  PlaybackPacing pacing = CurrentPlaybackPacing();
-  PlaybackPacing counting = pacing;
+  const PlaybackPacing before = CurrentPlaybackPacing();
+  PlaybackPacing pacing = before;
+  PlaybackPacing counting = before;
   const ULONG packets = ::BuildPlaybackPackets(shape, counting, bytes, milliseconds, nullptr, 0);
   NTSTATUS status = STATUS_SUCCESS;
   if (packets == 0) {
@@ -130,7 +132,6 @@ NTSTATUS CUSBAudioCL::SubmitPlayback(PVOID buffer, PMDL mdl, ULONG bytes, ULONG 
     }
   }
   if (NT_SUCCESS(status)) {
-    const PlaybackPacing before = CurrentPlaybackPacing();
     CommitPlaybackPacing(pacing);
     status = Submit(context, TransferCompletionRoutine);
     if (!NT_SUCCESS(status)) CommitPlaybackPacing(before);
@@ -144,14 +145,15 @@ NTSTATUS CUSBAudioCL::FillLengthHeaderRequest(USBRequestContext* context, PVOID 
   if (context->separateBuffer == nullptr) return STATUS_UNSUCCESSFUL;
   const UCHAR* audio = static_cast<const UCHAR*>(buffer);
   if (audio == nullptr) {
+    // The copy reads `bytes` through the MDL, so it must describe at least that many.
+    if (MmGetMdlByteCount(mdl) < bytes) {
+      TRACE_POINT(kTraceIsoNoBuffer, MmGetMdlByteCount(mdl), bytes);
+      return STATUS_INVALID_PARAMETER;
+    }
     audio = static_cast<const UCHAR*>(MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority));
     if (audio == nullptr) {
       TRACE_POINT(kTraceIsoMappingFailed, bytes);
       return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    if (MmGetMdlByteCount(mdl) < bytes) {
-      TRACE_POINT(kTraceIsoNoBuffer, MmGetMdlByteCount(mdl), bytes);
-      return STATUS_INVALID_PARAMETER;
     }
   }
   auto& iso = context->urb->UrbIsochronousTransfer;
