@@ -25,6 +25,7 @@
 
 #include "win32/debugapi.h"
 #include "win32/errhandlingapi.h"
+#include "kernel/interlocked.h"
 #include "win32/fileapi.h"
 #include "win32/libloaderapi.h"
 #include "win32/processthreadsapi.h"
