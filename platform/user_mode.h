@@ -26,6 +26,7 @@
 #include "win32/debugapi.h"
 #include "win32/errhandlingapi.h"
 #include "kernel/interlocked.h"
+#include "kernel/ioctl_codes.h"
 #include "win32/fileapi.h"
 #include "win32/libloaderapi.h"
 #include "win32/processthreadsapi.h"
@@ -35,7 +36,6 @@
 #include "win32/unknwn.h"
 #include "win32/windef.h"
 #include "win32/winerror.h"
-#include "win32/winioctl.h"
 #include "win32/winreg.h"
 
 #endif

@@ -15,7 +15,7 @@ VOID WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
   std::u16string text(lpOutputString);
   TRACE_POINT(kDebugOutputTracePoint, text.size());
   tarnlink::win32::State& state = tarnlink::win32::MachineState();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard guard(state.lock);
   state.debugOutput.push_back(std::move(text));
 }
 
@@ -31,7 +31,7 @@ namespace tarnlink::win32 {
 
 std::vector<std::u16string> DebugOutput() {
   State& state = MachineState();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard guard(state.lock);
   return state.debugOutput;
 }
 

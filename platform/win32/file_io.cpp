@@ -147,7 +147,7 @@ BOOL WINAPI GetDevicePowerState(HANDLE hDevice, BOOL* pfOn) {
   tarnlink::win32::State& state = tarnlink::win32::MachineState();
   bool on = true;
   {
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard guard(state.lock);
     for (PDEVICE_OBJECT device = static_cast<PFILE_OBJECT>(object)->DeviceObject;
          device != nullptr; device = device->DeviceObjectExtension->AttachedTo)
       if (state.devicesOff.count(device) != 0) on = false;
@@ -161,7 +161,7 @@ namespace tarnlink::win32 {
 
 void SetDevicePower(PVOID deviceObject, bool on) {
   State& state = MachineState();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard guard(state.lock);
   if (on)
     state.devicesOff.erase(deviceObject);
   else

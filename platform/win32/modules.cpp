@@ -62,7 +62,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
   ModuleRecord* module;
   bool first;
   {
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard guard(state.lock);
     module = FindLocked(state, lpLibFileName);
     if (module == nullptr) {
       FailWithError(ERROR_MOD_NOT_FOUND);
@@ -72,7 +72,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
   }
   if (first && module->definition.dllMain != nullptr &&
       !module->definition.dllMain(module->handle, DLL_PROCESS_ATTACH, nullptr)) {
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard guard(state.lock);
     module->loadCounts.erase(CurrentProcessId());
     FailWithError(ERROR_DLL_INIT_FAILED);
     return nullptr;
@@ -84,7 +84,7 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
   State& state = tarnlink::win32::MachineState();
   ModuleRecord* module;
   {
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard guard(state.lock);
     module = FindLocked(state, hLibModule);
     if (module == nullptr || module->loadCounts[CurrentProcessId()] == 0)
       return FailWithError(ERROR_MOD_NOT_FOUND);
@@ -97,7 +97,7 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   State& state = tarnlink::win32::MachineState();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard guard(state.lock);
   ModuleRecord* module = FindLocked(state, hModule);
   if (module == nullptr || lpProcName == nullptr) {
     FailWithError(ERROR_MOD_NOT_FOUND);
@@ -112,7 +112,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
   if (lpModuleName == nullptr) return kProgramModule;
   State& state = tarnlink::win32::MachineState();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard guard(state.lock);
   ModuleRecord* module = FindLocked(state, lpModuleName);
   if (module == nullptr || module->loadCounts[CurrentProcessId()] == 0) {
     FailWithError(ERROR_MOD_NOT_FOUND);
@@ -125,7 +125,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
   std::u16string path;
   {
     State& state = tarnlink::win32::MachineState();
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard guard(state.lock);
     if (hModule == nullptr || hModule == kProgramModule) {
       auto it = state.imagePaths.find(CurrentProcessId());
       if (it != state.imagePaths.end()) {
@@ -167,7 +167,7 @@ namespace tarnlink::win32 {
 
 HMODULE RegisterModule(ModuleDefinition definition) {
   State& state = MachineState();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard guard(state.lock);
   auto module = std::make_unique<ModuleRecord>();
   module->definition = std::move(definition);
   module->handle = reinterpret_cast<HMODULE>(state.nextModuleHandle);

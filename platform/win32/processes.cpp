@@ -53,7 +53,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
   State& state = tarnlink::win32::MachineState();
   tarnlink::win32::ProgramEntry entry;
   {
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard guard(state.lock);
     auto it = state.programs.find(host::FoldRegistryName(path));
     if (it == state.programs.end()) return FailWithError(ERROR_FILE_NOT_FOUND);
     entry = it->second;
@@ -63,7 +63,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
   if (!NT_SUCCESS(status)) return FailWith(status);
   const auto processId = reinterpret_cast<ULONG_PTR>(PsGetProcessId(process));
   {
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard guard(state.lock);
     state.imagePaths[processId] = path;
   }
   HANDLE processHandle = nullptr;
@@ -82,7 +82,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
         const DWORD code = entry(commandLine);
         State& machine = tarnlink::win32::MachineState();
         {
-          std::lock_guard<std::mutex> guard(machine.lock);
+          std::lock_guard guard(machine.lock);
           machine.processExitCodes[processId] = code;
         }
         PsHostTerminateProcess(process);
@@ -116,7 +116,7 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
   const bool ended = process->Header.SignalState != 0;
   ObDereferenceObject(object);
   State& state = tarnlink::win32::MachineState();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard guard(state.lock);
   auto it = state.processExitCodes.find(processId);
   *lpExitCode = ended && it != state.processExitCodes.end() ? it->second : STILL_ACTIVE;
   return TRUE;
@@ -126,7 +126,7 @@ namespace tarnlink::win32 {
 
 void RegisterProgram(std::u16string path, ProgramEntry entry) {
   State& state = MachineState();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard guard(state.lock);
   state.programs[host::FoldRegistryName(path)] = std::move(entry);
 }
 

@@ -45,7 +45,7 @@ void Changed(const std::weak_ptr<KeyNotify>& weak) {
   State& state = MachineState();
   PKEVENT event = nullptr;
   {
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard guard(state.lock);
     std::shared_ptr<KeyNotify> notify = weak.lock();
     if (notify == nullptr) return;
     event = std::exchange(notify->event, nullptr);
@@ -80,7 +80,7 @@ LONG ArmKeyNotification(HANDLE KeyHandle, const host::RegistryKeyRef& Key, bool 
   PKEVENT completeNow = nullptr;
   PKEVENT replaced = nullptr;
   {
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard guard(state.lock);
     std::shared_ptr<KeyNotify>& notify = state.keyNotifies[KeyFor(KeyHandle)];
     if (notify == nullptr || notify->key != Key) {
       if (notify != nullptr) host::MachineRegistry().CancelWatch(notify->watch);
@@ -109,7 +109,7 @@ void EndKeyNotification(HANDLE KeyHandle) {
   State& state = MachineState();
   PKEVENT event = nullptr;
   {
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard guard(state.lock);
     auto& notifies = state.keyNotifies;
     auto it = notifies.find(KeyFor(KeyHandle));
     if (it == notifies.end()) return;

@@ -55,7 +55,7 @@ ThreadRecord& RecordOf(PKTHREAD thread) {
   if (record != nullptr) return *record;
   // A thread that never called into this layer has no record yet; make it in its name.
   tarnlink::win32::State& state = tarnlink::win32::MachineState();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard guard(state.lock);
   auto& slot = state.threads[thread->id];
   slot = std::make_unique<ThreadRecord>();
   KeInitializeEvent(&slot->resumed, NotificationEvent, TRUE);
@@ -106,7 +106,7 @@ HANDLE StartUserThread(PEPROCESS Process, std::function<DWORD()> Body, bool Susp
   const auto id = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(client.UniqueThread));
   State& state = MachineState();
   {
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::lock_guard guard(state.lock);
     auto& record = state.threads[id];
     record = std::make_unique<ThreadRecord>();
     record->suspendCount = Suspended ? 1 : 0;

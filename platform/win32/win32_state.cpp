@@ -36,7 +36,7 @@ State& MachineState() {
 
 ThreadRecord* ThreadRecordById(ULONG id) {
   State& state = MachineState();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard guard(state.lock);
   auto it = state.threads.find(id);
   return it == state.threads.end() ? nullptr : it->second.get();
 }
@@ -44,7 +44,7 @@ ThreadRecord* ThreadRecordById(ULONG id) {
 ThreadRecord& CurrentThreadRecord() {
   const auto id = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(PsGetCurrentThreadId()));
   State& state = MachineState();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard guard(state.lock);
   std::unique_ptr<ThreadRecord>& record = state.threads[id];
   if (record == nullptr) {
     record = std::make_unique<ThreadRecord>();

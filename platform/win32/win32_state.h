@@ -38,7 +38,7 @@ struct ModuleRecord {
 };
 
 struct State {
-  std::mutex lock;  // guards the maps; never held while calling out
+  std::recursive_mutex lock;  // guards the maps; never held while blocking or calling out
   std::map<ULONG, std::unique_ptr<ThreadRecord>> threads;  // by thread id
   std::vector<std::unique_ptr<ModuleRecord>> modules;
   std::map<std::u16string, ProgramEntry> programs;  // by folded path

@@ -2,6 +2,7 @@
 // winnt.h, minwinbase.h) that the user-mode deliverables use.
 #pragma once
 
+#include "kernel/access_rights.h"
 #include "kernel/ntdef.h"
 #include "kernel/ntstatus.h"
 
@@ -109,21 +110,4 @@ typedef struct _OVERLAPPED {
   HANDLE hEvent;
 } OVERLAPPED, *LPOVERLAPPED;
 
-// Standard and generic access rights (the same definitions as the kernel's object manager).
-#define DELETE 0x00010000UL
-#define READ_CONTROL 0x00020000UL
-#define WRITE_DAC 0x00040000UL
-#define WRITE_OWNER 0x00080000UL
-#define SYNCHRONIZE 0x00100000UL
-#define STANDARD_RIGHTS_REQUIRED 0x000F0000UL
-#define STANDARD_RIGHTS_READ READ_CONTROL
-#define STANDARD_RIGHTS_WRITE READ_CONTROL
-#define STANDARD_RIGHTS_EXECUTE READ_CONTROL
-#define STANDARD_RIGHTS_ALL 0x001F0000UL
-#define GENERIC_READ 0x80000000UL
-#define GENERIC_WRITE 0x40000000UL
-#define GENERIC_EXECUTE 0x20000000UL
-#define GENERIC_ALL 0x10000000UL
-#define MAXIMUM_ALLOWED 0x02000000UL
-typedef ULONG ACCESS_MASK;
 typedef ACCESS_MASK REGSAM;
