@@ -23,14 +23,18 @@
 
 #else
 
+#include "win32/avrt.h"
 #include "win32/debugapi.h"
 #include "win32/errhandlingapi.h"
 #include "kernel/interlocked.h"
 #include "kernel/ioctl_codes.h"
 #include "win32/fileapi.h"
 #include "win32/libloaderapi.h"
+#include "win32/mmsystem.h"
+#include "win32/objbase.h"
 #include "win32/processthreadsapi.h"
 #include "win32/securitybaseapi.h"
+#include "win32/setupapi.h"
 #include "win32/synchapi.h"
 #include "win32/sysinfoapi.h"
 #include "win32/unknwn.h"

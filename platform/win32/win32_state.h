@@ -26,10 +26,14 @@ struct ThreadRecord {
   bool terminateRequested = false;
   DWORD terminateExitCode = 0;
   bool inUserWait = false;  // blocked in a Win32 wait, where termination may interrupt it
-  std::shared_ptr<void> messageQueue;  // the window system's queue, made on first use
+  bool inMmTask = false;  // joined the multimedia class scheduler's task
+  KPRIORITY priorityBeforeTask = 0;
+  int comApartment = -1;  // the COINIT model the thread initialised COM with, or -1
+  ULONG comInitCount = 0;
 };
 
-struct KeyNotify;  // registry_notify.cpp
+struct KeyNotify;      // registry_notify.cpp
+struct DeviceInfoSet;  // setupapi.cpp
 
 struct ModuleRecord {
   ModuleDefinition definition;
@@ -46,6 +50,7 @@ struct State {
   std::map<ULONG_PTR, DWORD> processExitCodes;        // of ended programs, by process id
   std::vector<std::u16string> debugOutput;
   std::map<PVOID, bool> devicesOff;  // device objects not in D0
+  std::map<PVOID, std::shared_ptr<DeviceInfoSet>> deviceInfoSets;  // by HDEVINFO
   // Registry notification per key handle, by (process id, handle).
   std::map<std::pair<ULONG_PTR, HANDLE>, std::shared_ptr<KeyNotify>> keyNotifies;
   ULONG_PTR nextModuleHandle = 0x180000000;

@@ -27,6 +27,7 @@ typedef WCHAR* LPWCH;
 typedef WCHAR* LPOLESTR;
 typedef const WCHAR* LPCOLESTR;
 typedef LONGLONG USN;
+typedef CLSID* LPCLSID;
 typedef WORD LANGID;
 
 typedef UINT_PTR WPARAM;

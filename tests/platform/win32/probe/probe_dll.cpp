@@ -109,6 +109,57 @@ LONG RegisterClassKey(const WCHAR* clsid, const WCHAR* path) {
   return error;
 }
 
+// Discovery as the ASIO driver does it: audio interfaces of one service, by their paths.
+int CountDevices() {
+  static const GUID kAudio = {
+      0x6994AD04, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+  HDEVINFO set = SetupDiGetClassDevsW(&kAudio, nullptr, nullptr,
+                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return 0;
+  int count = 0;
+  SP_DEVICE_INTERFACE_DATA data = {};
+  data.cbSize = sizeof data;
+  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &kAudio, i, &data); ++i) {
+    alignas(8) BYTE buffer[528];
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(buffer);
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    DWORD required = 0;
+    if (!SetupDiGetDeviceInterfaceDetailW(set, &data, detail, sizeof buffer, &required, &device))
+      continue;
+    WCHAR text[261];
+    DWORD type = 0;
+    if (SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_SERVICE, &type,
+                                          reinterpret_cast<PBYTE>(text), sizeof text, nullptr) &&
+        SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DEVICEDESC, nullptr,
+                                          reinterpret_cast<PBYTE>(text), sizeof text, nullptr) &&
+        SetupDiGetDeviceInstanceIdW(set, &device, text, 261, nullptr))
+      ++count;
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return count;
+}
+
+// The class id as registration writes it, and activation as a host does it.
+HRESULT CreateThroughCom(REFCLSID clsid) {
+  LPOLESTR text = nullptr;
+  HRESULT result = StringFromCLSID(clsid, &text);
+  if (FAILED(result)) return result;
+  CLSID parsed = {};
+  result = CLSIDFromString(text, &parsed);
+  CoTaskMemFree(text);
+  if (FAILED(result)) return result;
+  result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  IUnknown* object = nullptr;
+  if (SUCCEEDED(result))
+    result = CoCreateInstance(parsed, nullptr, CLSCTX_INPROC_SERVER, parsed,
+                              reinterpret_cast<LPVOID*>(&object));
+  if (object != nullptr) object->Release();
+  CoUninitialize();
+  return result;
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -120,9 +171,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-STDAPI DllGetClassObject(REFCLSID, REFIID, LPVOID* object) {
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID, LPVOID* object) {
   *object = nullptr;
-  return CLASS_E_CLASSNOTAVAILABLE;
+  return CountDevices() > 0 ? CreateThroughCom(clsid) : CLASS_E_CLASSNOTAVAILABLE;
 }
 
 STDAPI DllCanUnloadNow() {

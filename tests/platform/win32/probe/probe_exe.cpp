@@ -8,8 +8,18 @@ namespace {
 
 CRITICAL_SECTION g_lock;
 
+// A streaming thread: the "Pro Audio" task at critical priority, multimedia time.
 DWORD WINAPI Worker(LPVOID parameter) {
-  if (TryEnterCriticalSection(&g_lock)) LeaveCriticalSection(&g_lock);
+  DWORD index = 0;
+  HANDLE task = AvSetMmThreadCharacteristicsW(WSTR("Pro Audio"), &index);
+  if (task != nullptr) {
+    AvSetMmThreadPriority(task, AVRT_PRIORITY_CRITICAL);
+    AvRevertMmThreadCharacteristics(task);
+  }
+  timeBeginPeriod(1);
+  const DWORD now = timeGetTime();
+  timeEndPeriod(1);
+  if (now == 0 && TryEnterCriticalSection(&g_lock)) LeaveCriticalSection(&g_lock);
   return WaitForSingleObjectEx(static_cast<HANDLE>(parameter), 10, FALSE) == WAIT_TIMEOUT ? 0 : 1;
 }
 
