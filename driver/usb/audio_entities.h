@@ -4,19 +4,17 @@
 // owning function.
 //
 // Every entity is created only for a descriptor whose bLength covers the fields its class reads
-// (the walk checks with the Is*Complete functions below), so no accessor reads past it.
+// (the walk checks it against the descriptor rules), so no accessor reads past it.
 #pragma once
 
 #include "audio_descriptors.h"
 #include "kernel_mode.h"
+#include "usb_audio_class.h"
 
 class CUSBAudioCL;
 
 inline constexpr ULONG kNoEntityId = 0xFFFFFFFF;
 inline constexpr ULONG kConnectorStateUnknown = 0xFFFFFFFF;
-
-// Is the descriptor long enough for the class the walk would create for its subtype?
-BOOLEAN IsEntityDescriptorComplete(const UCHAR* descriptor, BOOLEAN uac2);
 
 class CUSBAudioEntity {
  public:
@@ -43,7 +41,7 @@ class CUSBAudioEntity {
   UCHAR Subtype() const { return m_Descriptor != nullptr ? m_Descriptor[2] : 0; }
   // wTerminalType, or USB streaming for an entity without a descriptor.
   USHORT TerminalType() const;
-  BOOLEAN IsInputTerminal() const { return Subtype() == kAcInputTerminal; }
+  BOOLEAN IsInputTerminal() const { return Subtype() == uac::ac::kInputTerminal; }
   BOOLEAN IsTerminal() const;
   BOOLEAN IsClock() const;
   BOOLEAN IsUnit() const;
@@ -192,8 +190,8 @@ class CUSBAudioOutputTerminal : public CUSBAudioTerminal {
 enum class ControlAccess { Read, Write };
 
 // Feature unit controls as the driver numbers them: the class's control selector minus 1.
-inline constexpr ULONG kFeatureControlMute = 0;
-inline constexpr ULONG kFeatureControlVolume = 1;
+inline constexpr ULONG kFeatureControlMute = uac::feature_control::kMute - 1u;
+inline constexpr ULONG kFeatureControlVolume = uac::feature_control::kVolume - 1u;
 
 class CUSBAudioFeatureUnit : public CUSBAudioEntity {
  public:
