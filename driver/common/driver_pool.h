@@ -11,6 +11,6 @@ inline constexpr ULONG kDriverPoolTag = 0x41425355;
 POOL_TYPE DriverPoolType();
 
 // Zero-filled non-paged memory with the driver's tag, or null.
-PVOID AllocateDriverPool(SIZE_T bytes);
+_IRQL_requires_max_(DISPATCH_LEVEL) _Ret_maybenull_ PVOID AllocateDriverPool(SIZE_T bytes);
 // Gives back memory from AllocateDriverPool; null is ignored.
-VOID FreeDriverPool(PVOID memory);
+_IRQL_requires_max_(DISPATCH_LEVEL) VOID FreeDriverPool(_In_opt_ PVOID memory);

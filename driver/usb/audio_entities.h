@@ -74,12 +74,14 @@ class CUSBAudioProcessingUnit : public CUSBAudioEntity {
 class CUSBAudioClock : public CUSBAudioEntity {
  public:
   using CUSBAudioEntity::CUSBAudioEntity;
-  virtual NTSTATUS GetSampleRate(PULONG rate) = 0;
+  // The clock operations send class requests: PASSIVE_LEVEL.
+  _IRQL_requires_(PASSIVE_LEVEL) virtual NTSTATUS GetSampleRate(_Out_ PULONG rate) = 0;
   // The lowest dMIN and highest dMAX that lie within [lower, upper]; 0 when none does.
-  virtual NTSTATUS GetSampleRateRange(PULONG minimum, PULONG maximum, ULONG lower, ULONG upper) = 0;
-  virtual NTSTATUS IsSampleRateSupported(ULONG rate) = 0;
-  virtual NTSTATUS SetSampleRate(ULONG rate) = 0;
-  virtual BOOLEAN IsValid() = 0;
+  _IRQL_requires_(PASSIVE_LEVEL) virtual NTSTATUS
+      GetSampleRateRange(_Out_ PULONG minimum, _Out_ PULONG maximum, ULONG lower, ULONG upper) = 0;
+  _IRQL_requires_(PASSIVE_LEVEL) virtual NTSTATUS IsSampleRateSupported(ULONG rate) = 0;
+  _IRQL_requires_(PASSIVE_LEVEL) virtual NTSTATUS SetSampleRate(ULONG rate) = 0;
+  _IRQL_requires_(PASSIVE_LEVEL) virtual BOOLEAN IsValid() = 0;
 
  protected:
   // Clocks exist only in Audio 2.0 functions.
@@ -122,9 +124,9 @@ class CUSBAudioClockSelector : public CUSBAudioClock {
 
   ULONG InputCount() const { return Selector()->bNrInPins; }
   // The input position the selector uses: 0-based.
-  NTSTATUS GetSelectedInput(PULONG position);
+  _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS GetSelectedInput(_Out_ PULONG position);
   // Selects input `position` (sent as pin position + 1).
-  NTSTATUS SelectInput(ULONG position);
+  _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS SelectInput(ULONG position);
 
  private:
   const ClockSelector2* Selector() const {
@@ -147,7 +149,7 @@ class CUSBAudioTerminal : public CUSBAudioEntity {
   virtual ULONG GetControls() = 0;
   virtual BOOLEAN HasControl(ULONG position) = 0;
   // 1 connected, 0 not connected, kConnectorStateUnknown when it cannot be read.
-  virtual ULONG GetConnectorState();
+  _IRQL_requires_(PASSIVE_LEVEL) virtual ULONG GetConnectorState();
 
   // The terminal's clock; null under Audio 1.0 or when it names something that is no clock.
   CUSBAudioEntity* ClockEntity() const { return m_Clock; }

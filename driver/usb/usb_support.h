@@ -6,4 +6,6 @@
 
 // Copies n bytes only when the destination holds at least n; otherwise copies nothing and
 // returns FALSE, so a short destination never receives a truncated record.
-BOOLEAN BoundedCopy(PVOID destination, SIZE_T capacity, const VOID* source, SIZE_T n);
+_Must_inspect_result_ BOOLEAN BoundedCopy(_Out_writes_bytes_(capacity) PVOID destination,
+                                          SIZE_T capacity, _In_reads_bytes_(n) const VOID* source,
+                                          SIZE_T n);
