@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "kernel/bugcheck.h"
+#include "kernel/driver_checks.h"
 #include "kernel/machine.h"
 
 namespace tarnlink::kernel {
@@ -206,4 +207,13 @@ VOID KeBugCheck(ULONG BugCheckCode) {
 void RtlpListCorrupted(PLIST_ENTRY entry) {
   tarnlink::kernel::Verify(KERNEL_SECURITY_CHECK_FAILURE, "linked list corrupted", 3,
                            reinterpret_cast<ULONG_PTR>(entry));
+}
+
+VOID KiPagedCodeAtRaisedIrql(KIRQL irql) {
+  tarnlink::kernel::Verify(IRQL_NOT_LESS_OR_EQUAL, "paged code ran at DISPATCH_LEVEL or above", 0,
+                           irql);
+}
+
+VOID KiAssertionFailed(const char* what, ULONG line) {
+  tarnlink::kernel::Verify(KMODE_EXCEPTION_NOT_HANDLED, what, STATUS_ASSERTION_FAILURE, line);
 }
