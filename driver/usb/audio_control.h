@@ -5,6 +5,7 @@
 #pragma once
 
 #include "audio_descriptor_model.h"
+#include "clock_query.h"
 #include "iso_transfer_engine.h"
 #include "kernel_mode.h"
 #include "usb_function.h"
@@ -58,6 +59,7 @@ class CUSBAudioControl {
       GetRateRange(ULONG direction, PULONG minimum, PULONG maximum);
   _IRQL_requires_(PASSIVE_LEVEL) BOOLEAN IsClockStable(ULONG direction);
   ULONG FixedSampleRate() const { return m_FixedSampleRate; }
+  CClockQueries& ClockQueries() { return m_ClockQueries; }
 
   // --- format selection -------------------------------------------------------------------
   _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS
@@ -98,4 +100,5 @@ class CUSBAudioControl {
   CUSBAudioDescriptorModel& m_Model;
   CIsoTransferEngine& m_Transfers;
   ULONG m_FixedSampleRate = 0;
+  CClockQueries m_ClockQueries;
 };

@@ -30,6 +30,7 @@ VOID CUSBAudioDescriptorModel::FreeEntities() {
     m_Entities = entity->Next();
     delete entity;
   }
+  RtlZeroMemory(m_EntityById, sizeof(m_EntityById));
 }
 
 const UCHAR* CUSBAudioDescriptorModel::ConfigBegin() const {
@@ -106,10 +107,14 @@ NTSTATUS CUSBAudioDescriptorModel::Build() {
     TRACE_POINT(kTraceAudioHeaderInvalid, header[0], header[1], header[2]);
     return STATUS_NOT_SUPPORTED;
   }
+  // Firmware that overstates wTotalLength is common and works with other hosts, so the block
+  // ends at the next interface descriptor instead of refusing the device; the entity walk never
+  // reaches the descriptors of the interfaces that follow.
   const UCHAR* interfaceEnd = EndOfInterface(m_AudioControlInterface);
-  if (totalLength > static_cast<ULONG>(interfaceEnd - header)) {
-    TRACE_POINT(kTraceAudioBlockTooLong, totalLength, interfaceEnd - header);
-    return STATUS_NOT_SUPPORTED;
+  const ULONG blockRoom = static_cast<ULONG>(interfaceEnd - header);
+  if (totalLength > blockRoom) {
+    TRACE_POINT(kTraceAudioBlockBounded, totalLength, blockRoom);
+    totalLength = blockRoom;
   }
   m_AudioControlHeader = header;
 
@@ -142,6 +147,8 @@ VOID CUSBAudioDescriptorModel::WalkEntities(const UCHAR* end) {
       m_Entities = entity;
     }
     last = entity;
+    const ULONG id = entity->GetID();
+    if (id < kEntityIdCount && m_EntityById[id] == nullptr) m_EntityById[id] = entity;
   }
 }
 
@@ -219,10 +226,7 @@ UCHAR CUSBAudioDescriptorModel::AudioControlInterfaceNumber() const {
 }
 
 CUSBAudioEntity* CUSBAudioDescriptorModel::FindEntity(ULONG id) const {
-  for (CUSBAudioEntity* e = m_Entities; e != nullptr; e = e->Next()) {
-    if (e->GetID() == id) return e;
-  }
-  return nullptr;
+  return id < kEntityIdCount ? m_EntityById[id] : nullptr;
 }
 
 CUSBAudioEntity* CUSBAudioDescriptorModel::NextEntity(CUSBAudioEntity* after,

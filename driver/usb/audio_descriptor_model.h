@@ -17,6 +17,9 @@
 
 class CUSBAudioCL;
 
+// Entity IDs are one byte.
+inline constexpr ULONG kEntityIdCount = 256;
+
 class CUSBAudioDescriptorModel {
  public:
   // Entities are created with `owner` as the function they send their requests through.
@@ -109,6 +112,9 @@ class CUSBAudioDescriptorModel {
   const UCHAR* m_AudioControlHeader = nullptr;
   BOOLEAN m_Uac2 = FALSE;
   CUSBAudioEntity* m_Entities = nullptr;
+  // The first entity with each ID: references resolve in constant time, so linking and the
+  // clock queries stay linear in the number of entities and selector pins.
+  CUSBAudioEntity* m_EntityById[kEntityIdCount] = {};
   LONG m_StreamInterfaceCount = 0;
   USBAudioStreamInterface* m_StreamInterfaces = nullptr;
   USBAudioStreamInterface* m_PlaybackInterface = nullptr;

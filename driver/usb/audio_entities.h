@@ -8,6 +8,7 @@
 #pragma once
 
 #include "audio_descriptors.h"
+#include "clock_query.h"
 #include "kernel_mode.h"
 #include "usb_audio_class.h"
 
@@ -86,6 +87,11 @@ class CUSBAudioClock : public CUSBAudioEntity {
  protected:
   // Clocks exist only in Audio 2.0 functions.
   NTSTATUS LinkClock();
+  // This clock's visit for `operation` in the query under way (see clock_query.h).
+  ClockVisit Visit(ClockOperation operation);
+
+ private:
+  ClockVisitRecord m_Visits[kClockOperationCount];
 };
 
 class CUSBAudioClockSource : public CUSBAudioClock {
@@ -137,8 +143,6 @@ class CUSBAudioClockSelector : public CUSBAudioClock {
   // Tries attempt(position, clock) on the inputs in order until one succeeds; the last status.
   template <typename Attempt>
   NTSTATUS FirstInputThat(Attempt attempt);
-
-  BOOLEAN m_Busy = FALSE;  // inside one of the clock operations: see ReentryGuard
 };
 
 // What the two terminal classes share: the clock they run from under Audio 2.0.

@@ -38,41 +38,33 @@ BOOLEAN Within(ULONG value, ULONG lower, ULONG upper) {
   return value >= lower && value <= upper;
 }
 
-// A clock selector's inputs may name other selectors; a device whose selectors name each other
-// in a ring would otherwise recurse without end.
-class ReentryGuard {
- public:
-  explicit ReentryGuard(BOOLEAN& busy) : m_Busy(busy), m_Entered(!busy) { m_Busy = TRUE; }
-  ~ReentryGuard() {
-    if (m_Entered) m_Busy = FALSE;
-  }
-  ReentryGuard(const ReentryGuard&) = delete;
-  ReentryGuard& operator=(const ReentryGuard&) = delete;
-  BOOLEAN Entered() const { return m_Entered; }
-
- private:
-  BOOLEAN& m_Busy;
-  BOOLEAN m_Entered;
-};
-
 }  // namespace
 
 // --- clock source ------------------------------------------------------------------------
 
+ClockVisit CUSBAudioClock::Visit(ClockOperation operation) {
+  return ClockVisit(m_Owner->ClockQueries(), m_Visits[static_cast<ULONG>(operation)]);
+}
+
 NTSTATUS CUSBAudioClockSource::GetSampleRate(PULONG rate) {
+  ClockVisit visit = Visit(ClockOperation::Rate);
+  if (!visit.First()) return visit.Repeat(rate);
   UCHAR data[4] = {};
   NTSTATUS status =
       m_Owner->EntityRequest(ControlAccess::Read, uac::request2::kCur,
                              uac::clock_source_control::kSamplingFrequency, 0, GetID(), 4, data);
   if (NT_SUCCESS(status)) *rate = ReadLe32(data);
-  return status;
+  return visit.Finish(status, NT_SUCCESS(status) ? *rate : 0);
 }
 
 NTSTATUS CUSBAudioClockSource::SetSampleRate(ULONG rate) {
+  ClockVisit visit = Visit(ClockOperation::Set);
+  if (!visit.First()) return visit.Repeat();
   UCHAR data[4] = {};
   WriteLittleEndian(data, rate, sizeof(data));
-  return m_Owner->EntityRequest(ControlAccess::Write, uac::request2::kCur,
-                                uac::clock_source_control::kSamplingFrequency, 0, GetID(), 4, data);
+  return visit.Finish(m_Owner->EntityRequest(ControlAccess::Write, uac::request2::kCur,
+                                             uac::clock_source_control::kSamplingFrequency, 0,
+                                             GetID(), 4, data));
 }
 
 NTSTATUS CUSBAudioClockSource::ReadRanges(PUCHAR* ranges, PULONG count) {
@@ -111,6 +103,8 @@ NTSTATUS CUSBAudioClockSource::GetSampleRateRange(PULONG minimum, PULONG maximum
                                                   ULONG upper) {
   *minimum = 0;
   *maximum = 0;
+  ClockVisit visit = Visit(ClockOperation::Range);
+  if (!visit.First()) return visit.Repeat(minimum, maximum);
   PUCHAR ranges = nullptr;
   ULONG count = 0;
   NTSTATUS status = ReadRanges(&ranges, &count);
@@ -120,14 +114,16 @@ NTSTATUS CUSBAudioClockSource::GetSampleRateRange(PULONG minimum, PULONG maximum
     if (Within(r.dMAX, lower, upper) && (*maximum == 0 || r.dMAX > *maximum)) *maximum = r.dMAX;
   }
   FreeDriverPool(ranges);
-  return status;
+  return visit.Finish(status, *minimum, *maximum);
 }
 
 NTSTATUS CUSBAudioClockSource::IsSampleRateSupported(ULONG rate) {
+  ClockVisit visit = Visit(ClockOperation::Supported);
+  if (!visit.First()) return visit.Repeat();
   PUCHAR ranges = nullptr;
   ULONG count = 0;
   NTSTATUS status = ReadRanges(&ranges, &count);
-  if (!NT_SUCCESS(status)) return status;
+  if (!NT_SUCCESS(status)) return visit.Finish(status);
   status = STATUS_NOT_SUPPORTED;
   for (ULONG i = 0; i < count; ++i) {
     if (SubrangeHolds(SubrangeAt(ranges, i), rate)) {
@@ -136,16 +132,19 @@ NTSTATUS CUSBAudioClockSource::IsSampleRateSupported(ULONG rate) {
     }
   }
   FreeDriverPool(ranges);
-  return status;
+  return visit.Finish(status);
 }
 
 BOOLEAN CUSBAudioClockSource::IsValid() {
   if ((Source()->bmControls & kClockValidityReadable) == 0) return TRUE;
+  ClockVisit visit = Visit(ClockOperation::Valid);
+  if (!visit.First()) return NT_SUCCESS(visit.Repeat());
   UCHAR valid = 0;
   NTSTATUS status =
       m_Owner->EntityRequest(ControlAccess::Read, uac::request2::kCur,
                              uac::clock_source_control::kClockValid, 0, GetID(), 1, &valid);
-  return NT_SUCCESS(status) && valid != 0;
+  return NT_SUCCESS(visit.Finish(NT_SUCCESS(status) && valid != 0 ? STATUS_SUCCESS
+                                                                   : STATUS_UNSUCCESSFUL));
 }
 
 // --- clock selector ----------------------------------------------------------------------
@@ -183,25 +182,29 @@ NTSTATUS CUSBAudioClockSelector::SelectInput(ULONG position) {
 }
 
 NTSTATUS CUSBAudioClockSelector::GetSampleRate(PULONG rate) {
-  ReentryGuard guard(m_Busy);
-  if (!guard.Entered()) return STATUS_NOT_SUPPORTED;
+  ClockVisit visit = Visit(ClockOperation::Rate);
+  if (!visit.First()) return visit.Repeat(rate);
   ULONG position = 0;
   NTSTATUS status = GetSelectedInput(&position);
-  if (!NT_SUCCESS(status)) return status;
+  if (!NT_SUCCESS(status)) return visit.Finish(status);
   CUSBAudioClock* clock = InputClock(position);
-  return clock != nullptr ? clock->GetSampleRate(rate) : STATUS_NOT_SUPPORTED;
+  status = clock != nullptr ? clock->GetSampleRate(rate) : STATUS_NOT_SUPPORTED;
+  return visit.Finish(status, NT_SUCCESS(status) ? *rate : 0);
 }
 
 NTSTATUS CUSBAudioClockSelector::GetSampleRateRange(PULONG minimum, PULONG maximum, ULONG lower,
                                                     ULONG upper) {
   *minimum = 0;
   *maximum = 0;
-  ReentryGuard guard(m_Busy);
-  if (!guard.Entered()) return STATUS_NOT_SUPPORTED;
+  ClockVisit visit = Visit(ClockOperation::Range);
+  if (!visit.First()) return visit.Repeat(minimum, maximum);
   NTSTATUS status = STATUS_NOT_SUPPORTED;
   for (ULONG i = 0; i < InputCount(); ++i) {
     CUSBAudioClock* clock = InputClock(i);
-    if (clock == nullptr) return STATUS_NOT_SUPPORTED;
+    if (clock == nullptr) {
+      status = STATUS_NOT_SUPPORTED;
+      break;
+    }
     ULONG inputMinimum = 0;
     ULONG inputMaximum = 0;
     status = clock->GetSampleRateRange(&inputMinimum, &inputMaximum, lower, upper);
@@ -209,13 +212,11 @@ NTSTATUS CUSBAudioClockSelector::GetSampleRateRange(PULONG minimum, PULONG maxim
     if (inputMinimum != 0 && (*minimum == 0 || inputMinimum < *minimum)) *minimum = inputMinimum;
     if (inputMaximum > *maximum) *maximum = inputMaximum;
   }
-  return status;
+  return visit.Finish(status, *minimum, *maximum);
 }
 
 template <typename Attempt>
 NTSTATUS CUSBAudioClockSelector::FirstInputThat(Attempt attempt) {
-  ReentryGuard guard(m_Busy);
-  if (!guard.Entered()) return STATUS_NOT_SUPPORTED;
   NTSTATUS status = STATUS_NOT_SUPPORTED;
   for (ULONG i = 0; i < InputCount(); ++i) {
     CUSBAudioClock* clock = InputClock(i);
@@ -227,26 +228,31 @@ NTSTATUS CUSBAudioClockSelector::FirstInputThat(Attempt attempt) {
 }
 
 NTSTATUS CUSBAudioClockSelector::IsSampleRateSupported(ULONG rate) {
-  return FirstInputThat(
-      [rate](ULONG, CUSBAudioClock* clock) { return clock->IsSampleRateSupported(rate); });
+  ClockVisit visit = Visit(ClockOperation::Supported);
+  if (!visit.First()) return visit.Repeat();
+  return visit.Finish(FirstInputThat(
+      [rate](ULONG, CUSBAudioClock* clock) { return clock->IsSampleRateSupported(rate); }));
 }
 
 NTSTATUS CUSBAudioClockSelector::SetSampleRate(ULONG rate) {
-  return FirstInputThat([this, rate](ULONG position, CUSBAudioClock* clock) {
+  ClockVisit visit = Visit(ClockOperation::Set);
+  if (!visit.First()) return visit.Repeat();
+  return visit.Finish(FirstInputThat([this, rate](ULONG position, CUSBAudioClock* clock) {
     NTSTATUS status = clock->IsSampleRateSupported(rate);
     if (NT_SUCCESS(status)) status = clock->SetSampleRate(rate);
     if (NT_SUCCESS(status)) status = SelectInput(position);
     return status;
-  });
+  }));
 }
 
 BOOLEAN CUSBAudioClockSelector::IsValid() {
-  ReentryGuard guard(m_Busy);
-  if (!guard.Entered()) return FALSE;
+  ClockVisit visit = Visit(ClockOperation::Valid);
+  if (!visit.First()) return NT_SUCCESS(visit.Repeat());
   ULONG position = 0;
-  if (!NT_SUCCESS(GetSelectedInput(&position))) return FALSE;
-  CUSBAudioClock* clock = InputClock(position);
-  return clock != nullptr && clock->IsValid();
+  CUSBAudioClock* clock =
+      NT_SUCCESS(GetSelectedInput(&position)) ? InputClock(position) : nullptr;
+  const BOOLEAN valid = clock != nullptr && clock->IsValid();
+  return NT_SUCCESS(visit.Finish(valid ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL));
 }
 
 // --- terminals ---------------------------------------------------------------------------

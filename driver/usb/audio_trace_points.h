@@ -6,7 +6,7 @@
 
 inline constexpr ULONG kTraceAudioControlMissing = 0x4201;       // audio class code
 inline constexpr ULONG kTraceAudioHeaderInvalid = 0x4202;        // bLength, type, subtype
-inline constexpr ULONG kTraceAudioBlockTooLong = 0x4203;         // wTotalLength, room
+inline constexpr ULONG kTraceAudioBlockBounded = 0x4203;         // wTotalLength, room
 inline constexpr ULONG kTraceEntityMalformed = 0x4204;           // subtype, bLength
 inline constexpr ULONG kTraceEntityWalkStopped = 0x4205;         // subtype
 inline constexpr ULONG kTraceEntityDump = 0x4206;                // bLength, type, subtype, id

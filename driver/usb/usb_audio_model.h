@@ -144,6 +144,8 @@ class CUSBAudioCL : public CUSBCL {
     return m_Control.GetEndpointSampleRate(endpointAddress, rate);
   }
   ULONG FixedSampleRate() const { return m_Control.FixedSampleRate(); }
+  // Serialises and numbers the queries over the clock entities.
+  CClockQueries& ClockQueries() { return m_Control.ClockQueries(); }
   // Picks and selects the alternate setting for a format (channels, bits or rate 0: setting 0,
   // no bandwidth), sets the rate and stores the packet bounds. The standard variant also makes
   // the rate's pattern row current and restarts the playback feedback from nominal.

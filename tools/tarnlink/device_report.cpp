@@ -126,8 +126,7 @@ constexpr const char* kFunctionDidNotStart =
     "the USB function did not start: a descriptor could not be read, or its length did not match "
     "what the device announced";
 constexpr const char* kNoValidHeader =
-    "the audio control interface has no valid HEADER, or its class-specific block reaches past "
-    "the interface";
+    "the audio control interface has no valid HEADER";
 constexpr const char* kNotModelled =
     "an entity or a streaming interface could not be modelled: a descriptor is missing or "
     "malformed, or a reference names no entity";
@@ -140,7 +139,6 @@ constexpr RefusalPoint kRefusalPoints[] = {
     {kTraceStartFunctionFailed, kFunctionDidNotStart},
     {kTraceAudioControlMissing, "the configuration has no audio control interface"},
     {kTraceAudioHeaderInvalid, kNoValidHeader},
-    {kTraceAudioBlockTooLong, kNoValidHeader},
     {kTraceEntityLinkFailed, kNotModelled},
     {kTraceStreamingInterfaceFailed, kNotModelled},
     {kTraceTerminalLinkMissing, kNotModelled},

@@ -395,6 +395,42 @@ TEST_F(UsbAudioAdapterTest, RemovalNoticesReachTheAdapterOnceItExists) {
   EXPECT_TRUE(machine->UnloadDriver());
 }
 
+// Two clock selectors whose pins fan out: the first names the second on every pin but its last,
+// the second alternates between the two clock sources. Each rate query visits each clock once,
+// so the start costs as many control requests with 248 pins as with 64.
+TEST_F(UsbAudioAdapterTest, FannedOutClockSelectorsCostTheSameWhateverTheirPinCount) {
+  std::vector<size_t> requests;
+  for (size_t pins : {64u, 248u}) {
+    SCOPED_TRACE(pins);
+    sim::devices::CatalogueEntry entry = *sim::devices::FindCatalogueEntry("velmor-dac");
+    sim::devices::ClockSelectorSpec outer{};
+    outer.bClockID = 3;
+    outer.baCSourceID.assign(pins - 1, 4);
+    outer.baCSourceID.push_back(1);
+    sim::devices::ClockSelectorSpec inner{};
+    inner.bClockID = 4;
+    for (size_t pin = 0; pin < pins; ++pin) inner.baCSourceID.push_back(pin % 2 == 0 ? 1 : 2);
+    entry.spec.entities[2] = outer;
+    entry.spec.entities.insert(entry.spec.entities.begin() + 3, inner);
+    auto recorder = std::make_unique<RequestRecorder>(
+        std::make_unique<sim::devices::UacDevice>(entry.spec, entry.behaviour));
+    RequestRecorder* device = recorder.get();
+    ASSERT_EQ(machine->PlugDevice(std::move(recorder)), STATUS_SUCCESS);
+    EXPECT_EQ(Adapter()->FixedRate(), 44100u);
+    OnAdapter([](UsbAudioAdapter* adapter) {
+      ULONG minimum = 0;
+      ULONG maximum = 0;
+      EXPECT_EQ(adapter->GetRateRange(&minimum, &maximum), STATUS_SUCCESS);
+      EXPECT_EQ(minimum, 44100u);
+      EXPECT_EQ(maximum, 768000u);
+    });
+    requests.push_back(device->requests.size());
+    EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  }
+  EXPECT_EQ(requests[0], requests[1]);
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
 // Every allocation of the start, failed in turn: the start fails or succeeds, and nothing is
 // left behind either way.
 TEST_F(UsbAudioAdapterTest, AStartFailingAtAnyAllocationLeavesNothingBehind) {

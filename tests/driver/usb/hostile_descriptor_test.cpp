@@ -86,6 +86,19 @@ void ShortenSelector(Bytes& b) {
   AdjustAudioBlock(b, true, 8);
 }
 
+void OverstateAudioBlock(Bytes& b) {
+  const size_t firstStreaming = Find(b, 0x04, -1, 1);
+  Bytes vendor = {9, 0x04, 5, 0, 0, 0xFF, 0, 0, 0};
+  Bytes terminalShaped(17, 0);
+  terminalShaped[0] = 17;
+  terminalShaped[1] = 0x24;
+  terminalShaped[2] = 0x02;
+  terminalShaped[3] = 99;
+  vendor.insert(vendor.end(), terminalShaped.begin(), terminalShaped.end());
+  Insert(b, firstStreaming, vendor);
+  AdjustAudioBlock(b, true, 200);
+}
+
 const HostileCase kCases[] = {
     {"HeaderLengthZero", true, [](Bytes& b) { b[Find(b, 0x24, 0x01)] = 0; }, STATUS_NOT_SUPPORTED},
     {"HeaderLengthOne", false, [](Bytes& b) { b[Find(b, 0x24, 0x01)] = 1; }, STATUS_NOT_SUPPORTED},
@@ -95,8 +108,17 @@ const HostileCase kCases[] = {
        Splice(b, h, Bytes{5, 0x24, 0x01, 0x00, 0x02});
      },
      STATUS_NOT_SUPPORTED},
-    {"AudioBlockLongerThanItsInterface", true, [](Bytes& b) { AdjustAudioBlock(b, true, 200); },
-     STATUS_NOT_SUPPORTED},
+    // Sloppy firmware: the block ends where the interface does. The vendor interface after it
+    // carries a class-specific descriptor shaped like an input terminal, which must not become
+    // an entity.
+    {"AudioBlockLongerThanItsInterface", true, OverstateAudioBlock, STATUS_SUCCESS,
+     [](CUSBAudioCL& m) {
+       EXPECT_EQ(m.FindEntity(99), nullptr);
+       int entities = 0;
+       for (CUSBAudioEntity* e = m.FirstEntity(); e != nullptr; e = e->Next()) ++entities;
+       EXPECT_EQ(entities, 5);
+       EXPECT_EQ(m.StreamInterfaceCount(), 2);
+     }},
     {"EntityLengthZero", true, [](Bytes& b) { b[Find(b, 0x24, 0x02)] = 0; },
      // Nothing after it can be reached: the clock before it is all there is.
      STATUS_SUCCESS,
