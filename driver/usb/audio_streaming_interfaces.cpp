@@ -160,8 +160,10 @@ VOID CUSBAudioDescriptorModel::ClassifyUac2Endpoints(USBAudioAltSetting* setting
 VOID CUSBAudioDescriptorModel::ClassifyUac1Endpoints(USBAudioAltSetting* setting,
                                                      const UCHAR* end) {
   EndpointCursor cursor;
+  // A data endpoint polled less often than the bus can serve is passed over, as under 2.0: its
+  // service interval would make packets no endpoint can carry.
   while (const USB_ENDPOINT_DESCRIPTOR* e = NextEndpoint(setting, end, &cursor)) {
-    if ((e->bmAttributes & kUsageDataBit) == 0) {
+    if ((e->bmAttributes & kUsageDataBit) == 0 && IsServiceable(e)) {
       setting->DataEndpoint = const_cast<PUSB_ENDPOINT_DESCRIPTOR>(e);
       break;
     }

@@ -16,6 +16,7 @@ enum FormatSkipReason : ULONG {
   kSkipResolution = 4,
   kSkipRate = 5,
   kSkipRateVerification = 6,
+  kSkipPacketTooLarge = 7,
 };
 
 // The largest exponent a packet interval is taken to: a serviceable isochronous endpoint never
@@ -28,11 +29,28 @@ ULONG ServiceIntervalOf(const USB_ENDPOINT_DESCRIPTOR* endpoint) {
   return 1u << (exponent < kMaxIntervalExponent ? exponent : kMaxIntervalExponent);
 }
 
-ULONG PacketCapacity(const USB_ENDPOINT_DESCRIPTOR* endpoint, BOOLEAN highSpeed, ULONG interval) {
+// The bytes one packet of the endpoint carries: at high speed up to three transactions of
+// the size in bits 10..0 (bits 12..11 name the extra ones).
+ULONG BytesPerPacket(const USB_ENDPOINT_DESCRIPTOR* endpoint, BOOLEAN highSpeed) {
   if (endpoint == nullptr) return 0;
   const ULONG w = endpoint->wMaxPacketSize;
   if (!highSpeed) return w;
-  return PacketsPerMillisecond(TRUE, interval) * (((w >> 11) & 3) + 1) * (w & 0x7FF);
+  return (((w >> 11) & 3) + 1) * (w & 0x7FF);
+}
+
+ULONG PacketCapacity(const USB_ENDPOINT_DESCRIPTOR* endpoint, BOOLEAN highSpeed, ULONG interval) {
+  return PacketsPerMillisecond(highSpeed, interval) * BytesPerPacket(endpoint, highSpeed);
+}
+
+ULONG64 TicksPerSecond(BOOLEAN highSpeed) {
+  return highSpeed ? 8000 : 1000;
+}
+
+// The largest packet the rate needs: the frames of one service interval rounded up. Computed
+// wide, since a device names the interval, the channels and the sample size.
+ULONG64 LargestNominalPacket(ULONG frameBytes, ULONG rate, ULONG interval, BOOLEAN highSpeed) {
+  const ULONG64 ticks = TicksPerSecond(highSpeed);
+  return (ULONG64{rate} * interval + ticks - 1) / ticks * frameBytes;
 }
 
 struct PacketValues {
@@ -48,7 +66,7 @@ PacketValues ComputePacketValues(ULONG channels, ULONG containerBits, ULONG rate
   PacketValues v = {};
   v.frameBytes = channels * (containerBits / 8);
   const ULONG64 framesTimesTicks = ULONG64{rate} * interval;
-  const ULONG64 ticksPerSecond = highSpeed ? 8000 : 1000;
+  const ULONG64 ticksPerSecond = TicksPerSecond(highSpeed);
   const ULONG whole = static_cast<ULONG>(framesTimesTicks / ticksPerSecond);
   v.nominal = v.frameBytes * whole;
   v.maximum = v.nominal + v.frameBytes;
@@ -109,6 +127,12 @@ BOOLEAN CUSBAudioControl::AltSettingPasses(USBAudioStreamInterface* record, ULON
     reason = kSkipResolution;
   } else if (!m_Model.IsUAC2() && !Uac1RateFits(format.uac1Rates, rate)) {
     reason = kSkipRate;
+  } else if (LargestNominalPacket(format.channels * (format.containerBits / 8), rate,
+                                  ServiceIntervalOf(setting.DataEndpoint),
+                                  m_Function.IsHighSpeed()) >
+             BytesPerPacket(setting.DataEndpoint, m_Function.IsHighSpeed())) {
+    // Also keeps every packet value of the setting within 32 bits.
+    reason = kSkipPacketTooLarge;
   } else if (!m_Model.IsUAC2() && record->Direction == Value(Direction::Capture) &&
              format.uac1Rates->bSamFreqType >= 2 && !HasSamplingFrequencyControl(setting) &&
              !Uac1RateVerified(record, alt, rate)) {

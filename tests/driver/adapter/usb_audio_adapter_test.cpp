@@ -45,6 +45,14 @@ class RequestRecorder : public sim::devices::ForwardingDevice {
   std::vector<USB_DEFAULT_PIPE_SETUP_PACKET> requests;
 };
 
+void ExpectRateRange(UsbAudioAdapter* adapter, ULONG lowest, ULONG highest) {
+  ULONG minimum = 0;
+  ULONG maximum = 0;
+  EXPECT_EQ(adapter->GetRateRange(&minimum, &maximum), STATUS_SUCCESS);
+  EXPECT_EQ(minimum, lowest);
+  EXPECT_EQ(maximum, highest);
+}
+
 class UsbAudioAdapterTest : public sim::machine::testing::MachineTest {
  protected:
   PDRIVER_INITIALIZE Entry() const override { return DriverEntry; }
@@ -248,13 +256,9 @@ TEST_F(UsbAudioAdapterTest, SetFixedRateChangesTheDeviceAndTheSetting) {
 TEST_F(UsbAudioAdapterTest, RateRangesAndPipesComeFromTheDevice) {
   ASSERT_EQ(Plug(), STATUS_SUCCESS);
   OnAdapter([](UsbAudioAdapter* adapter) {
-    ULONG minimum = 0;
-    ULONG maximum = 0;
-    EXPECT_EQ(adapter->GetRateRange(&minimum, &maximum), STATUS_SUCCESS);
-    EXPECT_EQ(minimum, 44100u);
-    EXPECT_EQ(maximum, 768000u);
-    minimum = 50000;
-    maximum = 100000;
+    ExpectRateRange(adapter, 44100, 768000);
+    ULONG minimum = 50000;
+    ULONG maximum = 100000;
     EXPECT_EQ(adapter->GetDirectionRateRange(kDirectionCapture, &minimum, &maximum),
               STATUS_SUCCESS);
     EXPECT_EQ(minimum, 88200u);
@@ -417,13 +421,7 @@ TEST_F(UsbAudioAdapterTest, FannedOutClockSelectorsCostTheSameWhateverTheirPinCo
     RequestRecorder* device = recorder.get();
     ASSERT_EQ(machine->PlugDevice(std::move(recorder)), STATUS_SUCCESS);
     EXPECT_EQ(Adapter()->FixedRate(), 44100u);
-    OnAdapter([](UsbAudioAdapter* adapter) {
-      ULONG minimum = 0;
-      ULONG maximum = 0;
-      EXPECT_EQ(adapter->GetRateRange(&minimum, &maximum), STATUS_SUCCESS);
-      EXPECT_EQ(minimum, 44100u);
-      EXPECT_EQ(maximum, 768000u);
-    });
+    OnAdapter([](UsbAudioAdapter* adapter) { ExpectRateRange(adapter, 44100, 768000); });
     requests.push_back(device->requests.size());
     EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   }

@@ -209,6 +209,72 @@ TEST_F(AudioModelTest, Uac1CaptureRateIsVerifiedWhenItCannotBeSet) {
   }));
 }
 
+// --- settings whose packets cannot be carried -------------------------------------------------
+
+struct CarriageCase {
+  const char* name;
+  AudioFunctionSpec spec;
+  ULONG channels, bits;
+  ULONG carried;  // a rate the setting takes; 0 for none
+  ULONG refused;  // a rate it must refuse
+  bool dataEndpoint;
+};
+
+class PacketCarriageTest : public AudioModelTest,
+                           public ::testing::WithParamInterface<CarriageCase> {
+ public:
+  friend void PrintTo(const CarriageCase& c, std::ostream* os) { *os << c.name; }
+};
+
+TEST_P(PacketCarriageTest, RefusesASettingWhosePacketsExceedItsEndpoint) {
+  const CarriageCase& c = GetParam();
+  Plug(c.spec);
+  ASSERT_TRUE(Run([&] {
+    Start();
+    USBAudioStreamInterface* s = model_->PlaybackInterface();
+    EXPECT_EQ(s->AltSettings[1].DataEndpoint != nullptr, c.dataEndpoint);
+    ULONG channels = 0, bits = 0, alt = 0;
+    if (c.carried != 0) {
+      EXPECT_EQ(model_->FindAltSetting(s, 1, c.channels, c.bits, c.carried, &channels, &bits, &alt),
+                STATUS_SUCCESS);
+      EXPECT_EQ(alt, 1u);
+    }
+    EXPECT_EQ(model_->FindAltSetting(s, 1, c.channels, c.bits, c.refused, &channels, &bits, &alt),
+              STATUS_NOT_SUPPORTED);
+    ULONG nominal = 0, maxBytes = 0;
+    LONG negative = 0, positive = 0;
+    EXPECT_EQ(model_->SelectStreamingFormat(0, 1, c.channels, c.bits, c.refused, 1, &channels,
+                                            &bits, &nominal, &negative, &positive, &maxBytes),
+              STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(model_->GetCurrentAltSetting(0), 0u);
+  }));
+}
+
+AudioFunctionSpec Uac1Playback(std::vector<uint32_t> rates, uint8_t interval) {
+  AudioFunctionSpec spec = Uac1Device(false);
+  spec.streams[0].alts = {Uac1Alt(2, 2, 16, std::move(rates), IsoEndpoint(0x01, kIsoAdaptive,
+                                                                           interval))};
+  return spec;
+}
+
+AudioFunctionSpec Uac2Playback(uint16_t maxPacket) {
+  AudioFunctionSpec spec = Uac2Device(false);
+  spec.streams[0].alts = {Uac2Alt(2, 4, 32, IsoEndpoint(0x01, kIsoAdaptive, 1, maxPacket))};
+  return spec;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Carriage, PacketCarriageTest,
+    ::testing::Values(
+        // A full-speed endpoint sized for 48 kHz cannot carry 768 kHz.
+        CarriageCase{"FullSpeed768k", Uac1Playback({48000, 768000}, 1), 2, 16, 48000, 768000, true},
+        // One packet every 16384 frames would be megabytes: never computed, refused.
+        CarriageCase{"FullSpeedLongestInterval", Uac1Playback({48000}, 15), 2, 16, 0, 48000, true},
+        // bInterval 255 is no interval at all: the setting has no data endpoint.
+        CarriageCase{"Uac1Interval255", Uac1Playback({48000}, 255), 2, 16, 0, 48000, false},
+        CarriageCase{"HighSpeedSmallEndpoint", Uac2Playback(64), 2, 32, 48000, 96000, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- queries -----------------------------------------------------------------------------------
 
 struct MaxFormatCase {
