@@ -264,6 +264,32 @@ CatalogueEntry Uac2SlowFeedback() {
           f, b};
 }
 
+CatalogueEntry CompositeHidMidi() {
+  AudioFunctionSpec f = SimpleUac2(0x1209, 0x5A06, "Composite Audio HID MIDI", true);
+  AddVendorInterface(f, USB_DEVICE_CLASS_HUMAN_INTERFACE, 0, 0,
+                     {9, 0x21, 0x11, 0x01, 0x00, 0x01, 0x22, 0x20, 0x00}, 0x83);
+  AddMidiFunction(f, 0x04, 0x84);
+  DeviceBehaviour b{};
+  b.crystalPpm = 15;
+  return {"composite-hid-midi",
+          "Audio 2.0 beside a HID interface and a MIDI function: bound as its audio function, "
+          "the driver sees a configuration cut to the audio interfaces under an MI_00 instance "
+          "id",
+          f, b};
+}
+
+CatalogueEntry SloppyHeaderSpeaker() {
+  CatalogueEntry e = Uac1Speaker();
+  e.spec.idProduct = 0x5A07;
+  e.spec.product = "Sloppy Header Speaker";
+  e.spec.acTotalLengthExcess = 32;
+  e.name = "sloppy-header";
+  e.exercises =
+      "Audio 1.0 whose audio control header claims 32 bytes more than the block holds, running "
+      "into the streaming interface: the block ends where the interface does";
+  return e;
+}
+
 std::vector<CatalogueEntry> QuirkDevices() {
   std::vector<CatalogueEntry> out;
   {
@@ -354,8 +380,9 @@ std::vector<CatalogueEntry> QuirkDevices() {
 }
 
 std::vector<CatalogueEntry> BuildCatalogue() {
-  std::vector<CatalogueEntry> all = {VelmorDac(),    Uac1Speaker(),      Uac1Headset(),
-                                     Uac2Implicit(), Uac2PlaybackOnly(), Uac2SlowFeedback()};
+  std::vector<CatalogueEntry> all = {VelmorDac(),        Uac1Speaker(),        Uac1Headset(),
+                                     Uac2Implicit(),     Uac2PlaybackOnly(),   Uac2SlowFeedback(),
+                                     CompositeHidMidi(), SloppyHeaderSpeaker()};
   for (CatalogueEntry& quirk : QuirkDevices()) all.push_back(std::move(quirk));
   return all;
 }

@@ -9,7 +9,6 @@
 #include "driver_entry.h"
 #include "machine_test.h"
 #include "sim/devices/catalogue.h"
-#include "sim/devices/extra_interfaces.h"
 #include "sim/devices/forwarding_device.h"
 #include "usb_audio_adapter.h"
 
@@ -18,12 +17,7 @@ namespace {
 using sim::machine::Binding;
 
 std::unique_ptr<sim::devices::UacDevice> CompositeDevice() {
-  const sim::devices::CatalogueEntry* dac = sim::devices::FindCatalogueEntry("velmor-dac");
-  sim::devices::AudioFunctionSpec f = dac->spec;
-  sim::devices::AddVendorInterface(f, USB_DEVICE_CLASS_HUMAN_INTERFACE, 0, 0,
-                                   {9, 0x21, 0x11, 0x01, 0x00, 0x01, 0x22, 0x20, 0x00}, 0x87);
-  sim::devices::AddMidiFunction(f, 0x08, 0x88);
-  return std::make_unique<sim::devices::UacDevice>(f, dac->behaviour);
+  return sim::devices::MakeCatalogueDevice("composite-hid-midi");
 }
 
 VOID SignalTransferDone(NTSTATUS status, ULONG, ULONG, PVOID context, ULONG) {
@@ -42,7 +36,7 @@ class CompositeDeviceTest : public sim::machine::testing::MachineTest {
 
 TEST_F(CompositeDeviceTest, TheAudioFunctionStartsAndPlays) {
   ASSERT_EQ(machine->PlugDevice(CompositeDevice()), STATUS_SUCCESS);
-  EXPECT_EQ(machine->InstanceId(), u"USB\\VID_7A31&PID_0C5E&MI_00\\1");
+  EXPECT_EQ(machine->InstanceId(), u"USB\\VID_1209&PID_5A06&MI_00\\1");
   ASSERT_NE(machine->Function(), nullptr);
   EXPECT_EQ(machine->Function()->allInterfaces.size(), 6u);
   auto* device = static_cast<sim::devices::UacDevice*>(machine->Device());

@@ -7,6 +7,7 @@
 #include "sim/devices/catalogue.h"
 #include "sim/devices/descriptor_builder.h"
 #include "sim/devices/uac_constants.h"
+#include "sim/machine/audio_function.h"
 
 namespace tarnlink::audio_model::testing {
 
@@ -73,7 +74,15 @@ void AudioModelTest::Plug(const AudioFunctionSpec& spec, std::optional<UsbSpeed>
 void AudioModelTest::PlugCatalogue(const char* name) {
   const sim::devices::CatalogueEntry* entry = sim::devices::FindCatalogueEntry(name);
   ASSERT_NE(entry, nullptr) << name;
-  Plug(entry->spec, std::nullopt, std::nullopt, entry->behaviour);
+  // A composite device shows its audio function's driver only the function's interfaces.
+  std::optional<std::vector<uint8_t>> configuration;
+  if (!entry->boundWhole) {
+    if (auto layout = sim::machine::FindAudioFunction(
+            sim::devices::BuildConfigurationDescriptor(entry->spec))) {
+      configuration = std::move(layout->configuration);
+    }
+  }
+  Plug(entry->spec, std::nullopt, configuration, entry->behaviour);
 }
 
 void AudioModelTest::Start() {

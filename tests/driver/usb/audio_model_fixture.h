@@ -82,7 +82,7 @@ class AudioModelTest : public tarnlink::kernel::testing::KernelTest {
   void Plug(const AudioFunctionSpec& spec, std::optional<UsbSpeed> bus = std::nullopt,
             std::optional<std::vector<uint8_t>> configuration = std::nullopt,
             sim::devices::DeviceBehaviour behaviour = {});
-  // A catalogue device with its own behaviour.
+  // A catalogue device with its own behaviour, bound as the catalogue says.
   void PlugCatalogue(const char* name);
   // Runs body on a kernel thread; false when the thread failed.
   bool Run(const std::function<void()>& body) { return RunInThread(body); }

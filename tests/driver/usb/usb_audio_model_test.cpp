@@ -29,7 +29,7 @@ class CatalogueModelTest : public AudioModelTest,
 TEST_P(CatalogueModelTest, ModelsEveryStreamingInterfaceWithLinkedTerminals) {
   const sim::devices::CatalogueEntry* entry = sim::devices::FindCatalogueEntry(GetParam());
   ASSERT_NE(entry, nullptr);
-  Plug(entry->spec);
+  PlugCatalogue(GetParam().c_str());
   ASSERT_TRUE(Run([&] {
     Start();
     const AudioFunctionSpec& spec = entry->spec;
