@@ -57,7 +57,8 @@ STDMETHODIMP UsbAudioAdapter::Init(PDEVICE_OBJECT PhysicalDeviceObject,
   status = ReadProductString();
   if (!NT_SUCCESS(status)) return Failed(5, status);
 
-  DecideNativeDsd();
+  status = DecideNativeDsd();
+  if (!NT_SUCCESS(status)) return Failed(6, status);
   ReadDumpCapture();
   ApplyDirectionSettings();
 
@@ -108,17 +109,21 @@ NTSTATUS UsbAudioAdapter::ReadProductString() {
   return status == STATUS_INVALID_DEVICE_REQUEST ? STATUS_SUCCESS : status;
 }
 
-VOID UsbAudioAdapter::DecideNativeDsd() {
+NTSTATUS UsbAudioAdapter::DecideNativeDsd() {
   ULONG value = 0;
   NTSTATUS status = ReadDwordSetting(m_RegistryKey, kDsdNativeModeValue, &value);
   m_NativeDsdFromRegistry = NT_SUCCESS(status);
   if (m_NativeDsdFromRegistry) {
     m_NativeDsd = value != 0 ? 1 : 0;
   } else {
-    // A device that takes the request to play PCM knows the stream kinds.
-    m_NativeDsd = NT_SUCCESS(m_Model.SendStreamKind(kStreamKindPcm)) ? 1 : 0;
+    // A device that takes the request to play PCM knows the stream kinds. A request that could
+    // not be sent asked nothing: deciding "no DSD" from it would lose the device's DSD for good.
+    status = m_Model.SendStreamKind(kStreamKindPcm);
+    if (status == STATUS_INSUFFICIENT_RESOURCES) return status;
+    m_NativeDsd = NT_SUCCESS(status) ? 1 : 0;
   }
   TRACE_POINT(kTraceNativeDsd, m_NativeDsd, m_NativeDsdFromRegistry);
+  return STATUS_SUCCESS;
 }
 
 VOID UsbAudioAdapter::ReadDumpCapture() {

@@ -88,7 +88,7 @@ class UsbAudioAdapter final : public IUsbAudioAdapter,
   VOID InitializeDirectionState();
   VOID DecideAmdWorkaround();
   NTSTATUS ReadProductString();
-  VOID DecideNativeDsd();
+  NTSTATUS DecideNativeDsd();
   VOID ReadDumpCapture();
   VOID ApplyDirectionSettings();
   NTSTATUS ChooseFixedRate();

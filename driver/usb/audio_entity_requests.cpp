@@ -208,6 +208,7 @@ NTSTATUS CUSBAudioClockSelector::GetSampleRateRange(PULONG minimum, PULONG maxim
     ULONG inputMinimum = 0;
     ULONG inputMaximum = 0;
     status = clock->GetSampleRateRange(&inputMinimum, &inputMaximum, lower, upper);
+    if (status == STATUS_INSUFFICIENT_RESOURCES) break;  // the range would be short of an input
     // An input with nothing inside the bounds reports 0, which must not become the minimum.
     if (inputMinimum != 0 && (*minimum == 0 || inputMinimum < *minimum)) *minimum = inputMinimum;
     if (inputMaximum > *maximum) *maximum = inputMaximum;
@@ -222,7 +223,9 @@ NTSTATUS CUSBAudioClockSelector::FirstInputThat(Attempt attempt) {
     CUSBAudioClock* clock = InputClock(i);
     if (clock == nullptr) return STATUS_NOT_SUPPORTED;
     status = attempt(i, clock);
-    if (NT_SUCCESS(status)) break;
+    // An input that could not be asked is no answer: the next input's refusal must not stand
+    // for it.
+    if (NT_SUCCESS(status) || status == STATUS_INSUFFICIENT_RESOURCES) break;
   }
   return status;
 }
