@@ -2,13 +2,14 @@
 // at a time per process); it owns the clock, the scheduler, the pool, the trace ring, the
 // verifier and the object manager. Product code never includes this header.
 //
-// Scheduling: every thread the kernel knows is a host thread, but only one of them runs at any
-// moment. The running thread hands the processor on when it blocks (waits, delays, ending),
-// when a DPC becomes due while it runs below DISPATCH_LEVEL, or when it drives the machine
-// from the host side (RunUntil). The next thread is chosen deterministically: queued DPCs
-// first, then ready threads by priority, first readied first. In virtual time the clock moves
-// only when nothing can run, straight to the earliest deadline; when nothing can run and
-// nothing is due, the machine has deadlocked and stops with a report.
+// Scheduling: every thread the kernel knows runs on a fiber of the host thread that created
+// the machine, so only one of them runs at any moment. The running thread hands the processor
+// on when it blocks (waits, delays, ending), when a DPC becomes due while it runs below
+// DISPATCH_LEVEL, or when it drives the machine from the host side (RunUntil). The next thread
+// is chosen deterministically: queued DPCs first, then ready threads by priority, first readied
+// first. In virtual time the clock moves only when nothing can run, straight to the earliest
+// deadline; when nothing can run and nothing is due, the machine has deadlocked and stops with
+// a report.
 #pragma once
 
 #include <cstdint>

@@ -4,14 +4,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "kernel/failure_schedule.h"
+#include "kernel/fiber.h"
 #include "kernel/host_kernel.h"
 #include "kernel/ke_thread.h"
 #include "kernel/object_manager.h"
@@ -51,9 +50,9 @@ class Machine {
   bool DpcsPending() const { return !IsListEmpty(&dpcQueue_); }
   PKTHREAD CreateThread(Lock& lock, ThreadRole role, std::string name, KPRIORITY priority,
                         std::function<void()> body, ULONG objectFlags);
-  // Ends the calling thread: bookkeeping, processor handed on. The caller returns from its
-  // host thread function (or exits it) right after.
-  void ExitThread(Lock& lock, PKTHREAD self, NTSTATUS status);
+  // Ends the calling thread from anywhere on its stack: unwinds to the thread's entry, which
+  // ends it with `status`.
+  [[noreturn]] static void TerminateCurrentThread(NTSTATUS status);
   bool RunUntil(const std::function<bool()>& done, const uint64_t* deadline);
 
   // ---- Dispatcher (ke_wait.cpp). Lock held. ----
@@ -121,8 +120,16 @@ class Machine {
   PKTHREAD PickNext();
   void Dequeue(PKTHREAD thread);
   void HandTo(PKTHREAD next);
-  void WaitForBaton(Lock& lock, PKTHREAD self);
-  void StartHostThread(PKTHREAD thread);
+  // Chooses the thread that runs next and marks it running: moves the clock when nothing can
+  // run, and stops the machine as deadlocked when nothing is due.
+  void Dispatch(Lock& lock);
+  // Switches to the thread marked running, unless that is `self`; returns when `self` runs.
+  void RunOther(Lock& lock, PKTHREAD self);
+  void UnwindForShutdown(Lock& lock, PKTHREAD self);
+  static void ThreadEntry(void* thread);
+  void RunThreadBody(Lock& lock, PKTHREAD thread);
+  // Ends the calling thread: bookkeeping, then the processor goes to the next thread for good.
+  [[noreturn]] void ExitThread(Lock& lock, PKTHREAD self, NTSTATUS status);
   void DpcProcessorMain(Lock& lock, PKTHREAD self);
   void WorkerMain(Lock& lock, PKTHREAD self);
   void WakeHostAfterStop(PKTHREAD self);
@@ -152,8 +159,8 @@ class Machine {
   std::vector<PKTHREAD> idleWorkers_;
   std::vector<PKTHREAD> workers_;
 
-  std::vector<std::thread> hostThreads_;
-  std::vector<std::shared_ptr<HostThreadSync>> syncs_;
+  std::unique_ptr<Fiber> hostFiber_;  // the stack of the host thread that made the machine
+  std::vector<std::unique_ptr<Fiber>> fibers_;  // one per other thread, freed after it ends
   bool dying_ = false;
 
   std::atomic<bool> stopped_{false};

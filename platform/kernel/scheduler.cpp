@@ -1,16 +1,27 @@
 // The scheduler: one processor, handed from thread to thread at blocking points. Queued DPCs
 // run first, then ready threads by priority in the order they became ready; when nothing can
 // run the clock moves to the next deadline, and when nothing is due the machine deadlocked.
-#include <pthread.h>
+// Every thread is a fiber on the host thread that made the machine; the dispatcher lock is held
+// across each switch and passes with the processor to the thread that resumes.
+#include <exception>
 
 #include "kernel/bugcheck.h"
+#include "kernel/fiber.h"
 #include "kernel/machine.h"
 
 namespace tarnlink::kernel {
 
 namespace {
+
 thread_local PKTHREAD t_current = nullptr;
-}
+
+// Thrown on a thread's own stack to unwind it to the thread's entry: when the thread ends
+// itself, or when the machine goes while the thread is blocked.
+struct ThreadUnwind {
+  NTSTATUS status;
+};
+
+}  // namespace
 
 PKTHREAD Machine::CurrentThreadOrNull() {
   return t_current;
@@ -51,39 +62,52 @@ void Machine::HandTo(PKTHREAD next) {
   if (next->state == ThreadState::Ready) Dequeue(next);
   running_ = next;
   next->state = ThreadState::Running;
-  next->sync->baton = true;
-  next->sync->cv.notify_one();
 }
 
-void Machine::WaitForBaton(Lock& lock, PKTHREAD self) {
-  std::shared_ptr<HostThreadSync> sync = self->sync;
-  sync->cv.wait(lock, [&] { return sync->baton || sync->die; });
-  if (!sync->die) return;
-  // The machine is going away. Service threads idle in their own loop return from it; a thread
-  // blocked anywhere in driver code has no way back and ends where it stands.
-  if (self->state == ThreadState::Idle || self->state == ThreadState::Initialized) return;
-  lock.unlock();
-  pthread_exit(nullptr);
-}
-
-void Machine::SwitchAway(Lock& lock, PKTHREAD self) {
-  self->sync->baton = false;
+void Machine::Dispatch(Lock& lock) {
   for (;;) {
     ExpireTimers();
     if (PKTHREAD next = PickNext()) {
       HandTo(next);
-      break;
+      return;
     }
     if (driving_ != nullptr) {
       HandTo(driving_);
-      break;
+      return;
     }
     if (!AdvanceClock(lock)) {
       ReportDeadlock(lock);
-      break;
+      return;
     }
   }
-  if (self->state != ThreadState::Terminated) WaitForBaton(lock, self);
+}
+
+void Machine::SwitchAway(Lock& lock, PKTHREAD self) {
+  if (dying_) {
+    UnwindForShutdown(lock, self);
+    return;
+  }
+  Dispatch(lock);
+  RunOther(lock, self);
+}
+
+void Machine::RunOther(Lock& lock, PKTHREAD self) {
+  if (running_ != self) {
+    // The dispatcher lock stays held across the switch: it passes with the processor.
+    running_->fiber->Resume();
+    t_current = self;
+  }
+  if (dying_) UnwindForShutdown(lock, self);
+}
+
+void Machine::UnwindForShutdown(Lock& lock, PKTHREAD self) {
+  // Service threads idle in their own loop return from it. A thread blocked anywhere else
+  // unwinds its stack to its entry; one whose unwinding waits again just returns.
+  if (self == hostThread_ || self->state == ThreadState::Idle ||
+      self->state == ThreadState::Initialized || std::uncaught_exceptions() > 0)
+    return;
+  lock.unlock();
+  throw ThreadUnwind{STATUS_SUCCESS};
 }
 
 void Machine::PreemptForDpcs(Lock& lock, PKTHREAD self) {
@@ -116,40 +140,66 @@ PKTHREAD Machine::CreateThread(Lock&, ThreadRole role, std::string name, KPRIORI
   InitializeListHead(&thread->mutantList);
   thread->process = systemProcess_;
   thread->body = std::move(body);
-  thread->sync = std::make_shared<HostThreadSync>();
   if (role == ThreadRole::DpcProcessor) thread->irql = thread->baseIrql = DISPATCH_LEVEL;
   InsertTailList(&threads_, &thread->threadListLink.link);
-  if (role != ThreadRole::Host) StartHostThread(thread);
+  if (role == ThreadRole::Host) {
+    thread->fiber = hostFiber_.get();
+  } else {
+    // The stacks of ended threads go now, when none of them can be running.
+    std::erase_if(fibers_, [](const std::unique_ptr<Fiber>& f) { return f->finished(); });
+    fibers_.push_back(std::make_unique<Fiber>(&Machine::ThreadEntry, thread));
+    thread->fiber = fibers_.back().get();
+  }
   return thread;
 }
 
-void Machine::StartHostThread(PKTHREAD thread) {
-  std::shared_ptr<HostThreadSync> sync = thread->sync;
-  syncs_.push_back(sync);
-  hostThreads_.emplace_back([this, thread, sync] {
-    t_current = thread;
-    Lock lock(lock_);
-    WaitForBaton(lock, thread);
-    if (sync->die) return;
-    switch (thread->role) {
-      case ThreadRole::DpcProcessor:
-        DpcProcessorMain(lock, thread);
-        return;
-      case ThreadRole::Worker:
-        WorkerMain(lock, thread);
-        return;
-      default:
-        break;
+void Machine::ThreadEntry(void* argument) {
+  PKTHREAD thread = static_cast<PKTHREAD>(argument);
+  t_current = thread;
+  Machine& machine = Current();
+  // The thread was switched to with the dispatcher lock held: it holds it now.
+  Lock lock(machine.lock_, std::adopt_lock);
+  NTSTATUS status = STATUS_SUCCESS;
+  try {
+    machine.RunThreadBody(lock, thread);
+  } catch (const ThreadUnwind& unwind) {
+    status = unwind.status;
+  }
+  if (!lock.owns_lock()) lock.lock();
+  if (!machine.dying_) {
+    try {
+      machine.ExitThread(lock, thread, status);
+    } catch (const ThreadUnwind&) {
+      // Parked by a bug check at its end, and now the machine goes.
     }
-    // The body lives on this stack: the thread record may go while it still runs (when it
-    // ends through PsTerminateSystemThread).
-    std::function<void()> body = std::move(thread->body);
-    lock.unlock();
-    body();
-    lock.lock();
-    ExitThread(lock, thread, STATUS_SUCCESS);
-    // The thread record may be gone now: only the local sync is touched from here on.
-  });
+    if (!lock.owns_lock()) lock.lock();
+  }
+  lock.release();
+  Fiber::Exit(*machine.hostFiber_);
+}
+
+void Machine::RunThreadBody(Lock& lock, PKTHREAD thread) {
+  switch (thread->role) {
+    case ThreadRole::DpcProcessor:
+      DpcProcessorMain(lock, thread);
+      return;
+    case ThreadRole::Worker:
+      WorkerMain(lock, thread);
+      return;
+    default:
+      break;
+  }
+  // The body lives on this stack: the thread record may go while it still runs (when it ends
+  // through PsTerminateSystemThread).
+  std::function<void()> body = std::move(thread->body);
+  lock.unlock();
+  body();
+  lock.lock();
+}
+
+void Machine::TerminateCurrentThread(NTSTATUS status) {
+  // Unwinds to the thread's entry, which ends it with this status.
+  throw ThreadUnwind{status};
 }
 
 void Machine::ExitThread(Lock& lock, PKTHREAD self, NTSTATUS status) {
@@ -165,15 +215,18 @@ void Machine::ExitThread(Lock& lock, PKTHREAD self, NTSTATUS status) {
   self->state = ThreadState::Terminated;
   self->Header.SignalState = 1;
   WaitTest(&self->Header);
-  SwitchAway(lock, self);
-  // Drop the reference the thread held while it ran. The next thread waits for the dispatcher
-  // lock, so it sees the object already gone if this was the last reference.
+  Dispatch(lock);
+  Fiber& next = *running_->fiber;
+  // Drop the reference the thread held while it ran; the next thread finds the object already
+  // gone if this was the last reference.
   ULONG error;
   if (objects_.DereferenceKeepingBody(self, &error)) {
     RemoveEntryList(&self->threadListLink.link);
     self->~KTHREAD();
     objects_.Free(self);
   }
+  lock.release();
+  Fiber::Exit(next);
 }
 
 bool Machine::RunUntil(const std::function<bool()>& done, const uint64_t* deadline) {

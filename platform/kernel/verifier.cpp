@@ -173,8 +173,8 @@ void Machine::BugCheckLocked(Lock& lock, ULONG code, const std::string& reason,
   }
   WakeHostAfterStop(self);
   self->state = ThreadState::Parked;
-  self->sync->baton = false;
-  for (;;) WaitForBaton(lock, self);
+  // Resumed only when the machine goes, which unwinds the parked stack.
+  for (;;) RunOther(lock, self);
 }
 
 void Machine::BugCheck(ULONG code, const char* reason, ULONG_PTR p1, ULONG_PTR p2, ULONG_PTR p3,
