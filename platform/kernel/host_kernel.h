@@ -75,6 +75,11 @@ class HostKernel {
   struct Options {
     ClockMode clock = ClockMode::Virtual;
     size_t traceCapacity = 4096;
+    // Non-zero: the scheduler preempts at synchronisation points and picks among ready threads
+    // in an order drawn from this seed, as a multiprocessor would interleave them. 0 takes the
+    // seed from the environment variable TARNLINK_SCHEDULE_SEED, and without it the schedule
+    // is the deterministic one described above.
+    uint64_t scheduleSeed = 0;
   };
 
   HostKernel();
@@ -118,6 +123,11 @@ class HostKernel {
   void ExpectBugCheck(ULONG code);
   bool BugCheckExpected() const;
   ULONG ExpectedBugCheck() const;
+
+  // The seed of this machine's preemptions; 0 when it runs the default schedule.
+  uint64_t ScheduleSeed() const;
+  // How often the processor went from one thread to another, for measuring the scheduler.
+  uint64_t ThreadSwitches() const;
 
   // Threads.
   std::vector<ThreadInfo> Threads() const;

@@ -55,6 +55,11 @@ Machine::Machine(const HostKernel::Options& options)
   InitializeListHead(&timerList_);
   InitializeListHead(&threads_);
   InitializeListHead(&workQueue_);
+  scheduleSeed_ = options.scheduleSeed;
+  if (scheduleSeed_ == 0)
+    if (const char* seed = std::getenv("TARNLINK_SCHEDULE_SEED"))
+      scheduleSeed_ = std::strtoull(seed, nullptr, 0);
+  randomState_ = scheduleSeed_;
   realStart_ = std::chrono::steady_clock::now();
   if (mode_ == ClockMode::Virtual) {
     systemTimeBase_ = kVirtualBootSystemTime;

@@ -48,6 +48,16 @@ class Machine {
   // A DPC became due while the running thread is below DISPATCH_LEVEL: let it run now.
   void PreemptForDpcs(Lock& lock, PKTHREAD self);
   bool DpcsPending() const { return !IsListEmpty(&dpcQueue_); }
+  // Seeded preemption. At a synchronisation point the running thread may give the processor
+  // to another ready thread; a spin lock found held by a preempted thread is spun on.
+  uint64_t scheduleSeed() const { return scheduleSeed_; }
+  uint64_t switches() const { return switches_; }
+  void PreemptionPoint(Lock& lock);
+  // Gives the processor away while the thread whose owner word is in a spin lock the caller
+  // wants is preempted; false when the holder cannot run (the lock can never be released).
+  bool SpinOn(Lock& lock, ULONG_PTR ownerWord);
+  // Returns once no DPC is queued or running.
+  void FlushDpcs(Lock& lock, PKTHREAD self);
   PKTHREAD CreateThread(Lock& lock, ThreadRole role, std::string name, KPRIORITY priority,
                         std::function<void()> body, ULONG objectFlags);
   // Ends the calling thread from anywhere on its stack: unwinds to the thread's entry, which
@@ -118,6 +128,10 @@ class Machine {
                   const ULONG_PTR (&params)[4]);
   void ReportDeadlock(Lock& lock);
   PKTHREAD PickNext();
+  PKTHREAD PickReadyAtRandom();
+  uint64_t NextRandom();
+  // The running thread goes back among the ready ones and the processor goes elsewhere.
+  void Yield(Lock& lock, PKTHREAD self);
   void Dequeue(PKTHREAD thread);
   void HandTo(PKTHREAD next);
   // Chooses the thread that runs next and marks it running: moves the clock when nothing can
@@ -150,6 +164,9 @@ class Machine {
   PKTHREAD dpcProcessor_ = nullptr;
   LIST_ENTRY readyQueues_[MAXIMUM_PRIORITY];
   uint32_t readyMask_ = 0;
+  uint64_t scheduleSeed_ = 0;
+  uint64_t switches_ = 0;  // times the processor went from one thread to another
+  uint64_t randomState_ = 0;
   LIST_ENTRY dpcQueue_;
   LIST_ENTRY timerList_;
   LIST_ENTRY threads_;
@@ -177,6 +194,10 @@ class Machine {
   std::vector<PKTHREAD> hostStarted_;  // threads started through HostKernel, referenced
   HostKernel* host_ = nullptr;
 };
+
+// A synchronisation point outside the dispatcher (interlocked operations): with a schedule
+// seed the running thread may be preempted here.
+void SynchronisationPoint();
 
 // Bug checks from API code that does not hold the dispatcher lock.
 [[noreturn]] void Verify(ULONG code, const char* reason, ULONG_PTR p1 = 0, ULONG_PTR p2 = 0,

@@ -15,6 +15,9 @@ namespace {
 
 thread_local PKTHREAD t_current = nullptr;
 
+// Under a schedule seed, one synchronisation point in this many preempts the running thread.
+constexpr uint64_t kPreemptOneIn = 4;
+
 // Thrown on a thread's own stack to unwind it to the thread's entry: when the thread ends
 // itself, or when the machine goes while the thread is blocked.
 struct ThreadUnwind {
@@ -54,8 +57,71 @@ void Machine::SetPriority(PKTHREAD thread, KPRIORITY priority) {
 PKTHREAD Machine::PickNext() {
   if (!IsListEmpty(&dpcQueue_) && dpcProcessor_->state == ThreadState::Idle) return dpcProcessor_;
   if (readyMask_ == 0) return nullptr;
+  if (scheduleSeed_ != 0) return PickReadyAtRandom();
   const int priority = 31 - __builtin_clz(readyMask_);
   return reinterpret_cast<ThreadLink*>(readyQueues_[priority].Flink)->thread;
+}
+
+PKTHREAD Machine::PickReadyAtRandom() {
+  // With more than one processor, any ready thread may be the next to get one, whatever its
+  // priority.
+  uint64_t count = 0;
+  for (const LIST_ENTRY& queue : readyQueues_)
+    for (PLIST_ENTRY e = queue.Flink; e != &queue; e = e->Flink) ++count;
+  uint64_t pick = NextRandom() % count;
+  for (const LIST_ENTRY& queue : readyQueues_)
+    for (PLIST_ENTRY e = queue.Flink; e != &queue; e = e->Flink)
+      if (pick-- == 0) return reinterpret_cast<ThreadLink*>(e)->thread;
+  return nullptr;
+}
+
+uint64_t Machine::NextRandom() {
+  // splitmix64: the whole state is the seed's walk, so a seed replays its schedule exactly.
+  uint64_t z = (randomState_ += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+void Machine::Yield(Lock& lock, PKTHREAD self) {
+  ReadyThread(self);
+  SwitchAway(lock, self);
+}
+
+void Machine::PreemptionPoint(Lock& lock) {
+  PKTHREAD self = t_current;
+  // The host thread runs the test itself, which expects the machine to stand still meanwhile.
+  if (scheduleSeed_ == 0 || self == nullptr || self == hostThread_ || self != running_ ||
+      stopped_ || dying_)
+    return;
+  if (NextRandom() % kPreemptOneIn == 0) Yield(lock, self);
+}
+
+bool Machine::SpinOn(Lock& lock, ULONG_PTR ownerWord) {
+  if (scheduleSeed_ == 0 || stopped_ || dying_) return false;
+  for (PLIST_ENTRY e = threads_.Flink; e != &threads_; e = e->Flink) {
+    PKTHREAD holder = reinterpret_cast<ThreadLink*>(e)->thread;
+    if ((reinterpret_cast<ULONG_PTR>(holder) | 1) != ownerWord) continue;
+    if (holder->state != ThreadState::Ready) return false;
+    Yield(lock, t_current);
+    return true;
+  }
+  return false;
+}
+
+void Machine::FlushDpcs(Lock& lock, PKTHREAD self) {
+  PreemptForDpcs(lock, self);
+  // A DPC preempted in its routine is still running, as on another processor.
+  while (!stopped_ && !dying_ && (DpcsPending() || dpcProcessor_->state == ThreadState::Ready))
+    Yield(lock, self);
+}
+
+void SynchronisationPoint() {
+  Machine* machine = Machine::CurrentOrNull();
+  if (machine == nullptr || machine->scheduleSeed() == 0 || t_current == nullptr) return;
+  // Platform code may reach here holding the dispatcher lock; that is no place to switch.
+  Lock lock(machine->dispatcherLock(), std::try_to_lock);
+  if (lock.owns_lock()) machine->PreemptionPoint(lock);
 }
 
 void Machine::HandTo(PKTHREAD next) {
@@ -94,6 +160,7 @@ void Machine::SwitchAway(Lock& lock, PKTHREAD self) {
 void Machine::RunOther(Lock& lock, PKTHREAD self) {
   if (running_ != self) {
     // The dispatcher lock stays held across the switch: it passes with the processor.
+    ++switches_;
     running_->fiber->Resume();
     t_current = self;
   }
@@ -226,6 +293,7 @@ void Machine::ExitThread(Lock& lock, PKTHREAD self, NTSTATUS status) {
     objects_.Free(self);
   }
   lock.release();
+  ++switches_;
   Fiber::Exit(next);
 }
 

@@ -125,7 +125,9 @@ void Machine::StopLocked(Lock&, StopInfo::Kind kind, ULONG code, const std::stri
     out << "*** DEADLOCK\n";
   }
   out << "reason: " << reason << "\nthread: " << stop_.thread << "\ntime: " << stop_.time
-      << " (100 ns units since boot)\nthreads:\n"
+      << " (100 ns units since boot)\n";
+  if (scheduleSeed_ != 0) out << "schedule seed: " << scheduleSeed_ << '\n';
+  out << "threads:\n"
       << DescribeThreads() << "recent trace points (oldest first):\n"
       << FormatTrace(stop_.trace);
   stop_.report = out.str();
