@@ -70,28 +70,11 @@ STDMETHODIMP UsbAudioAdapter::Init(PDEVICE_OBJECT PhysicalDeviceObject,
 }
 
 VOID UsbAudioAdapter::InitializeDirectionState() {
-  for (ULONG direction = 0; direction < kDirectionCount; ++direction) {
-    m_OsFormat[direction] = {};
-    m_OsFormatInUse[direction] = FALSE;
-    m_UsbFormat[direction] = {};
-    m_OpenCount[direction] = 0;
-  }
-  m_FixedRate = 0;
-  m_AsioRate = 0;
-  m_AsioActive = 0;
-  m_CaptureUsers = 0;
-  m_PlaybackUsers = 0;
-  m_Exclusive = 0;
-  m_StreamKind = kStreamKindPcm;
+  m_Engine.InitializeObjects();
   m_AsioOwner = 0;
   m_StreamStarted = FALSE;
   KeInitializeEvent(&m_RemovalEvent, NotificationEvent, FALSE);
-  KeInitializeMutex(&m_ClaimsMutex, 0);
   KeInitializeSpinLock(&m_MiniportLock);
-  KeInitializeSpinLock(&m_PlaybackChunkLock);
-  KeInitializeSpinLock(&m_CaptureChunkLock);
-  InitializeListHead(&m_PlaybackChunks);
-  InitializeListHead(&m_CaptureChunks);
   KeInitializeTimerEx(&m_PlaybackTimer, NotificationTimer);
   m_Initialized = TRUE;
 }
@@ -159,7 +142,7 @@ VOID UsbAudioAdapter::ApplyDirectionSettings() {
 }
 
 NTSTATUS UsbAudioAdapter::ChooseFixedRate() {
-  m_FixedRate = 0;
+  m_Engine.SetInitialFixedRate(0);
   if (m_PlaybackOnly) return STATUS_SUCCESS;
 
   ULONG rate = 0;
@@ -179,7 +162,7 @@ NTSTATUS UsbAudioAdapter::ChooseFixedRate() {
     return status;
   }
   if (writeBack) WriteDwordSetting(m_RegistryKey, kSampleRateValue, rate);
-  m_FixedRate = rate;
+  m_Engine.SetInitialFixedRate(rate);
   status = m_Model.SetDeviceSampleRate(rate);
   if (!NT_SUCCESS(status)) TRACE_POINT(kTraceSetDeviceRateFailed, rate, status);
   TRACE_POINT(kTraceFixedRate, rate, writeBack);
@@ -195,12 +178,13 @@ ULONG UsbAudioAdapter::LowestDeviceRate() {
 }
 
 NTSTATUS UsbAudioAdapter::InitializeStreamObjects() {
-  KeInitializeMutex(&m_StreamMutex, 0);
   KeInitializeMutex(&m_ControlMutex, 0);
-  NTSTATUS status = ExInitializeLookasideListEx(&m_ChunkEntries, nullptr, nullptr,
-                                                g_DriverSettings.LookasidePoolType, 0,
-                                                sizeof(ChunkEntry),
-                                                kDriverPoolTag, 0);
-  m_ChunkEntriesReady = NT_SUCCESS(status);
-  return status;
+  EngineDevice device = {};
+  device.Model = &m_Model;
+  device.DeviceObject = m_DeviceObject;
+  device.RemovalEvent = &m_RemovalEvent;
+  device.PlaybackOnly = m_PlaybackOnly;
+  device.AmdWorkaround = m_AmdWorkaround;
+  device.NativeDsd = m_NativeDsd;
+  return m_Engine.Start(device);
 }

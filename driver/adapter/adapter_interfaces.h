@@ -13,26 +13,6 @@ inline constexpr GUID IID_IUsbAudioAdapter = {
 inline constexpr GUID IID_IAdapterDsd = {
     0x5D7B2296, 0x9433, 0x4092, {0xA7, 0x6C, 0xDC, 0x1C, 0x82, 0x8D, 0x6E, 0xA4}};
 
-// The shared vocabulary as the numbers the interface operations take.
-inline constexpr ULONG kDirectionPlayback = Value(Direction::Playback);
-inline constexpr ULONG kDirectionCapture = Value(Direction::Capture);
-inline constexpr ULONG kDirectionCount = 2;
-
-inline constexpr USHORT kStreamKindPcm = Value(StreamKind::Pcm);
-inline constexpr USHORT kStreamKindDsd = Value(StreamKind::NativeDsd);
-
-// A direction's format: what the operating-system stream asked for (OsFormat), or what the USB
-// alternate setting carries (UsbFormat).
-struct StreamFormat {
-  USHORT FormatTag;
-  ULONG Channels;
-  ULONG Bits;
-  ULONG Rate;
-  ULONG FrameBytes;  // Channels x Bits / 8
-};
-using OsFormat = StreamFormat;
-using UsbFormat = StreamFormat;
-
 // The WaveRT miniport's stream-control interface and the miniport's filter descriptor block;
 // both are defined with the miniport.
 struct IMiniportStreamControl;

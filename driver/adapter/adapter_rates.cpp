@@ -6,25 +6,21 @@
 
 STDMETHODIMP UsbAudioAdapter::GetFixedRate(PULONG Rate) {
   if (Rate == nullptr) return STATUS_INVALID_PARAMETER;
-  *Rate = m_FixedRate;
+  *Rate = m_Engine.FixedRate();
   return STATUS_SUCCESS;
 }
 
 STDMETHODIMP UsbAudioAdapter::SetFixedRate(ULONG Rate) {
   if (m_PlaybackOnly) return STATUS_INVALID_DEVICE_REQUEST;
-  if (Rate == m_FixedRate && (m_AsioRate == 0 || m_AsioRate == Rate)) return STATUS_SUCCESS;
+  const ULONG asioRate = m_Engine.AsioRate();
+  if (Rate == m_Engine.FixedRate() && (asioRate == 0 || asioRate == Rate)) return STATUS_SUCCESS;
   if (!NT_SUCCESS(m_Model.IsRateSupported(Rate))) return STATUS_INVALID_PARAMETER;
   if (RegisteredMiniport() == nullptr) return STATUS_DEVICE_NOT_READY;
   // The miniport's streams give up the device and its subdevice is unregistered here, once
   // the miniport exists.
 
-  KeWaitForSingleObject(&m_StreamMutex, Executive, KernelMode, FALSE, nullptr);
-  m_AsioRate = 0;
-  m_FixedRate = Rate;
-  NTSTATUS status = m_Model.SetDeviceSampleRate(Rate);
-  if (!NT_SUCCESS(status)) TRACE_POINT(kTraceSetDeviceRateFailed, Rate, status);
+  m_Engine.ChangeFixedRate(Rate);
   WriteDwordSetting(m_RegistryKey, kSampleRateValue, Rate);
-  KeReleaseMutex(&m_StreamMutex, FALSE);
   TRACE_POINT(kTraceSetFixedRate, Rate);
 
   InstallSubdevice(m_DeviceObject, Rate);

@@ -40,25 +40,11 @@ STDMETHODIMP UsbAudioAdapter::NonDelegatingQueryInterface(REFIID interfaceId, PV
 }
 
 UsbAudioAdapter::~UsbAudioAdapter() {
-  if (m_ChunkEntriesReady) {
-    DrainChunks(&m_PlaybackChunks, &m_PlaybackChunkLock);
-    DrainChunks(&m_CaptureChunks, &m_CaptureChunkLock);
-    ExDeleteLookasideListEx(&m_ChunkEntries);
-  }
+  if (m_Initialized) m_Engine.Shutdown();
   ForgetInDispatchContext();
   if (m_Initialized) KeCancelTimer(&m_PlaybackTimer);
   // The product string, the device model and the registry key follow as members, in that
   // order.
-}
-
-VOID UsbAudioAdapter::DrainChunks(PLIST_ENTRY list, PKSPIN_LOCK lock) {
-  KIRQL irql;
-  KeAcquireSpinLock(lock, &irql);
-  while (!IsListEmpty(list)) {
-    PLIST_ENTRY entry = RemoveHeadList(list);
-    ExFreeToLookasideListEx(&m_ChunkEntries, CONTAINING_RECORD(entry, ChunkEntry, Link));
-  }
-  KeReleaseSpinLock(lock, irql);
 }
 
 VOID UsbAudioAdapter::ForgetInDispatchContext() {

@@ -11,17 +11,10 @@
 #include "adapter_interfaces.h"
 #include "device_registry_key.h"
 #include "rundown_guard.h"
+#include "stream_engine.h"
 #include "unknown_base.h"
 #include "usb_audio_model.h"
 #include "usb_string_descriptor.h"
-
-// One queued piece of the operating-system stream's cyclic buffer.
-struct ChunkEntry {
-  LIST_ENTRY Link;
-  PVOID Chunk;
-  PVOID Current;
-  ULONG Bytes;
-};
 
 class UsbAudioAdapter final : public IUsbAudioAdapter,
                               public IAdapterPowerManagement,
@@ -82,8 +75,9 @@ class UsbAudioAdapter final : public IUsbAudioAdapter,
   BOOLEAN AmdWorkaround() const { return m_AmdWorkaround; }
   BOOLEAN PlaybackOnly() const { return m_PlaybackOnly; }
   BOOLEAN NativeDsdFromRegistry() const { return m_NativeDsdFromRegistry; }
-  ULONG FixedRate() const { return m_FixedRate; }
-  ULONG AsioRate() const { return m_AsioRate; }
+  ULONG FixedRate() const { return m_Engine.FixedRate(); }
+  ULONG AsioRate() const { return m_Engine.AsioRate(); }
+  CStreamEngine& Engine() { return m_Engine; }
   DEVICE_POWER_STATE PowerState() const { return m_PowerState; }
   const USBStringDescriptor& ProductString() const { return m_ProductString; }
   BOOLEAN RemovalNoticed() { return KeReadStateEvent(&m_RemovalEvent) != 0; }
@@ -101,10 +95,7 @@ class UsbAudioAdapter final : public IUsbAudioAdapter,
   NTSTATUS InitializeStreamObjects();
   // The lowest rate the device offers, 44100 when it cannot say.
   ULONG LowestDeviceRate();
-  // Selects the direction's zero-bandwidth setting and forgets its USB format.
-  VOID ResetDirectionFormat(ULONG direction);
   PMINIPORTSTREAMCONTROL RegisteredMiniport();
-  VOID DrainChunks(PLIST_ENTRY list, PKSPIN_LOCK lock);
   VOID ForgetInDispatchContext();
 
   // Device and settings. Declared before the model so that the model is destroyed first and
@@ -120,38 +111,17 @@ class UsbAudioAdapter final : public IUsbAudioAdapter,
   KSPIN_LOCK m_MiniportLock = 0;
   BOOLEAN m_Initialized = FALSE;  // step 1 of Init ran: the dispatcher objects exist
 
-  // Formats and rates, under the stream mutex.
-  KMUTEX m_StreamMutex;
-  OsFormat m_OsFormat[kDirectionCount] = {};
-  BOOLEAN m_OsFormatInUse[kDirectionCount] = {};
-  UsbFormat m_UsbFormat[kDirectionCount] = {};
-  ULONG m_FixedRate = 0;  // 0: free-rate mode
-  ULONG m_AsioRate = 0;
-  ULONG m_AsioActive = 0;
-
   DEVICE_POWER_STATE m_PowerState = PowerDeviceD0;
   KEVENT m_RemovalEvent;  // set by the removal notice, never cleared
 
-  // Directions and their users.
-  ULONG m_OpenCount[kDirectionCount] = {};
-  ULONG m_CaptureUsers = 0;
-  ULONG m_PlaybackUsers = 0;
-  ULONG m_Exclusive = 0;
-  USHORT m_StreamKind = kStreamKindPcm;
+  // The streams: claims, formats and rates, directions, workers, engines, chunk queues.
+  CStreamEngine m_Engine;
   ULONG m_NativeDsd = 0;
   BOOLEAN m_NativeDsdFromRegistry = FALSE;
   KMUTEX m_ControlMutex;
-  KMUTEX m_ClaimsMutex;
   BOOLEAN m_PlaybackOnly = FALSE;
   volatile LONG m_AsioOwner = 0;
   BOOLEAN m_StreamStarted = FALSE;
-
-  // Chunk queues of the operating-system stream and the timer of its playback source.
-  LIST_ENTRY m_PlaybackChunks;
-  LIST_ENTRY m_CaptureChunks;
-  KSPIN_LOCK m_PlaybackChunkLock = 0;
-  KSPIN_LOCK m_CaptureChunkLock = 0;
-  LOOKASIDE_LIST_EX m_ChunkEntries = {};
-  BOOLEAN m_ChunkEntriesReady = FALSE;
+  // The timer of the operating-system playback source.
   KTIMER m_PlaybackTimer;
 };

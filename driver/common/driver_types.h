@@ -19,3 +19,23 @@ template <typename Enum>
 constexpr auto Value(Enum value) {
   return static_cast<__underlying_type(Enum)>(value);
 }
+
+// The shared vocabulary as the numbers the interface operations take.
+inline constexpr ULONG kDirectionPlayback = Value(Direction::Playback);
+inline constexpr ULONG kDirectionCapture = Value(Direction::Capture);
+inline constexpr ULONG kDirectionCount = 2;
+
+inline constexpr USHORT kStreamKindPcm = Value(StreamKind::Pcm);
+inline constexpr USHORT kStreamKindDsd = Value(StreamKind::NativeDsd);
+
+// A direction's format: what the operating-system stream asked for (OsFormat), or what the USB
+// alternate setting carries (UsbFormat).
+struct StreamFormat {
+  USHORT FormatTag;
+  ULONG Channels;
+  ULONG Bits;
+  ULONG Rate;
+  ULONG FrameBytes;  // Channels x Bits / 8
+};
+using OsFormat = StreamFormat;
+using UsbFormat = StreamFormat;

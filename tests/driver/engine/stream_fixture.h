@@ -1,0 +1,99 @@
+// The stream engine of a device plugged into the simulated machine, with a playback source and
+// a capture sink that speak the position signal, so that what reaches the device (or comes back
+// from it) proves itself bit-exact and gap-free.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "machine_test.h"
+#include "sim/devices/position_signal.h"
+#include "sim/devices/uac_device.h"
+#include "stream_engine.h"
+#include "usb_audio_adapter.h"
+
+namespace tarnlink::engine::testing {
+
+// The format slots of a test source or sink, answered from one record.
+template <typename Interface>
+class WithFormat : public Interface {
+ public:
+  USHORT Kind() override { return kStreamKindPcm; }
+  USHORT FormatTag() override { return format_.FormatTag; }
+  ULONG Bits() override { return format_.Bits; }
+  ULONG Channels() override { return format_.Channels; }
+  ULONG FrameBytes() override { return format_.FrameBytes; }
+  ULONG SampleRate() override { return format_.Rate; }
+
+ protected:
+  UsbFormat format_ = {};
+};
+
+// Plays the position signal in the USB format it is given, from frame 0 on.
+class PositionSource final : public WithFormat<IPlaybackSource> {
+ public:
+  PositionSource(const UsbFormat& format, bool hasCapture) : hasCapture_(hasCapture) {
+    format_ = format;
+  }
+  ULONG Read(PVOID dst, ULONG frames) override;
+  BOOLEAN HasCapture() override { return hasCapture_; }
+  BOOLEAN PlaybackStarted() override { return TRUE; }
+  ULONG FramesAvailable() override { return 1u << 20; }
+  NTSTATUS StartClock() override { return STATUS_SUCCESS; }
+  VOID Serviced() override {}
+  VOID StopClock() override {}
+  VOID AttachEngine(CPlaybackEngine*) override {}
+  VOID DetachEngine() override {}
+  VOID OutputReady() override {}
+
+  sim::devices::SampleLayout Layout() const;
+  uint64_t FramesRead() const { return next_; }
+
+ private:
+  bool hasCapture_;
+  uint64_t next_ = 0;
+};
+
+// Keeps every captured sample per channel.
+class RecordingSink final : public WithFormat<ICaptureSink> {
+ public:
+  VOID Write(PCVOID src, ULONG frames) override;
+  NTSTATUS Prepare(const UsbFormat& usb, ULONG) override {
+    format_ = usb;
+    return STATUS_SUCCESS;
+  }
+  VOID Stop() override {}
+
+  const std::vector<uint32_t>& Samples(unsigned channel) const { return samples_[channel]; }
+  uint64_t EmptyDeliveries() const { return empty_; }
+
+ private:
+  std::vector<uint32_t> samples_[8];
+  uint64_t empty_ = 0;
+};
+
+class StreamTest : public sim::machine::testing::MachineTest {
+ protected:
+  PDRIVER_INITIALIZE Entry() const override;
+
+  // Plugs a catalogue device, optionally with its behaviour changed.
+  void Plug(std::string_view name,
+            const std::function<void(sim::devices::DeviceBehaviour&)>& change = {});
+  UsbAudioAdapter* Adapter();
+  CStreamEngine& Engine() { return Adapter()->Engine(); }
+  sim::devices::UacDevice* Device();
+  const sim::devices::PlaybackSink& Sink();
+  // Runs body on a kernel thread; fails the test when the machine stopped.
+  void InKernel(const std::function<void()>& body);
+  // Lets the machine run for the given milliseconds of simulated time.
+  void RunMs(uint64_t ms);
+};
+
+// The continuity of one channel of what the device's playback sink received.
+sim::devices::Continuity SinkContinuity(const sim::devices::PlaybackSink& sink, unsigned channel,
+                                        sim::devices::SampleLayout layout);
+
+}  // namespace tarnlink::engine::testing
