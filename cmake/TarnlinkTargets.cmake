@@ -34,11 +34,13 @@ function(tarnlink_kernel_mode target)
 endfunction()
 
 # tarnlink_test(<name> SOURCES <files...> LIBS <targets...>)
-# A GoogleTest executable whose cases are registered with CTest one by one.
+# A GoogleTest executable whose cases are registered with CTest one by one. Parameterised cases
+# keep the names their name generators give (NO_PRETTY_VALUES), so that a test's CTest name is
+# the same in every build and `-R` and `--rerun-failed` find it.
 function(tarnlink_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_compile_options(${name} PRIVATE ${TARNLINK_WARNINGS})
+  tarnlink_strict(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 endfunction()

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "endpoint_timing.h"
 #include "format_checks.h"
 
 namespace tarnlink::tool {
@@ -100,11 +101,11 @@ EntityReport DescribeEntity(CUSBAudioEntity& e, bool uac2) {
   return r;
 }
 
-std::string ProductString(CUSBAudioCL& model) {
+std::optional<std::string> ProductString(CUSBAudioCL& model) {
   const UCHAR index = model.DeviceDescriptor().iProduct;
-  if (index == 0) return "";
+  if (index == 0) return std::nullopt;
   USBStringDescriptor record;
-  if (!NT_SUCCESS(model.GetStringDescriptor(index, 0, &record))) return "";
+  if (!NT_SUCCESS(model.GetStringDescriptor(index, 0, &record))) return std::nullopt;
   std::string text;
   for (ULONG i = 0; i < record.CharacterCount(); ++i) {
     const WCHAR c = record.CharacterAt(i);
@@ -132,9 +133,25 @@ std::string RefusalReason(CUSBAudioCL& model, NTSTATUS status) {
          "malformed, or a reference names no entity";
 }
 
+// Which setting format selection takes for the format, and whether its packets fit there.
+void CheckPacketFit(CUSBAudioCL& model, USBAudioStreamInterface* record, MaxFormatReport* r) {
+  ULONG channels = 0, containerBits = 0, alt = 0;
+  if (!NT_SUCCESS(model.FindAltSetting(record, static_cast<USHORT>(r->tag), r->channels,
+                                       r->containerBits, r->rate, &channels, &containerBits,
+                                       &alt)) ||
+      alt == 0 || record->AltSettings[alt].DataEndpoint == nullptr) {
+    return;
+  }
+  const EndpointTiming timing = TimingOf(*record->AltSettings[alt].DataEndpoint, model.IsHighSpeed());
+  r->alt = alt;
+  r->largestPacket = LargestPacketBytes(channels * (containerBits / 8), r->rate, timing.intervalUs);
+  r->endpointCapacity = timing.Capacity();
+}
+
 std::vector<MaxFormatReport> MaxFormats(CUSBAudioCL& model, ULONG direction) {
   std::vector<MaxFormatReport> formats;
-  if (model.StreamInterface(direction) == nullptr) return formats;
+  USBAudioStreamInterface* record = model.StreamInterface(direction);
+  if (record == nullptr) return formats;
   for (uint32_t rate : ReportedPcmRates()) {
     MaxFormatReport r;
     r.rate = rate;
@@ -145,6 +162,7 @@ std::vector<MaxFormatReport> MaxFormats(CUSBAudioCL& model, ULONG direction) {
         r.tag = tag;
         r.channels = channels;
         r.containerBits = bits;
+        CheckPacketFit(model, record, &r);
         formats.push_back(r);
         break;
       }
@@ -214,7 +232,7 @@ DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
     r.captureInterface = model.CaptureInterface()->InterfaceNumber;
   }
   r.sharedClock = model.SharesOneClock();
-  r.implicitFeedback = model.ImplicitFeedbackPairing();
+  r.implicitFeedback = model.IsImplicitFeedbackMode();
   for (CUSBAudioEntity* e = model.FirstEntity(); e != nullptr; e = e->Next()) {
     r.entities.push_back(DescribeEntity(*e, uac2));
   }

@@ -53,6 +53,13 @@ struct MaxFormatReport {
   uint32_t tag = 0;
   uint32_t channels = 0;
   uint32_t containerBits = 0;
+  // The alternate setting format selection picks, the largest packet the format needs and what
+  // that setting's data endpoint carries per service interval; the rate is not usable when the
+  // packet does not fit.
+  uint32_t alt = 0;
+  uint32_t largestPacket = 0;
+  uint32_t endpointCapacity = 0;
+  bool Fits() const { return largestPacket <= endpointCapacity; }
 };
 
 struct DeviceReport {
@@ -64,16 +71,18 @@ struct DeviceReport {
   bool highSpeed = false;
   uint16_t vendorId = 0;
   uint16_t productId = 0;
-  std::string product;
+  std::optional<std::string> product;  // null when the device has no product string
   uint32_t controlInterface = 0;
   std::vector<std::string> quirks;
   std::optional<uint32_t> playbackInterface;
   std::optional<uint32_t> captureInterface;
   bool sharedClock = false;
-  bool implicitFeedback = false;
+  bool implicitFeedback = false;  // playback is paced by the capture stream
   std::vector<EntityReport> entities;
   std::vector<StreamingReport> streams;
   std::vector<MaxFormatReport> maxFormats[2];  // playback, capture
+  // How the device was plugged in, where the user did not get what they asked for.
+  std::vector<std::string> notes;
 };
 
 // Runs on the machine's kernel thread: reads the model and asks the device what the report

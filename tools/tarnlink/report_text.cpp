@@ -42,9 +42,11 @@ std::string ReportText(const DeviceReport& r) {
     return "the driver refuses the device: " + StatusText(r.status) + "\n  " + r.reason + "\n";
   }
   std::string out;
+  for (const std::string& note : r.notes) out += "note: " + note + "\n";
   out += Format("USB Audio %s function at %s speed\n", r.uac2 ? "2.0" : "1.0",
                 r.highSpeed ? "high" : "full");
-  out += Format("device %04X:%04X \"%s\"\n", r.vendorId, r.productId, r.product.c_str());
+  out += Format("device %04X:%04X, ", r.vendorId, r.productId) +
+         (r.product ? "\"" + *r.product + "\"" : std::string("no product string")) + "\n";
   out += Format("audio control interface %u\n", r.controlInterface);
   out += "quirks: " + (r.quirks.empty() ? std::string("none") : Join(r.quirks, ", ")) + "\n";
   out += "playback interface " + Interface(r.playbackInterface) + ", capture interface " +
@@ -79,8 +81,13 @@ std::string ReportText(const DeviceReport& r) {
     if (r.maxFormats[d].empty()) continue;
     out += Format("largest %s format by rate:\n", directions[d]);
     for (const MaxFormatReport& m : r.maxFormats[d]) {
-      out += Format("  %7u Hz: %s, %u ch, %u-bit containers\n", m.rate,
+      out += Format("  %7u Hz: %s, %u ch, %u-bit containers", m.rate,
                     m.tag == 3 ? "float" : "PCM", m.channels, m.containerBits);
+      if (!m.Fits()) {
+        out += Format(" - not usable: packets of up to %u bytes, alt %u's endpoint carries %u",
+                      m.largestPacket, m.alt, m.endpointCapacity);
+      }
+      out += "\n";
     }
   }
   return out;

@@ -2,14 +2,14 @@
 // arguments.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "device_report.h"
-#include "info_command.h"
 #include "report_output.h"
 #include "sim/devices/catalogue.h"
 #include "sim/devices/descriptor_builder.h"
@@ -26,6 +26,14 @@ std::string JsonOf(const char* name) {
       &failure))
       << failure;
   return ReportJson(report);
+}
+
+// A catalogue name as a test name.
+std::string Identifier(std::string name) {
+  for (char& c : name) {
+    if (c == '-') c = '_';
+  }
+  return name;
 }
 
 struct JsonCase {
@@ -60,26 +68,41 @@ INSTANTIATE_TEST_SUITE_P(
              R"j("kind":"output_terminal","terminal_type":770,"source_ids":[11],"clock_id":3)j",
              R"j("rates":null)j",
              R"j("feedback_endpoint":{"address":129,"sync":"none","usage":"feedback","max_packet":4,"interval":4})j",
-             R"j({"rate":768000,"tag":1,"channels":2,"container_bits":32})j"}},
+             R"j({"rate":768000,"tag":1,"channels":2,"container_bits":32,"fits_endpoint":true)j"}},
         JsonCase{"uac1-headset",
                  {R"j("uac_version":"1.0")j", R"j("speed":"full")j", R"j("clock_id":null)j",
                   R"j("rates":[44100,48000])j", R"j("shared_clock":true)j",
                   R"j("feedback_endpoint":{"address":129,"sync":"none","usage":"data")j",
-                  R"j("capture":[{"rate":44100,"tag":1,"channels":1,"container_bits":16})j"}},
+                  R"j("capture":[{"rate":44100,"tag":1,"channels":1,"container_bits":16)j"}},
+        // Playback without a feedback endpoint, paced by the capture stream.
+        JsonCase{"uac2-implicit", {R"j("implicit_feedback":true)j"}},
         JsonCase{"uac2-slow-feedback",
                  {R"j("implicit_feedback":true)j", R"j("feedback_endpoint":null)j"}},
         JsonCase{"uac2-playback-only", {R"j("capture_interface":null)j", R"j("capture":[])j"}},
         JsonCase{
             "quirk-length-header",
             {R"j("quirks":["vendor_interface_class","configure_all_interfaces","playback_length_header"])j"}}),
-    [](const auto& info) {
-      std::string n = info.param.device;
-      for (char& c : n)
-        if (c == '-') c = '_';
-      return n;
-    });
+    [](const ::testing::TestParamInfo<JsonCase>& param) { return Identifier(param.param.device); });
 
-// --- the command ---------------------------------------------------------------------------
+// --- the command line ----------------------------------------------------------------------
+
+struct Outcome {
+  int exit = -1;
+  std::string out;
+  std::string err;
+};
+
+Outcome RunTool(std::vector<std::string> args) {
+  args.insert(args.begin(), "tarnlink");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  Outcome o;
+  o.exit = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
+  o.out = out.str();
+  o.err = err.str();
+  return o;
+}
 
 class InfoCommandTest : public ::testing::Test {
  protected:
@@ -98,12 +121,6 @@ class InfoCommandTest : public ::testing::Test {
     return path_;
   }
 
-  int Run(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    return RunInfo(static_cast<int>(argv.size()), argv.data());
-  }
-
   std::string path_ = (std::filesystem::temp_directory_path() /
                        ("tarnlink-info-" +
                         std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".bin"))
@@ -111,25 +128,110 @@ class InfoCommandTest : public ::testing::Test {
 };
 
 TEST_F(InfoCommandTest, ExitCodesTellAcceptedFromRefused) {
-  EXPECT_EQ(Run({"--descriptors", WriteDump("uac1-speaker"), "--json"}), 0);
-  EXPECT_EQ(Run({"--descriptors", WriteDump("velmor-dac"), "--speed", "full"}), 0);
+  EXPECT_EQ(RunTool({"info", "--descriptors", WriteDump("uac1-speaker"), "--json"}).exit, 0);
+  EXPECT_EQ(RunTool({"info", "--descriptors", WriteDump("velmor-dac"), "--speed", "full"}).exit,
+            0);
   // The audio control interface's class code is no longer audio: nothing to drive.
-  EXPECT_EQ(
-      Run({"--descriptors", WriteDump("velmor-dac",
-                                      [](std::vector<uint8_t>& c) {
-                                        for (size_t at = 0; at + 8 < c.size(); at += c[at]) {
-                                          if (c[at + 1] == 4 && c[at + 5] == 1 && c[at + 6] == 1) {
-                                            c[at + 5] = 0x42;
-                                            return;
-                                          }
-                                        }
-                                      })}),
-      2);
-  EXPECT_EQ(Run({"--descriptors", path_ + ".missing"}), 2);
-  EXPECT_EQ(Run({"--device", "no-such-device"}), 2);
-  EXPECT_EQ(Run({"--speed", "ludicrous"}), 2);
-  EXPECT_EQ(Run({"--device"}), 0);  // lists the catalogue
-  EXPECT_EQ(Run({"--device", "uac2-implicit", "--json"}), 0);
+  const Outcome refused = RunTool(
+      {"info", "--descriptors", WriteDump("velmor-dac", [](std::vector<uint8_t>& c) {
+         for (size_t at = 0; at + 8 < c.size(); at += c[at]) {
+           if (c[at + 1] == 4 && c[at + 5] == 1 && c[at + 6] == 1) {
+             c[at + 5] = 0x42;
+             return;
+           }
+         }
+       })});
+  EXPECT_EQ(refused.exit, 2);
+  EXPECT_NE(refused.err.find("the driver refuses the device"), std::string::npos) << refused.err;
+  EXPECT_EQ(RunTool({"info", "--device", "uac2-implicit", "--json"}).exit, 0);
+}
+
+// Every mistake on the command line is a message on stderr and exit code 2, never a crash, a
+// silent default or output on stdout.
+struct ArgumentCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* error;  // part of the message
+};
+
+class InfoArgumentTest : public InfoCommandTest, public ::testing::WithParamInterface<ArgumentCase> {};
+
+TEST_P(InfoArgumentTest, IsRefusedWithAMessage) {
+  std::vector<std::string> args = {"info"};
+  for (const std::string& a : GetParam().args) {
+    if (a == "DUMP") {
+      args.push_back(WriteDump("uac1-speaker"));
+    } else if (a == "TEXT") {
+      std::ofstream(path_) << "not descriptors\n";
+      args.push_back(path_);
+    } else {
+      args.push_back(a);
+    }
+  }
+  const Outcome o = RunTool(args);
+  EXPECT_EQ(o.exit, 2);
+  EXPECT_EQ(o.out, "");
+  EXPECT_NE(o.err.find(GetParam().error), std::string::npos) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mistakes, InfoArgumentTest,
+    ::testing::Values(
+        ArgumentCase{"DirectoryAsDescriptors", {"--descriptors", "/"}, "is a directory"},
+        ArgumentCase{"MissingFile", {"--descriptors", "/nonexistent/descriptors"}, "No such file"},
+        ArgumentCase{"EmptyDescriptors", {"--descriptors", ""}, "is empty"},
+        ArgumentCase{"EmptyDevice", {"--device", ""}, "is empty"},
+        ArgumentCase{"UnknownDevice", {"--device", "no-such-device"}, "no-such-device"},
+        ArgumentCase{"DeviceAndDescriptors", {"--device", "velmor-dac", "--descriptors", "DUMP"},
+                     "excludes"},
+        ArgumentCase{"ListAndDevice", {"--list", "--device", "velmor-dac"}, "excludes"},
+        ArgumentCase{"UnknownSpeed", {"--speed", "ludicrous"}, "ludicrous"},
+        ArgumentCase{"UnknownArgument", {"--colour"}, "--colour"},
+        ArgumentCase{"NotADescriptorsFile", {"--descriptors", "TEXT"},
+                     "not a descriptors file"}),
+    [](const ::testing::TestParamInfo<ArgumentCase>& param) { return param.param.name; });
+
+TEST_F(InfoCommandTest, HelpAndListingAnswerOnStdout) {
+  for (const char* help : {"--help", "-h"}) {
+    const Outcome o = RunTool({"info", help});
+    EXPECT_EQ(o.exit, 0) << help;
+    EXPECT_NE(o.out.find("/sys/bus/usb/devices/1-1/descriptors"), std::string::npos) << o.out;
+  }
+  EXPECT_NE(RunTool({"--help"}).out.find("info"), std::string::npos);
+
+  const Outcome list = RunTool({"info", "--list", "--json"});
+  EXPECT_EQ(list.exit, 0);
+  EXPECT_EQ(list.out.rfind(R"j({"devices":[{"name":"velmor-dac","exercises":)j", 0), 0u) << list.out;
+
+  // --device=NAME is the same as --device NAME.
+  EXPECT_EQ(RunTool({"info", "--device=uac1-headset", "--json"}).out,
+            RunTool({"info", "--device", "uac1-headset", "--json"}).out);
+}
+
+TEST_F(InfoCommandTest, ADumpHasNoStringsToShow) {
+  const Outcome o = RunTool({"info", "--descriptors", WriteDump("velmor-dac"), "--json"});
+  EXPECT_EQ(o.exit, 0);
+  EXPECT_NE(o.out.find(R"j("product":null)j"), std::string::npos) << o.out;
+}
+
+TEST_F(InfoCommandTest, SaysWhatTheBusSpeedCannotCarryOrRun) {
+  // 768 kHz of two 32-bit channels is 6152 bytes per 1 ms frame at most, against 776.
+  const Outcome full = RunTool({"info", "--speed", "full"});
+  EXPECT_EQ(full.exit, 0);
+  EXPECT_NE(full.out.find("768000 Hz: PCM, 2 ch, 32-bit containers - not usable: packets of up "
+                          "to 6152 bytes"),
+            std::string::npos)
+      << full.out;
+  const Outcome json = RunTool({"info", "--speed", "full", "--json"});
+  EXPECT_NE(json.out.find(R"j({"rate":768000,"tag":1,"channels":2,"container_bits":32,"fits_endpoint":false,"largest_packet":6152)j"),
+            std::string::npos)
+      << json.out;
+
+  const Outcome high = RunTool({"info", "--device", "uac1-headset", "--speed", "high"});
+  EXPECT_NE(high.out.find("note: high speed was asked for, but the device is full-speed only"),
+            std::string::npos)
+      << high.out;
+  EXPECT_NE(high.out.find("at full speed"), std::string::npos);
 }
 
 }  // namespace
