@@ -18,7 +18,8 @@ EndpointTiming TimingOf(const USB_ENDPOINT_DESCRIPTOR& endpoint, bool highSpeed)
 
 uint32_t LargestPacketBytes(uint32_t frameBytes, uint32_t rate, uint32_t intervalUs) {
   const uint64_t wholeFrames = uint64_t{rate} * intervalUs / 1000000;
-  return static_cast<uint32_t>((wholeFrames + 1) * frameBytes);
+  const uint64_t bytes = (wholeFrames + 1) * frameBytes;
+  return bytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes);
 }
 
 }  // namespace tarnlink::tool

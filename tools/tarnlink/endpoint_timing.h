@@ -19,7 +19,7 @@ EndpointTiming TimingOf(const USB_ENDPOINT_DESCRIPTOR& endpoint, bool highSpeed)
 
 // The largest packet a stream of `rate` frames per second of `frameBytes` each needs on an
 // endpoint served every `intervalUs`: one frame more than the whole frames of the interval, as
-// the class lets a packet run one frame long.
+// the class lets a packet run one frame long. Saturates at UINT32_MAX.
 uint32_t LargestPacketBytes(uint32_t frameBytes, uint32_t rate, uint32_t intervalUs);
 
 }  // namespace tarnlink::tool

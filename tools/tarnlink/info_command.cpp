@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 
 #include "command_line.h"
+#include "descriptor_file.h"
+#include "descriptor_readout.h"
 #include "device_report.h"
 #include "report_output.h"
 #include "sim/devices/catalogue.h"
@@ -41,6 +43,19 @@ void ListCatalogue(bool json, std::ostream& out) {
   }
 }
 
+int DumpDescriptors(PluggedDevice& plugged, const std::string& path, std::ostream& out,
+                    std::ostream& err) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!ReadDescriptors(*plugged.device, plugged.busSpeed, &bytes, &error) ||
+      !WriteDescriptorFile(path, bytes, &error)) {
+    err << "tarnlink info: " << error << "\n";
+    return kExitRefused;
+  }
+  out << "wrote " << bytes.size() << " bytes of descriptors to " << path << "\n";
+  return kExitOk;
+}
+
 }  // namespace
 
 CLI::App* AddInfoCommand(CLI::App& program, InfoOptions* options) {
@@ -74,14 +89,23 @@ CLI::App* AddInfoCommand(CLI::App& program, InfoOptions* options) {
       ->type_name("full|high")
       ->check(CLI::IsMember({"full", "high"}).description(""))
       ->excludes(list);
-  info->add_flag("--json", options->json, "One JSON object instead of text (keys: see README)");
+  CLI::Option* json =
+      info->add_flag("--json", options->json, "One JSON object instead of text (keys: see README)");
+  info->add_option("--dump-descriptors", options->dumpPath,
+                   "Write the device's descriptors to FILE in the sysfs `descriptors` format "
+                   "(for --descriptors) instead of reporting")
+      ->type_name("FILE")
+      ->check(kNotEmpty)
+      ->excludes(list)
+      ->excludes(json);
   info->footer(
       "exit codes: 0 shown, 2 refused by the driver or bad arguments, 1 the machine stopped\n"
       "examples:\n"
       "  tarnlink info                                   the default catalogue device\n"
       "  tarnlink info --device uac1-headset --json\n"
       "  tarnlink info --descriptors /sys/bus/usb/devices/1-1/descriptors --speed full\n"
-      "  tarnlink info --list");
+      "  tarnlink info --list\n"
+      "  tarnlink info --device uac2-implicit --dump-descriptors implicit.bin");
   return info;
 }
 
@@ -96,6 +120,8 @@ int RunInfo(const InfoOptions& options, std::ostream& out, std::ostream& err) {
     err << "tarnlink info: " << error << "\n";
     return kExitRefused;
   }
+
+  if (!options.dumpPath.empty()) return DumpDescriptors(plugged, options.dumpPath, out, err);
 
   DeviceReport report;
   std::string failure;

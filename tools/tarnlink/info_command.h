@@ -16,6 +16,7 @@ struct InfoOptions {
   DeviceChoice device;
   bool list = false;  // list the catalogue instead
   bool json = false;
+  std::string dumpPath;  // write the device's descriptors there instead of reporting
 };
 
 // Adds the command and its options to the program's parser; the parsed values land in *options.

@@ -19,7 +19,42 @@ Json Endpoint(const std::optional<EndpointReport>& e) {
           {"sync", e->sync},
           {"usage", e->usage},
           {"max_packet", e->maxPacket},
-          {"interval", e->interval}};
+          {"interval", e->interval},
+          {"interval_us", e->intervalUs},
+          {"transactions", e->transactions},
+          {"capacity", e->capacity},
+          {"feedback_format", Optional(e->feedbackFormat)},
+          {"feedback_period_us", Optional(e->feedbackPeriodUs)}};
+}
+
+Json Spans(const std::vector<RateSpan>& spans) {
+  Json out = Json::array();
+  for (const RateSpan& s : spans) {
+    out.push_back({{"min", s.minimum}, {"max", s.maximum}, {"res", s.resolution}});
+  }
+  return out;
+}
+
+Json IgnoredEndpoints(const std::vector<IgnoredEndpointReport>& endpoints) {
+  Json out = Json::array();
+  for (const IgnoredEndpointReport& e : endpoints) {
+    out.push_back({{"address", e.address}, {"usage", e.usage}, {"reason", e.reason}});
+  }
+  return out;
+}
+
+Json FeatureChannels(const std::vector<FeatureChannelReport>& channels) {
+  Json out = Json::array();
+  for (const FeatureChannelReport& c : channels) {
+    Json volume = nullptr;
+    if (c.volume) {
+      volume = {{"min", c.volume->minimum},
+                {"max", c.volume->maximum},
+                {"res", c.volume->resolution}};
+    }
+    out.push_back({{"channel", c.channel}, {"controls", c.controls}, {"volume_db", volume}});
+  }
+  return out;
 }
 
 Json AltSetting(const AltSettingReport& a) {
@@ -30,8 +65,12 @@ Json AltSetting(const AltSettingReport& a) {
           {"format_bits", a.formats},
           {"rates", Optional(a.rates)},
           {"continuous_rates", a.continuousRates},
+          {"rate_spans", Spans(a.rateSpans)},
+          {"channel_config", a.channelConfig},
           {"data_endpoint", Endpoint(a.data)},
-          {"feedback_endpoint", Endpoint(a.feedback)}};
+          {"feedback_endpoint", Endpoint(a.feedback)},
+          {"ignored_endpoints", IgnoredEndpoints(a.ignoredEndpoints)},
+          {"skipped", Optional(a.skipped)}};
 }
 
 Json Streaming(const StreamingReport& s) {
@@ -43,16 +82,28 @@ Json Streaming(const StreamingReport& s) {
           {"direction", s.capture ? "capture" : "playback"},
           {"terminal_id", s.terminalId},
           {"clock_range", clockRange},
+          {"used", s.used},
+          {"unused_reason", Optional(s.unusedReason)},
           {"alt_settings", alts}};
 }
 
 Json Entity(const EntityReport& e) {
+  Json clockRates = nullptr;
+  if (e.clockRates) {
+    clockRates = {{"rates", e.clockRates->rates}, {"spans", Spans(e.clockRates->spans)}};
+  }
   return {{"id", e.id},
           {"name", e.name},
           {"kind", e.kind},
           {"terminal_type", Optional(e.terminalType)},
           {"source_ids", e.sourceIds},
-          {"clock_id", Optional(e.clockId)}};
+          {"clock_id", Optional(e.clockId)},
+          {"terminal_type_name", Optional(e.terminalTypeName)},
+          {"channels", Optional(e.channels)},
+          {"channel_config", e.channelConfig},
+          {"clock_kind", Optional(e.clockKind)},
+          {"clock_rates", clockRates},
+          {"feature_controls", FeatureChannels(e.featureChannels)}};
 }
 
 Json MaxFormats(const std::vector<MaxFormatReport>& formats) {
@@ -80,12 +131,18 @@ std::string ReportJson(const DeviceReport& r) {
   for (const EntityReport& e : r.entities) entities.push_back(Entity(e));
   Json streams = Json::array();
   for (const StreamingReport& s : r.streams) streams.push_back(Streaming(s));
+  Json ignored = Json::array();
+  for (const IgnoredInterfaceReport& i : r.ignoredInterfaces) {
+    ignored.push_back({{"number", i.number}, {"class", i.kind}, {"reason", i.reason}});
+  }
   const Json report = {
       {"uac_version", r.uac2 ? "2.0" : "1.0"},
       {"speed", r.highSpeed ? "high" : "full"},
       {"vendor_id", r.vendorId},
       {"product_id", r.productId},
+      {"manufacturer", Optional(r.manufacturer)},
       {"product", Optional(r.product)},
+      {"serial_number", Optional(r.serialNumber)},
       {"control_interface", r.controlInterface},
       {"quirks", r.quirks},
       {"playback_interface", Optional(r.playbackInterface)},
@@ -94,6 +151,7 @@ std::string ReportJson(const DeviceReport& r) {
       {"implicit_feedback", r.implicitFeedback},
       {"entities", entities},
       {"streaming_interfaces", streams},
+      {"ignored_interfaces", ignored},
       {"max_formats", {{"playback", MaxFormats(r.maxFormats[0])},
                        {"capture", MaxFormats(r.maxFormats[1])}}},
       {"notes", r.notes}};

@@ -53,7 +53,9 @@ TEST_P(CatalogueModelTest, ModelsEveryStreamingInterfaceWithLinkedTerminals) {
         EXPECT_NE(a.GeneralDescriptor, nullptr);
         EXPECT_NE(a.FormatDescriptor, nullptr);
       }
-      if (model_->IsUAC2()) EXPECT_NE(model_->TerminalClock(s), nullptr);
+      if (model_->IsUAC2()) {
+        EXPECT_NE(model_->TerminalClock(s), nullptr);
+      }
     }
     EXPECT_EQ(device_->inner().Configuration(), 1);
   }));
