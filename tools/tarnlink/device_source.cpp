@@ -3,6 +3,7 @@
 #include "descriptor_file.h"
 #include "sim/devices/catalogue.h"
 #include "sim/devices/descriptor_parser.h"
+#include "sim/devices/library_device.h"
 
 namespace tarnlink::tool {
 namespace {
@@ -52,6 +53,10 @@ bool OpenDevice(const DeviceChoice& choice, PluggedDevice* plugged, std::string*
       *error = choice.descriptorsPath + ": " + *error;
       return false;
     }
+  } else if (!choice.libraryPath.empty()) {
+    plugged->device = sim::devices::LibraryDevice::Load(choice.libraryPath, error);
+    if (plugged->device == nullptr) return false;
+    plugged->busSpeed = choice.speed.value_or(plugged->device->MaximumSpeed());
   } else {
     plugged->device = sim::devices::MakeCatalogueDevice(choice.catalogueName);
     if (plugged->device == nullptr) {

@@ -1,5 +1,5 @@
-// Where the device a command plugs in comes from: a catalogue device, a descriptors file, and
-// the bus speed it runs at.
+// Where the device a command plugs in comes from: a catalogue device, a descriptors file or a
+// device library, and the bus speed it runs at.
 #pragma once
 
 #include <memory>
@@ -12,8 +12,9 @@
 namespace tarnlink::tool {
 
 struct DeviceChoice {
-  std::string catalogueName;    // used when descriptorsPath is empty
+  std::string catalogueName;    // used when neither path is given
   std::string descriptorsPath;  // a sysfs `descriptors` file
+  std::string libraryPath;      // a shared library exporting the C device interface
   std::optional<sim::devices::UsbSpeed> speed;  // unset: the fastest the device offers
 };
 

@@ -77,9 +77,16 @@ CLI::App* AddInfoCommand(CLI::App& program, InfoOptions* options) {
                        "configuration. The bus runs at high speed for bcdUSB 0x0200 and above")
           ->type_name("FILE")
           ->check(kNotEmpty);
+  CLI::Option* library =
+      info->add_option("--device-library", options->device.libraryPath,
+                       "A shared library exporting the C device interface "
+                       "(sim/devices/device_abi.h): a device maker's own device")
+          ->type_name("FILE.so")
+          ->check(kNotEmpty);
   CLI::Option* list = info->add_flag("--list", options->list, "List the catalogue devices");
-  device->excludes(descriptors);
-  list->excludes(device)->excludes(descriptors);
+  device->excludes(descriptors)->excludes(library);
+  descriptors->excludes(library);
+  list->excludes(device)->excludes(descriptors)->excludes(library);
   info->add_option_function<std::string>(
           "--speed",
           [options](const std::string& speed) {
@@ -105,7 +112,8 @@ CLI::App* AddInfoCommand(CLI::App& program, InfoOptions* options) {
       "  tarnlink info --device uac1-headset --json\n"
       "  tarnlink info --descriptors /sys/bus/usb/devices/1-1/descriptors --speed full\n"
       "  tarnlink info --list\n"
-      "  tarnlink info --device uac2-implicit --dump-descriptors implicit.bin");
+      "  tarnlink info --device uac2-implicit --dump-descriptors implicit.bin\n"
+      "  tarnlink info --device-library build/default/sim/devices/velmor_dac_device.so");
   return info;
 }
 

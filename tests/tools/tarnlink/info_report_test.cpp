@@ -196,6 +196,9 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"DeviceAndDescriptors", {"--device", "velmor-dac", "--descriptors", "DUMP"},
                      "excludes"},
         ArgumentCase{"ListAndDevice", {"--list", "--device", "velmor-dac"}, "excludes"},
+        ArgumentCase{"MissingLibrary", {"--device-library", "/nonexistent/device.so"},
+                     "/nonexistent/device.so"},
+        ArgumentCase{"DumpAsJson", {"--dump-descriptors", "out.bin", "--json"}, "excludes"},
         ArgumentCase{"UnknownSpeed", {"--speed", "ludicrous"}, "ludicrous"},
         ArgumentCase{"UnknownArgument", {"--colour"}, "--colour"},
         ArgumentCase{"NotADescriptorsFile", {"--descriptors", "TEXT"},
@@ -219,10 +222,37 @@ TEST_F(InfoCommandTest, HelpAndListingAnswerOnStdout) {
             RunTool({"info", "--device", "uac1-headset", "--json"}).out);
 }
 
+TEST_F(InfoCommandTest, ADeviceLibraryIsReportedAsTheDeviceItServes) {
+  const Outcome library = RunTool({"info", "--device-library", TARNLINK_EXAMPLE_DEVICE, "--json"});
+  EXPECT_EQ(library.exit, 0) << library.err;
+  EXPECT_EQ(library.out, RunTool({"info", "--json"}).out);
+  EXPECT_EQ(RunTool({"info", "--device-library", TARNLINK_EXAMPLE_DEVICE, "--device",
+                     "velmor-dac"})
+                .exit,
+            2);
+}
+
 TEST_F(InfoCommandTest, ADumpHasNoStringsToShow) {
   const Outcome o = RunTool({"info", "--descriptors", WriteDump("velmor-dac"), "--json"});
   EXPECT_EQ(o.exit, 0);
-  EXPECT_NE(o.out.find(R"j("product":null)j"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find(R"j("manufacturer":null,"product":null,"serial_number":null)j"),
+            std::string::npos)
+      << o.out;
+}
+
+TEST_F(InfoCommandTest, DumpedDescriptorsReadBackAsTheSameFunction) {
+  for (const sim::devices::CatalogueEntry& e : sim::devices::Catalogue()) {
+    ASSERT_EQ(RunTool({"info", "--device", e.name, "--dump-descriptors", path_}).exit, 0);
+    std::ifstream in(path_, std::ios::binary);
+    const std::vector<uint8_t> dumped((std::istreambuf_iterator<char>(in)),
+                                      std::istreambuf_iterator<char>());
+    std::vector<uint8_t> expected = sim::devices::BuildDeviceDescriptor(e.spec);
+    const std::vector<uint8_t> config = sim::devices::BuildConfigurationDescriptor(e.spec);
+    expected.insert(expected.end(), config.begin(), config.end());
+    EXPECT_EQ(dumped, expected) << e.name;
+    EXPECT_EQ(RunTool({"info", "--descriptors", path_}).exit, 0) << e.name;
+  }
+  EXPECT_EQ(RunTool({"info", "--dump-descriptors", "/nonexistent/dir/out.bin"}).exit, 2);
 }
 
 TEST_F(InfoCommandTest, SaysWhatTheBusSpeedCannotCarryOrRun) {
