@@ -2,15 +2,16 @@
 // the request routing needs to know about the device.
 #pragma once
 
+#include "adapter_interfaces.h"
 #include "kernel_mode.h"
 
 // The extension asked of the framework: its reserved part and the dispatch context.
 inline constexpr ULONG kDeviceExtensionSize = 584;
 
 struct DispatchContext {
-  // The device's adapter object, set at the end of a successful start. Until the adapter
-  // object exists, the started USB function stands in its place.
-  PVOID Adapter;
+  // The device's adapter, set at the end of a start and cleared when the adapter is destroyed.
+  // Not a reference of its own: the framework's references keep the adapter.
+  PUSBAUDIOADAPTER Adapter;
   KMUTEX DispatchMutex;  // serialises private creates with the removal notice
   ULONG Removing;        // a query-remove, remove or surprise removal was seen
   ULONG DeviceGone;      // a transfer found the device gone

@@ -5,6 +5,7 @@
 #include "driver_settings.h"
 #include "request_dispatch.h"
 #include "start_device.h"
+#include "transfer_settings.h"
 
 PDEVICE_OBJECT g_PhysicalDeviceObject = nullptr;
 
@@ -48,6 +49,7 @@ VOID DriverUnload(PDRIVER_OBJECT DriverObject) {
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
   StartDriverTracing(DriverObject, RegistryPath);
   ChooseDriverSettings();
+  ResetTransferSettings();
   NTSTATUS status = PcInitializeAdapterDriver(DriverObject, RegistryPath, AddDevice);
   if (!NT_SUCCESS(status)) {
     TRACE_POINT(kTraceFrameworkInitFailed, status);

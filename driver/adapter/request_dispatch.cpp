@@ -4,7 +4,6 @@
 #include "asio_file_name.h"
 #include "dispatch_context.h"
 #include "private_requests.h"
-#include "start_device.h"
 
 namespace {
 
@@ -17,6 +16,7 @@ VOID NoteRemoval(DispatchContext* context, UCHAR minor) {
   context->Removing = 1;
   KeReleaseMutex(&context->DispatchMutex, FALSE);
   TRACE_POINT(kTraceRemovalNotice, minor);
+  if (context->Adapter != nullptr) context->Adapter->NotifyRemoval();
 }
 
 }  // namespace
@@ -46,13 +46,10 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   UCHAR minor = IoGetCurrentIrpStackLocation(Irp)->MinorFunction;
   switch (minor) {
     case IRP_MN_QUERY_REMOVE_DEVICE:
-    case IRP_MN_SURPRISE_REMOVAL:
-      NoteRemoval(context, minor);
-      break;
     case IRP_MN_REMOVE_DEVICE:
+    case IRP_MN_SURPRISE_REMOVAL:
+      // On remove the framework then drops its references, and the adapter goes with them.
       NoteRemoval(context, minor);
-      // The framework deletes the device on the way down: what the start made goes first.
-      StopDeviceFunction(context);
       break;
     default:
       break;

@@ -1,58 +1,37 @@
 #include "start_device.h"
 
-#include <new>
-
 #include "adapter_trace_points.h"
+#include "dispatch_context.h"
 #include "driver_entry.h"
-#include "usb_function.h"
-#include "usb_support.h"
-
-namespace {
-
-// The IRPs the USB function keeps for its asynchronous transfers.
-constexpr ULONG kFunctionIrpCount = 16;
-
-// The start step of this stage of the driver: the USB function on its own. The adapter object
-// takes its place and starts the function from its initialisation.
-NTSTATUS StartUsbFunction(PDEVICE_OBJECT DeviceObject, CUSBCL** Function) {
-  PVOID memory = AllocateDriverPool(sizeof(CUSBCL));
-  if (memory == nullptr) {
-    TRACE_POINT(kTraceUsbFunctionAllocFailed);
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
-  CUSBCL* function = new (memory) CUSBCL();
-  NTSTATUS status =
-      function->StartFunction(g_PhysicalDeviceObject, DeviceObject, kFunctionIrpCount);
-  if (!NT_SUCCESS(status)) {
-    TRACE_POINT(kTraceUsbFunctionStartFailed, status);
-    function->~CUSBCL();
-    FreeDriverPool(memory);
-    return status;
-  }
-  *Function = function;
-  return STATUS_SUCCESS;
-}
-
-}  // namespace
+#include "subdevice_install.h"
+#include "usb_audio_adapter.h"
 
 NTSTATUS StartDevice(PDEVICE_OBJECT DeviceObject, PIRP Irp, PRESOURCELIST ResourceList) {
   UNREFERENCED_PARAMETER(Irp);
   UNREFERENCED_PARAMETER(ResourceList);
   DispatchContext* context = GetDispatchContext(DeviceObject);
-  StopDeviceFunction(context);
   ResetDispatchContext(context);
-  CUSBCL* function = nullptr;
-  NTSTATUS status = StartUsbFunction(DeviceObject, &function);
-  if (!NT_SUCCESS(status)) return status;
-  context->Adapter = function;
+
+  PUSBAUDIOADAPTER adapter = nullptr;
+  NTSTATUS status = UsbAudioAdapter::Create(&adapter);
+  if (NT_SUCCESS(status)) status = adapter->Init(g_PhysicalDeviceObject, DeviceObject);
+  if (NT_SUCCESS(status)) status = PcRegisterAdapterPowerManagement(adapter, DeviceObject);
+  if (NT_SUCCESS(status)) {
+    // A fixed rate without a name leaves the device without a subdevice, not unstarted.
+    ULONG fixedRate = 0;
+    adapter->GetFixedRate(&fixedRate);
+    InstallSubdevice(DeviceObject, fixedRate);
+  }
+  if (adapter != nullptr) {
+    context->Adapter = adapter;
+    // After a failure this is the last reference, and the adapter takes itself out of the
+    // context again as it goes.
+    adapter->Release();
+  }
+  if (!NT_SUCCESS(status)) {
+    TRACE_POINT(kTraceDeviceStartFailed, status);
+    return status;
+  }
   TRACE_POINT(kTraceDeviceStarted);
   return STATUS_SUCCESS;
-}
-
-VOID StopDeviceFunction(DispatchContext* Context) {
-  auto* function = static_cast<CUSBCL*>(Context->Adapter);
-  Context->Adapter = nullptr;
-  if (function == nullptr) return;
-  function->~CUSBCL();
-  FreeDriverPool(function);
 }

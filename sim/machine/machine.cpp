@@ -50,6 +50,10 @@ tarnlink::io::DeviceNodeInfo DescribeDevice(devices::UsbDevice& device) {
           u"Velmor USB DAC"};
 }
 
+std::u16string HardwareKeyPath(const std::u16string& instanceId) {
+  return u"SYSTEM\\CurrentControlSet\\Enum\\" + instanceId + u"\\Device Parameters";
+}
+
 NTSTATUS SignalDone(PDEVICE_OBJECT, PIRP, PVOID Context) {
   KeSetEvent(static_cast<PKEVENT>(Context), IO_NO_INCREMENT, FALSE);
   return STATUS_MORE_PROCESSING_REQUIRED;
@@ -123,8 +127,12 @@ NTSTATUS Machine::PlugDevice(std::unique_ptr<devices::UsbDevice> device) {
   RunInKernelThread(
       [&] {
         status = tarnlink::usb::CreateUsbStack(controller_.get(), &stack_);
-        if (NT_SUCCESS(status))
-          status = tarnlink::io::CreateDeviceNode(stack_.pdo, DescribeDevice(*device_));
+        if (NT_SUCCESS(status)) {
+          tarnlink::io::DeviceNodeInfo node = DescribeDevice(*device_);
+          instanceId_ = node.instanceId;
+          status = tarnlink::io::CreateDeviceNode(stack_.pdo, node);
+        }
+        if (NT_SUCCESS(status)) WriteHardwarePresets();
         if (NT_SUCCESS(status)) status = driver_->DriverExtension->AddDevice(driver_, stack_.pdo);
       },
       "pnp enumeration");
@@ -137,7 +145,8 @@ NTSTATUS Machine::PlugDevice(std::unique_ptr<devices::UsbDevice> device) {
   return status;
 }
 
-NTSTATUS Machine::SendPnp(UCHAR minor) {
+NTSTATUS Machine::SendRequest(const std::function<void(PIO_STACK_LOCATION)>& fill,
+                              const char* name) {
   PDEVICE_OBJECT top = FunctionDevice();
   if (top == nullptr) return STATUS_NO_SUCH_DEVICE;
   NTSTATUS status = STATUS_UNSUCCESSFUL;
@@ -148,9 +157,25 @@ NTSTATUS Machine::SendPnp(UCHAR minor) {
           status = STATUS_INSUFFICIENT_RESOURCES;
           return;
         }
-        // Plug and Play requests start out unsupported: only a driver that serves one changes it.
+        // Plug and Play and power requests start out unsupported: only a driver that serves
+        // one changes it.
         irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+        fill(IoGetNextIrpStackLocation(irp));
+        KEVENT done;
+        KeInitializeEvent(&done, NotificationEvent, FALSE);
+        IoSetCompletionRoutine(irp, SignalDone, &done, TRUE, TRUE, TRUE);
+        if (IoCallDriver(top, irp) == STATUS_PENDING)
+          KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+        status = irp->IoStatus.Status;
+        IoFreeIrp(irp);
+      },
+      name);
+  return status;
+}
+
+NTSTATUS Machine::SendPnp(UCHAR minor) {
+  NTSTATUS status = SendRequest(
+      [&](PIO_STACK_LOCATION next) {
         next->MajorFunction = IRP_MJ_PNP;
         next->MinorFunction = minor;
         if (minor == IRP_MN_QUERY_CAPABILITIES) {
@@ -160,17 +185,62 @@ NTSTATUS Machine::SendPnp(UCHAR minor) {
           capabilities_.Address = capabilities_.UINumber = 0xFFFFFFFF;
           next->Parameters.DeviceCapabilities.Capabilities = &capabilities_;
         }
-        KEVENT done;
-        KeInitializeEvent(&done, NotificationEvent, FALSE);
-        IoSetCompletionRoutine(irp, SignalDone, &done, TRUE, TRUE, TRUE);
-        if (IoCallDriver(top, irp) == STATUS_PENDING)
-          KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-        status = irp->IoStatus.Status;
-        IoFreeIrp(irp);
       },
       "pnp manager");
   if (minor == IRP_MN_REMOVE_DEVICE) deviceAdded_ = false;
   return status;
+}
+
+NTSTATUS Machine::SendDevicePower(UCHAR minor, DEVICE_POWER_STATE state) {
+  return SendRequest(
+      [&](PIO_STACK_LOCATION next) {
+        next->MajorFunction = IRP_MJ_POWER;
+        next->MinorFunction = minor;
+        next->Parameters.Power.Type = DevicePowerState;
+        next->Parameters.Power.State.DeviceState = state;
+        next->Parameters.Power.ShutdownType = PowerActionNone;
+      },
+      "power manager");
+}
+
+NTSTATUS Machine::SetDevicePower(DEVICE_POWER_STATE state) {
+  return SendDevicePower(IRP_MN_SET_POWER, state);
+}
+
+NTSTATUS Machine::QueryDevicePower(DEVICE_POWER_STATE state) {
+  return SendDevicePower(IRP_MN_QUERY_POWER, state);
+}
+
+void Machine::PresetHardwareValue(std::u16string name, ULONG type, std::vector<uint8_t> data) {
+  std::erase_if(hardwarePresets_, [&](const HardwarePreset& p) { return p.name == name; });
+  hardwarePresets_.push_back({std::move(name), type, std::move(data)});
+}
+
+void Machine::PresetHardwareDword(std::u16string name, ULONG value) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
+  PresetHardwareValue(std::move(name), REG_DWORD, {bytes, bytes + sizeof(value)});
+}
+
+void Machine::WriteHardwarePresets() {
+  host::RegistryStore& registry = host::MachineRegistry();
+  host::RegistryKeyRef key;
+  if (!NT_SUCCESS(registry.Create(registry.Root(host::RegistryRoot::LocalMachine),
+                                  HardwareKeyPath(instanceId_), &key, nullptr)))
+    return;
+  for (const HardwarePreset& p : hardwarePresets_)
+    registry.SetValue(key, p.name, p.type, p.data.data(), p.data.size());
+}
+
+bool Machine::HardwareValue(std::u16string_view name, ULONG* type,
+                            std::vector<uint8_t>* data) const {
+  host::RegistryStore& registry = host::MachineRegistry();
+  host::RegistryKeyRef key =
+      registry.Open(registry.Root(host::RegistryRoot::LocalMachine), HardwareKeyPath(instanceId_));
+  host::RegistryValue value;
+  if (key == nullptr || !NT_SUCCESS(registry.QueryValue(key, name, &value))) return false;
+  *type = value.type;
+  *data = std::move(value.data);
+  return true;
 }
 
 void Machine::SurpriseRemoveDevice() {

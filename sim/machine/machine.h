@@ -8,8 +8,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "kernel/host_kernel.h"
 #include "kernel_mode.h"
@@ -63,6 +66,17 @@ class Machine {
   // IRP_MN_QUERY_CAPABILITIES carries a fresh record, read back with LastCapabilities.
   NTSTATUS SendPnp(UCHAR minor);
   const DEVICE_CAPABILITIES& LastCapabilities() const { return capabilities_; }
+  // Device power: a set-power (or query-power) request for a D-state to the top of the stack,
+  // as the power manager sends when the device idles, the system sleeps or wakes.
+  NTSTATUS SetDevicePower(DEVICE_POWER_STATE state);
+  NTSTATUS QueryDevicePower(DEVICE_POWER_STATE state);
+
+  // Values written into the device's hardware key (its "Device Parameters") at every plug,
+  // before the driver starts, as an installer or an administrator would have left them.
+  void PresetHardwareValue(std::u16string name, ULONG type, std::vector<uint8_t> data);
+  void PresetHardwareDword(std::u16string name, ULONG value);
+  // A value of the plugged device's hardware key; false when it has none.
+  bool HardwareValue(std::u16string_view name, ULONG* type, std::vector<uint8_t>* data) const;
 
   bool DriverLoaded() const { return driver_ != nullptr; }
   bool DevicePlugged() const { return stack_.pdo != nullptr; }
@@ -79,6 +93,16 @@ class Machine {
 
  private:
   void RemoveFromBus();
+  // Builds a request with fill (on the stack location the top device sees), sends it and waits.
+  NTSTATUS SendRequest(const std::function<void(PIO_STACK_LOCATION)>& fill, const char* name);
+  NTSTATUS SendDevicePower(UCHAR minor, DEVICE_POWER_STATE state);
+  void WriteHardwarePresets();
+
+  struct HardwarePreset {
+    std::u16string name;
+    ULONG type;
+    std::vector<uint8_t> data;
+  };
 
   tarnlink::kernel::HostKernel& kernel_;
   PDRIVER_INITIALIZE driverEntry_;
@@ -90,6 +114,8 @@ class Machine {
   bool deviceAdded_ = false;      // add-device created the driver's device
   bool surpriseRemoved_ = false;  // the driver has seen the surprise removal
   DEVICE_CAPABILITIES capabilities_ = {};
+  std::vector<HardwarePreset> hardwarePresets_;
+  std::u16string instanceId_;  // of the plugged device's node
 };
 
 }  // namespace sim::machine

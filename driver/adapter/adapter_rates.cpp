@@ -1,0 +1,50 @@
+// UsbAudioAdapter: the device-wide fixed rate and the rate ranges of the device.
+#include "adapter_trace_points.h"
+#include "device_settings.h"
+#include "subdevice_install.h"
+#include "usb_audio_adapter.h"
+
+STDMETHODIMP UsbAudioAdapter::GetFixedRate(PULONG Rate) {
+  if (Rate == nullptr) return STATUS_INVALID_PARAMETER;
+  *Rate = m_FixedRate;
+  return STATUS_SUCCESS;
+}
+
+STDMETHODIMP UsbAudioAdapter::SetFixedRate(ULONG Rate) {
+  if (m_PlaybackOnly) return STATUS_INVALID_DEVICE_REQUEST;
+  if (Rate == m_FixedRate && (m_AsioRate == 0 || m_AsioRate == Rate)) return STATUS_SUCCESS;
+  if (!NT_SUCCESS(m_Model.IsRateSupported(Rate))) return STATUS_INVALID_PARAMETER;
+  if (RegisteredMiniport() == nullptr) return STATUS_DEVICE_NOT_READY;
+  // The miniport's streams give up the device and its subdevice is unregistered here, once
+  // the miniport exists.
+
+  KeWaitForSingleObject(&m_StreamMutex, Executive, KernelMode, FALSE, nullptr);
+  m_AsioRate = 0;
+  m_FixedRate = Rate;
+  NTSTATUS status = m_Model.SetDeviceSampleRate(Rate);
+  if (!NT_SUCCESS(status)) TRACE_POINT(kTraceSetDeviceRateFailed, Rate, status);
+  WriteDwordSetting(m_RegistryKey, kSampleRateValue, Rate);
+  KeReleaseMutex(&m_StreamMutex, FALSE);
+  TRACE_POINT(kTraceSetFixedRate, Rate);
+
+  InstallSubdevice(m_DeviceObject, Rate);
+  return STATUS_SUCCESS;
+}
+
+STDMETHODIMP UsbAudioAdapter::GetRateRange(PULONG Minimum, PULONG Maximum) {
+  if (Minimum == nullptr || Maximum == nullptr) return STATUS_INVALID_PARAMETER;
+  ULONG direction = kDirectionPlayback;
+  if (m_Model.PlaybackInterface() == nullptr) {
+    if (m_Model.CaptureInterface() == nullptr) return STATUS_INVALID_DEVICE_REQUEST;
+    direction = kDirectionCapture;
+  }
+  *Minimum = 0;
+  *Maximum = 0xFFFFFFFF;
+  return m_Model.GetRateRange(direction, Minimum, Maximum);
+}
+
+STDMETHODIMP UsbAudioAdapter::GetDirectionRateRange(ULONG Direction, PULONG Minimum,
+                                                    PULONG Maximum) {
+  if (Minimum == nullptr || Maximum == nullptr) return STATUS_INVALID_PARAMETER;
+  return m_Model.GetRateRange(Direction, Minimum, Maximum);
+}
