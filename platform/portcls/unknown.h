@@ -7,25 +7,8 @@
 #include "kernel/ntdef.h"
 #include "kernel/ntstatus.h"
 
-#define STDMETHODCALLTYPE
-#define STDMETHODIMP NTSTATUS STDMETHODCALLTYPE
-#define STDMETHODIMP_(type) type STDMETHODCALLTYPE
-#define STDMETHOD(method) virtual NTSTATUS STDMETHODCALLTYPE method
-#define STDMETHOD_(type, method) virtual type STDMETHODCALLTYPE method
-#define PURE = 0
+#include "win32/unknwn.h"
 
-// {00000000-0000-0000-C000-000000000046}
-inline constexpr GUID IID_IUnknown = {
-    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-
-struct IUnknown {
-  STDMETHOD(QueryInterface)(REFIID InterfaceId, PVOID* Interface) PURE;
-  STDMETHOD_(ULONG, AddRef)() PURE;
-  STDMETHOD_(ULONG, Release)() PURE;
-
- protected:
-  ~IUnknown() = default;
-};
 typedef IUnknown* PUNKNOWN;
 
 // The unknown of an object that may be aggregated: it owns the reference count, while the

@@ -29,37 +29,12 @@ class IoFileTest : public KernelTest {
     KernelTest::SetUp();
     ASSERT_TRUE(RunInThread([&] {
       stack.Build();
-      UNICODE_STRING reference;
-      RtlInitUnicodeString(&reference, WSTR("Wave"));
-      UNICODE_STRING link = {};
-      ASSERT_EQ(IoRegisterDeviceInterface(stack.pdo, &kAudioClass, &reference, &link),
-                STATUS_SUCCESS);
-      ASSERT_EQ(IoSetDeviceInterfaceState(&link, TRUE), STATUS_SUCCESS);
-      interfacePath.assign(link.Buffer, link.Length / sizeof(WCHAR));
-      RtlFreeUnicodeString(&link);
+      interfacePath = stack.EnableInterface(kAudioClass, u"Wave");
     }));
   }
   void TearDown() override {
     if (!kernel().Stopped()) RunInThread([&] { stack.TearDown(); });
     KernelTest::TearDown();
-  }
-
-  // Runs body as the main thread of a fresh user process.
-  void RunAsUser(std::function<void()> body, PEPROCESS* process = nullptr) {
-    ASSERT_TRUE(RunInThread([&] {
-      PEPROCESS user = nullptr;
-      ASSERT_EQ(PsHostCreateProcess("host.exe", &user), STATUS_SUCCESS);
-      PEPROCESS previous = PsGetCurrentProcess();
-      PsHostSetThreadProcess(KeGetCurrentThread(), user);
-      body();
-      PsHostSetThreadProcess(KeGetCurrentThread(), previous);
-      if (process != nullptr) {
-        *process = user;
-      } else {
-        PsHostTerminateProcess(user);
-        ObDereferenceObject(user);
-      }
-    }));
   }
 
   NTSTATUS Open(std::u16string_view suffix, HANDLE* handle,
@@ -74,11 +49,6 @@ class IoFileTest : public KernelTest {
                         nullptr, 0);
   }
 
-  std::vector<UCHAR> Majors() const {
-    std::vector<UCHAR> majors;
-    for (const SeenRequest& r : stack.seen) majors.push_back(r.major);
-    return majors;
-  }
 
   TestStack stack;
   std::u16string interfacePath;
@@ -98,10 +68,10 @@ TEST_F(IoFileTest, TheRestOfThePathReachesTheDriverAsWrittenAndCloseFollowsClean
       // Another reference keeps the file: closing the handle sends clean-up only.
       ObReferenceObject(file);
       EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
-      EXPECT_THAT(Majors(), ::testing::ElementsAre(IRP_MJ_CREATE, IRP_MJ_CLEANUP));
+      EXPECT_THAT(stack.Majors(), ::testing::ElementsAre(IRP_MJ_CREATE, IRP_MJ_CLEANUP));
       ObDereferenceObject(file);
     });
-    EXPECT_THAT(Majors(), ::testing::ElementsAre(IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE));
+    EXPECT_THAT(stack.Majors(), ::testing::ElementsAre(IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE));
     for (const SeenRequest& r : stack.seen) EXPECT_EQ(r.fileName, suffix);
   }
 }
@@ -236,7 +206,7 @@ TEST_F(IoFileTest, HandlesBelongToTheirProcessAndTheirType) {
     PsHostTerminateProcess(first);
     ObDereferenceObject(first);
   }));
-  EXPECT_THAT(Majors(), ::testing::ElementsAre(IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE));
+  EXPECT_THAT(stack.Majors(), ::testing::ElementsAre(IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE));
 }
 
 TEST_F(IoFileTest, CancellingAHandlesIoCompletesItsPendingRequest) {

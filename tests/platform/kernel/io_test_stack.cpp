@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "kernel/pnp_device_interface.h"
+
 namespace tarnlink::io::test {
 
 TestStack* TestStack::current = nullptr;
@@ -51,6 +53,19 @@ void TestStack::Build(std::u16string_view instanceId) {
             STATUS_SUCCESS);
   ASSERT_EQ(IoAttachDeviceToDeviceStack(fdo, pdo), pdo);
   fdo->Flags &= ~DO_DEVICE_INITIALIZING;
+}
+
+std::u16string TestStack::EnableInterface(const GUID& interfaceClass,
+                                          std::u16string_view reference) {
+  std::u16string text(reference);
+  UNICODE_STRING name = {static_cast<USHORT>(text.size() * sizeof(WCHAR)),
+                         static_cast<USHORT>(text.size() * sizeof(WCHAR)), text.data()};
+  UNICODE_STRING link = {};
+  EXPECT_EQ(IoRegisterDeviceInterface(pdo, &interfaceClass, &name, &link), STATUS_SUCCESS);
+  EXPECT_EQ(IoSetDeviceInterfaceState(&link, TRUE), STATUS_SUCCESS);
+  std::u16string path(link.Buffer, link.Length / sizeof(WCHAR));
+  RtlFreeUnicodeString(&link);
+  return path;
 }
 
 void TestStack::TearDown() {

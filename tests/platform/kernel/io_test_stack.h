@@ -35,12 +35,21 @@ class TestStack {
   void Build(std::u16string_view instanceId = u"USB\\VID_1234&PID_5678\\0001");
   // Deletes the devices and drivers again.
   void TearDown();
+  // Registers and enables an interface of the class on the physical device object; returns
+  // its link name (\??\...).
+  std::u16string EnableInterface(const GUID& interfaceClass, std::u16string_view reference);
 
   PDEVICE_OBJECT pdo = nullptr;
   PDEVICE_OBJECT fdo = nullptr;
   PDRIVER_OBJECT busDriver = nullptr;
   PDRIVER_OBJECT functionDriver = nullptr;
   std::vector<SeenRequest> seen;
+  // The major function of each request seen, in order.
+  std::vector<UCHAR> Majors() const {
+    std::vector<UCHAR> majors;
+    for (const SeenRequest& r : seen) majors.push_back(r.major);
+    return majors;
+  }
   // The function driver's device-control handler; completes with STATUS_INVALID_DEVICE_REQUEST
   // when unset. It must complete (or pend) the IRP and return its status.
   std::function<NTSTATUS(PIRP)> onDeviceControl;

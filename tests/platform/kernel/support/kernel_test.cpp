@@ -1,5 +1,9 @@
 #include "support/kernel_test.h"
 
+#include "kernel/ke.h"
+#include "kernel/ps.h"
+#include "kernel/ps_process.h"
+
 namespace tarnlink::kernel::testing {
 
 void KernelTest::SetUp() {
@@ -30,6 +34,23 @@ void KernelTest::TearDown() {
 bool KernelTest::RunInThread(std::function<void()> body, std::string name) {
   PKTHREAD thread = kernel_->StartThread(std::move(body), std::move(name));
   return kernel_->RunUntilThreadsEnd({thread});
+}
+
+void KernelTest::RunAsUser(const std::function<void()>& body, PEPROCESS* keep) {
+  ASSERT_TRUE(RunInThread([&] {
+    PEPROCESS user = nullptr;
+    ASSERT_EQ(PsHostCreateProcess("host.exe", &user), STATUS_SUCCESS);
+    PEPROCESS previous = PsGetCurrentProcess();
+    PsHostSetThreadProcess(KeGetCurrentThread(), user);
+    body();
+    PsHostSetThreadProcess(KeGetCurrentThread(), previous);
+    if (keep != nullptr) {
+      *keep = user;
+    } else {
+      PsHostTerminateProcess(user);
+      ObDereferenceObject(user);
+    }
+  }));
 }
 
 }  // namespace tarnlink::kernel::testing

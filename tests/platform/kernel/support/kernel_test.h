@@ -28,6 +28,10 @@ class KernelTest : public ::testing::Test {
 
   // Runs body on a new kernel thread until it ends; false when the machine stopped instead.
   bool RunInThread(std::function<void()> body, std::string name = "test body");
+  // Runs body on a new thread as the main thread of a fresh user process (its own handle
+  // table). The process ends after the body and its handles close, unless keep is given: it
+  // then receives the process, referenced, for the caller to end.
+  void RunAsUser(const std::function<void()>& body, PEPROCESS* keep = nullptr);
   // Machine time in 100 ns units and in milliseconds.
   uint64_t Now() const { return kernel_->InterruptTime(); }
   static constexpr uint64_t kMs = 10000;

@@ -1,0 +1,7 @@
+// The calling thread's last error.
+#pragma once
+
+#include "win32/windef.h"
+
+DWORD WINAPI GetLastError();
+VOID WINAPI SetLastError(DWORD dwErrCode);
