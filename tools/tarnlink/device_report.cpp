@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <set>
 
+#include "audio_trace_points.h"
 #include "descriptor_bytes.h"
+#include "driver_types.h"
 #include "endpoint_timing.h"
 #include "format_checks.h"
 #include "usb_names.h"
+#include "usb_trace_points.h"
 
 namespace tarnlink::tool {
 namespace {
@@ -25,23 +28,47 @@ std::optional<std::string> StringOf(CUSBAudioCL& model, UCHAR index) {
   return text;
 }
 
-std::string RefusalReason(CUSBAudioCL& model, NTSTATUS status) {
-  if (model.ConfigurationDescriptor() == nullptr) {
-    return "the USB function did not start: a descriptor could not be read, or its length did "
-           "not match what the device announced";
-  }
-  if (model.AudioControlInterface() == nullptr) {
-    return "the configuration has no audio control interface";
-  }
-  if (model.AudioControlHeader() == nullptr) {
-    return "the audio control interface has no valid HEADER, or its class-specific block "
-           "reaches past the interface";
-  }
+// The driver's failure trace points of a start, each with what it means for the device.
+struct RefusalPoint {
+  uint32_t id;
+  const char* reason;
+};
+
+constexpr const char* kFunctionDidNotStart =
+    "the USB function did not start: a descriptor could not be read, or its length did not match "
+    "what the device announced";
+constexpr const char* kNoValidHeader =
+    "the audio control interface has no valid HEADER, or its class-specific block reaches past "
+    "the interface";
+constexpr const char* kNotModelled =
+    "an entity or a streaming interface could not be modelled: a descriptor is missing or "
+    "malformed, or a reference names no entity";
+
+constexpr RefusalPoint kRefusalPoints[] = {
+    {kTraceUsbdHandleFailed, kFunctionDidNotStart},
+    {kTraceBusInterfaceFailed, kFunctionDidNotStart},
+    {kTraceDescriptorReadFailed, kFunctionDidNotStart},
+    {kTraceDescriptorLengthMismatch, kFunctionDidNotStart},
+    {kTraceStartFunctionFailed, kFunctionDidNotStart},
+    {kTraceAudioControlMissing, "the configuration has no audio control interface"},
+    {kTraceAudioHeaderInvalid, kNoValidHeader},
+    {kTraceAudioBlockTooLong, kNoValidHeader},
+    {kTraceEntityLinkFailed, kNotModelled},
+    {kTraceStreamingInterfaceFailed, kNotModelled},
+    {kTraceTerminalLinkMissing, kNotModelled},
+};
+
+// The reason of the last failure point the start recorded.
+std::string RefusalReason(const std::vector<uint32_t>& tracePoints, NTSTATUS status) {
   if (status == STATUS_NOT_IMPLEMENTED) {
     return "the last audio control entity is a processing unit, which the driver does not model";
   }
-  return "an entity or a streaming interface could not be modelled: a descriptor is missing or "
-         "malformed, or a reference names no entity";
+  for (auto id = tracePoints.rbegin(); id != tracePoints.rend(); ++id) {
+    for (const RefusalPoint& point : kRefusalPoints) {
+      if (point.id == *id) return point.reason;
+    }
+  }
+  return kNotModelled;
 }
 
 // Which setting format selection takes for the format, and whether its packets fit there.
@@ -68,7 +95,7 @@ std::vector<MaxFormatReport> MaxFormats(CUSBAudioCL& model, ULONG direction) {
     MaxFormatReport r;
     r.rate = rate;
     // Float first, as the stream engine asks.
-    for (USHORT tag : {kWaveFormatIeeeFloat, kWaveFormatPcm}) {
+    for (USHORT tag : {Value(FormatTag::IeeeFloat), Value(FormatTag::Pcm)}) {
       ULONG channels = 0, bits = 0;
       if (NT_SUCCESS(model.GetMaxFormat(direction, tag, rate, &channels, &bits))) {
         r.tag = tag;
@@ -157,7 +184,7 @@ DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
     r.refused = true;
     r.status = failed;
     r.reason = !NT_SUCCESS(status.initialize)
-                   ? RefusalReason(model, failed)
+                   ? RefusalReason(status.tracePoints, failed)
                    : "the device refused the configuration or an alternate setting 0";
     return r;
   }
@@ -171,7 +198,7 @@ DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
   r.serialNumber = StringOf(model, device.iSerialNumber);
   r.controlInterface = model.AudioControlInterfaceNumber();
   const UsbAudioQuirks& q = model.Quirks();
-  if (q.audioClass == kVendorInterfaceClass) r.quirks.push_back("vendor_interface_class");
+  if (q.audioClass == uac::kInterfaceClassVendor) r.quirks.push_back("vendor_interface_class");
   if (q.configureAllInterfaces) r.quirks.push_back("configure_all_interfaces");
   if (q.playbackLengthHeader) r.quirks.push_back("playback_length_header");
   if (q.widePacketWindow) r.quirks.push_back("wide_packet_window");
@@ -190,8 +217,8 @@ DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
     r.streams.push_back(DescribeStream(model, *s));
   }
   r.ignoredInterfaces = IgnoredInterfaces(model);
-  r.maxFormats[0] = MaxFormats(model, kDirectionPlaybackModel);
-  r.maxFormats[1] = MaxFormats(model, kDirectionCaptureModel);
+  r.maxFormats[0] = MaxFormats(model, Value(Direction::Playback));
+  r.maxFormats[1] = MaxFormats(model, Value(Direction::Capture));
   return r;
 }
 

@@ -24,17 +24,17 @@ constexpr uint32_t kMaxReportedChannels = 64;
 
 std::string KindOf(CUSBAudioEntity& e, bool uac2) {
   switch (e.Subtype()) {
-    case kAcInputTerminal:
+    case uac::ac::kInputTerminal:
       return "input_terminal";
-    case kAcOutputTerminal:
+    case uac::ac::kOutputTerminal:
       return "output_terminal";
-    case kAcFeatureUnit:
+    case uac::ac::kFeatureUnit:
       return "feature_unit";
-    case kAcClockSource:
+    case uac::ac2::kClockSource:
       return uac2 ? "clock_source" : "other";
-    case kAcClockSelector:
+    case uac::ac2::kClockSelector:
       return uac2 ? "clock_selector" : "other";
-    case kAcProcessingUnit1:
+    case uac::ac1::kProcessingUnit:
       return uac2 ? "other" : "processing_unit";
     default:
       return "other";
@@ -124,9 +124,9 @@ std::vector<CUSBAudioEntity*> ClockSourcesOf(CUSBAudioCL& model, CUSBAudioEntity
     pending.pop_back();
     if (e == nullptr || std::find(visited.begin(), visited.end(), e) != visited.end()) continue;
     visited.push_back(e);
-    if (e->Subtype() == kAcClockSource) {
+    if (e->Subtype() == uac::ac2::kClockSource) {
       sources.push_back(e);
-    } else if (e->Subtype() == kAcClockSelector) {
+    } else if (e->Subtype() == uac::ac2::kClockSelector) {
       auto* selector = static_cast<CUSBAudioClockSelector*>(e);
       for (ULONG i = 0; i < selector->InputCount(); ++i) {
         pending.push_back(model.FindEntity(selector->GetSourceID(i)));

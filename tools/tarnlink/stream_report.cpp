@@ -2,6 +2,7 @@
 // channels, endpoints on the bus, and what the driver leaves out of it and why.
 #include <algorithm>
 
+#include "driver_types.h"
 #include "descriptor_bytes.h"
 #include "device_report.h"
 #include "endpoint_timing.h"
@@ -77,7 +78,7 @@ std::optional<std::string> SkipReason(const USBAudioAltSetting& setting, bool ua
   const auto agrees = [&](USHORT tag) {
     return uac2 ? Uac2FormatsAgree(format.bmFormats, tag) : Uac1TagAgrees(format.wFormatTag, tag);
   };
-  if (!agrees(kWaveFormatPcm) && !agrees(kWaveFormatIeeeFloat)) {
+  if (!agrees(Value(FormatTag::Pcm)) && !agrees(Value(FormatTag::IeeeFloat))) {
     return "neither PCM nor IEEE float";
   }
   if (!ResolutionAgrees(format, uac2)) {
@@ -172,7 +173,7 @@ AltSettingReport DescribeAlt(CUSBAudioCL& model, const USBAudioAltSetting& setti
 StreamingReport DescribeStream(CUSBAudioCL& model, USBAudioStreamInterface& s) {
   StreamingReport r;
   r.number = s.InterfaceNumber;
-  r.capture = s.Direction == kDirectionCaptureModel;
+  r.capture = s.Direction == Value(Direction::Capture);
   r.terminalId = s.Terminal->GetID();
   std::optional<ClockRates> clockRates;
   if (CUSBAudioClock* clock = model.TerminalClock(&s)) {
@@ -196,8 +197,8 @@ StreamingReport DescribeStream(CUSBAudioCL& model, USBAudioStreamInterface& s) {
   for (ULONG alt = 1; alt < s.AltSettingCount; ++alt) {
     r.alts.push_back(DescribeAlt(model, s.AltSettings[alt], alt, clockRates));
   }
-  USBAudioStreamInterface* chosen = model.StreamInterface(r.capture ? kDirectionCaptureModel
-                                                                    : kDirectionPlaybackModel);
+  USBAudioStreamInterface* chosen = model.StreamInterface(r.capture ? Value(Direction::Capture)
+                                                                    : Value(Direction::Playback));
   r.used = chosen == &s;
   if (!r.used && chosen != nullptr) {
     r.unusedReason = "the driver " + std::string(r.capture ? "captures" : "plays") +
