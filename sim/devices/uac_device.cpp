@@ -58,9 +58,13 @@ std::unique_ptr<UacDevice> UacDevice::FromDump(const ParsedDump& dump, DeviceBeh
   if (!dump.Ok()) return nullptr;
   DescriptorImage image{dump.deviceDescriptor, dump.configurationDescriptor, {}};
   const AudioFunctionSpec& spec = *dump.spec;
-  if (dump.deviceDescriptor[14]) image.strings[dump.deviceDescriptor[14]] = spec.manufacturer;
-  if (dump.deviceDescriptor[15]) image.strings[dump.deviceDescriptor[15]] = spec.product;
-  if (dump.deviceDescriptor[16]) image.strings[dump.deviceDescriptor[16]] = spec.serialNumber;
+  // A string the defaults leave empty is one the device does not have: its index stalls.
+  const auto add = [&](uint8_t index, const std::string& text) {
+    if (index != 0 && !text.empty()) image.strings[index] = text;
+  };
+  add(dump.deviceDescriptor[14], spec.manufacturer);
+  add(dump.deviceDescriptor[15], spec.product);
+  add(dump.deviceDescriptor[16], spec.serialNumber);
   return std::make_unique<UacDevice>(spec, std::move(image), behaviour);
 }
 
