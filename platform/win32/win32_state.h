@@ -34,6 +34,7 @@ struct ThreadRecord {
 
 struct KeyNotify;      // registry_notify.cpp
 struct DeviceInfoSet;  // setupapi.cpp
+struct WindowSystem;   // window_system.h
 
 struct ModuleRecord {
   ModuleDefinition definition;
@@ -51,6 +52,7 @@ struct State {
   std::vector<std::u16string> debugOutput;
   std::map<PVOID, bool> devicesOff;  // device objects not in D0
   std::map<PVOID, std::shared_ptr<DeviceInfoSet>> deviceInfoSets;  // by HDEVINFO
+  std::shared_ptr<WindowSystem> windowSystem;  // made on first use
   // Registry notification per key handle, by (process id, handle).
   std::map<std::pair<ULONG_PTR, HANDLE>, std::shared_ptr<KeyNotify>> keyNotifies;
   ULONG_PTR nextModuleHandle = 0x180000000;
