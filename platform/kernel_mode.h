@@ -4,6 +4,7 @@
 
 #include "kernel/bugcheck.h"
 #include "kernel/device_object.h"
+#include "kernel/driver_checks.h"
 #include "kernel/ex_pool.h"
 #include "kernel/interlocked.h"
 #include "kernel/io_file_api.h"
@@ -20,6 +21,7 @@
 #include "kernel/rtl_list.h"
 #include "kernel/rtl_memory.h"
 #include "kernel/rtl_string.h"
+#include "kernel/sal.h"
 #include "kernel/trace.h"
 #include "kernel/version.h"
 #include "portcls/portcls.h"

@@ -3,6 +3,7 @@
 // order is part of the contract: callers reach the operations through the table.
 #pragma once
 
+#include "driver_types.h"
 #include "kernel_mode.h"
 
 // {0078EE32-7332-4BEB-926C-00D6728A4EC0}
@@ -12,12 +13,13 @@ inline constexpr GUID IID_IUsbAudioAdapter = {
 inline constexpr GUID IID_IAdapterDsd = {
     0x5D7B2296, 0x9433, 0x4092, {0xA7, 0x6C, 0xDC, 0x1C, 0x82, 0x8D, 0x6E, 0xA4}};
 
-inline constexpr ULONG kDirectionPlayback = 0;
-inline constexpr ULONG kDirectionCapture = 1;
+// The shared vocabulary as the numbers the interface operations take.
+inline constexpr ULONG kDirectionPlayback = Value(Direction::Playback);
+inline constexpr ULONG kDirectionCapture = Value(Direction::Capture);
 inline constexpr ULONG kDirectionCount = 2;
 
-inline constexpr USHORT kStreamKindPcm = 0;
-inline constexpr USHORT kStreamKindDsd = 1;
+inline constexpr USHORT kStreamKindPcm = Value(StreamKind::Pcm);
+inline constexpr USHORT kStreamKindDsd = Value(StreamKind::NativeDsd);
 
 // A direction's format: what the operating-system stream asked for (OsFormat), or what the USB
 // alternate setting carries (UsbFormat).

@@ -1,45 +1,14 @@
 // The class-specific descriptors of USB Audio 1.0 and 2.0 functions as this driver reads them,
 // with the smallest length each must have before any of its fields is looked at.
 //
-// The bytes come from the device. A descriptor is only ever viewed through AudioDescriptorAs or
-// one of the Is*Complete checks, which refuse one whose bLength does not cover the fields (and,
-// for the variable parts, the arrays) read from it; a refused descriptor is treated as absent.
+// The bytes come from the device. A descriptor is only ever viewed as one of these once the
+// descriptor rules (audio_descriptor_rules.h) found its bLength covering the fields (and, for
+// the variable parts, the arrays) read from it; a refused descriptor is treated as absent.
 #pragma once
 
+#include "byte_order.h"
 #include "kernel_mode.h"
 #include "usb/usb.h"
-
-inline constexpr UCHAR kAudioInterfaceClass = 0x01;
-inline constexpr UCHAR kVendorInterfaceClass = 0xFF;
-inline constexpr UCHAR kAudioSubclassControl = 0x01;
-inline constexpr UCHAR kAudioSubclassStreaming = 0x02;
-
-inline constexpr UCHAR kCsInterfaceType = 0x24;
-inline constexpr UCHAR kCsEndpointType = 0x25;
-
-// Audio control subtypes.
-inline constexpr UCHAR kAcHeader = 0x01;
-inline constexpr UCHAR kAcInputTerminal = 0x02;
-inline constexpr UCHAR kAcOutputTerminal = 0x03;
-inline constexpr UCHAR kAcFeatureUnit = 0x06;
-inline constexpr UCHAR kAcProcessingUnit1 = 0x07;
-inline constexpr UCHAR kAcClockSource = 0x0A;
-inline constexpr UCHAR kAcClockSelector = 0x0B;
-inline constexpr UCHAR kAcClockMultiplier = 0x0C;
-
-// Audio streaming subtypes.
-inline constexpr UCHAR kAsGeneral = 0x01;
-inline constexpr UCHAR kAsFormatType = 0x02;
-inline constexpr UCHAR kEpGeneral = 0x01;
-inline constexpr UCHAR kFormatTypeI = 0x01;
-
-inline constexpr USHORT kAudioClassVersion2 = 0x0200;
-
-// bmAttributes bits 5..4 of an isochronous endpoint: its usage.
-inline constexpr UCHAR kEndpointUsageMask = 0x30;
-inline constexpr UCHAR kEndpointUsageFeedback = 0x10;
-inline constexpr UCHAR kEndpointUsageImplicitFeedbackData = 0x20;
-inline constexpr USHORT kTerminalUsbStreaming = 0x0100;
 
 #pragma pack(push, 1)
 
@@ -216,18 +185,6 @@ struct AudioEndpoint1 {
 };
 
 #pragma pack(pop)
-
-// The descriptor viewed as T, or null when it is too short to hold T.
-template <typename T>
-const T* AudioDescriptorAs(const void* descriptor) {
-  const auto* common = static_cast<const USB_COMMON_DESCRIPTOR*>(descriptor);
-  if (common == nullptr || common->bLength < sizeof(T)) return nullptr;
-  return static_cast<const T*>(descriptor);
-}
-
-inline ULONG ReadLe24(const UCHAR* p) {
-  return ULONG{p[0]} | (ULONG{p[1]} << 8) | (ULONG{p[2]} << 16);
-}
 
 // The bytes a 1.0 type I format needs for its rate description.
 inline ULONG FormatTypeI1Length(UCHAR bSamFreqType) {

@@ -1,16 +1,17 @@
 // The entity classes: creation from descriptors, linking by ID, names and the descriptor queries.
 #include "audio_entities.h"
 
+#include "audio_descriptor_rules.h"
 #include "audio_trace_points.h"
 #include "usb_audio_model.h"
 #include "usb_support.h"
 
 namespace {
 
-constexpr ULONG kEntityHeaderLength = sizeof(AudioEntityDescriptor);
-constexpr ULONG kFeatureUnit2FixedLength = 6;  // before and after bmaControls
+// The bytes of a feature unit around its bmaControls: the fixed part before them (with
+// bControlSize under 1.0) and iFeature after them.
+constexpr ULONG kFeatureUnit2FixedLength = 6;
 constexpr ULONG kFeatureUnit1FixedLength = 7;
-constexpr ULONG kClockSelectorFixedLength = 7;
 constexpr ULONG kMaxFeatureControlBytes = 4;
 
 enum class EntityKind {
@@ -26,59 +27,32 @@ enum class EntityKind {
 
 EntityKind KindFor(UCHAR subtype, BOOLEAN uac2) {
   switch (subtype) {
-    case kAcInputTerminal:
+    case uac::ac::kInputTerminal:
       return EntityKind::InputTerminal;
-    case kAcOutputTerminal:
+    case uac::ac::kOutputTerminal:
       return EntityKind::OutputTerminal;
-    case 0x04:
-    case 0x05:
-    case 0x08:
+    case uac::ac::kMixerUnit:
+    case uac::ac::kSelectorUnit:
+    case uac::ac1::kExtensionUnit:  // 2.0: its processing unit
       return EntityKind::Dummy;
-    case kAcFeatureUnit:
+    case uac::ac::kFeatureUnit:
       return EntityKind::Feature;
-    case kAcProcessingUnit1:
+    case uac::ac1::kProcessingUnit:  // 2.0: its effect unit
       return uac2 ? EntityKind::Dummy : EntityKind::Processing;
-    case 0x09:
-    case kAcClockMultiplier:
-    case 0x0D:
+    case uac::ac2::kExtensionUnit:
+    case uac::ac2::kClockMultiplier:
+    case uac::ac2::kSampleRateConverter:
       return uac2 ? EntityKind::Dummy : EntityKind::Stop;
-    case kAcClockSource:
+    case uac::ac2::kClockSource:
       return uac2 ? EntityKind::ClockSource : EntityKind::Stop;
-    case kAcClockSelector:
+    case uac::ac2::kClockSelector:
       return uac2 ? EntityKind::ClockSelector : EntityKind::Stop;
     default:
       return EntityKind::Stop;
   }
 }
 
-ULONG MinimumLength(EntityKind kind, const UCHAR* d, BOOLEAN uac2) {
-  switch (kind) {
-    case EntityKind::InputTerminal:
-      return uac2 ? sizeof(InputTerminal2) : sizeof(InputTerminal1);
-    case EntityKind::OutputTerminal:
-      return uac2 ? sizeof(OutputTerminal2) : sizeof(OutputTerminal1);
-    case EntityKind::Feature:
-      if (uac2) return kFeatureUnit2FixedLength + 4;
-      // A zero control size would leave the channel count undefined; refuse it.
-      if (d[0] < sizeof(FeatureUnitHead) || d[5] == 0) return 0x100;
-      return kFeatureUnit1FixedLength + d[5];
-    case EntityKind::ClockSource:
-      return sizeof(ClockSource2);
-    case EntityKind::ClockSelector:
-      if (d[0] < sizeof(ClockSelector2)) return sizeof(ClockSelector2);
-      return kClockSelectorFixedLength + d[4];
-    default:
-      return kEntityHeaderLength;
-  }
-}
-
 }  // namespace
-
-BOOLEAN IsEntityDescriptorComplete(const UCHAR* descriptor, BOOLEAN uac2) {
-  if (descriptor[0] < kEntityHeaderLength) return FALSE;
-  const EntityKind kind = KindFor(descriptor[2], uac2);
-  return descriptor[0] >= MinimumLength(kind, descriptor, uac2);
-}
 
 CUSBAudioEntity* CreateAudioEntity(CUSBAudioCL* owner, const UCHAR* descriptor, BOOLEAN uac2,
                                    BOOLEAN* stop) {
@@ -93,7 +67,7 @@ CUSBAudioEntity* CreateAudioEntity(CUSBAudioCL* owner, const UCHAR* descriptor, 
     *stop = TRUE;
     return nullptr;
   }
-  if (!IsEntityDescriptorComplete(descriptor, uac2)) {
+  if (!IsAudioDescriptorValid(AudioDescriptorPlace::Control, descriptor, uac2)) {
     TRACE_POINT(kTraceEntityMalformed, descriptor[2], descriptor[0]);
     return nullptr;
   }
@@ -146,22 +120,23 @@ ULONG CUSBAudioEntity::GetSourceID(ULONG) {
 }
 
 USHORT CUSBAudioEntity::TerminalType() const {
-  if (m_Descriptor == nullptr || !IsTerminal()) return kTerminalUsbStreaming;
+  if (m_Descriptor == nullptr || !IsTerminal()) return uac::kTerminalUsbStreaming;
   // wTerminalType follows the ID in every terminal descriptor.
-  return static_cast<USHORT>(m_Descriptor[4] | (m_Descriptor[5] << 8));
+  return ReadLe16(m_Descriptor + 4);
 }
 
 BOOLEAN CUSBAudioEntity::IsTerminal() const {
-  return Subtype() == kAcInputTerminal || Subtype() == kAcOutputTerminal;
+  return Subtype() == uac::ac::kInputTerminal || Subtype() == uac::ac::kOutputTerminal;
 }
 
 BOOLEAN CUSBAudioEntity::IsClock() const {
-  return m_Owner->IsUAC2() && (Subtype() == kAcClockSource || Subtype() == kAcClockSelector);
+  return m_Owner->IsUAC2() &&
+         (Subtype() == uac::ac2::kClockSource || Subtype() == uac::ac2::kClockSelector);
 }
 
 BOOLEAN CUSBAudioEntity::IsUnit() const {
-  return !IsTerminal() &&
-         !(m_Owner->IsUAC2() && Subtype() >= kAcClockSource && Subtype() <= kAcClockMultiplier);
+  return !IsTerminal() && !(m_Owner->IsUAC2() && Subtype() >= uac::ac2::kClockSource &&
+                            Subtype() <= uac::ac2::kClockMultiplier);
 }
 
 NTSTATUS CUSBAudioEntity::FormatName(const char* prefix, PCHAR buffer, ULONG size) {
@@ -273,8 +248,7 @@ BOOLEAN CUSBAudioFeatureUnit::HasChannelControl(ULONG channel, ULONG control,
   if (Uac2()) {
     if (control >= 16) return FALSE;
     const UCHAR* entry = m_Descriptor + 5 + 4 * channel;
-    const ULONG controls = ULONG{entry[0]} | (ULONG{entry[1]} << 8) | (ULONG{entry[2]} << 16) |
-                           (ULONG{entry[3]} << 24);
+    const ULONG controls = ReadLe32(entry);
     const ULONG field = (controls >> (2 * control)) & 3;
     return (field & (access == ControlAccess::Read ? 1u : 2u)) != 0;
   }
@@ -282,9 +256,7 @@ BOOLEAN CUSBAudioFeatureUnit::HasChannelControl(ULONG channel, ULONG control,
   const ULONG used = size < kMaxFeatureControlBytes ? size : kMaxFeatureControlBytes;
   if (control >= 8 * used) return FALSE;
   const UCHAR* entry = m_Descriptor + sizeof(FeatureUnitHead) + size * channel;
-  ULONG controls = 0;
-  for (ULONG i = 0; i < used; ++i) controls |= ULONG{entry[i]} << (8 * i);
-  return (controls >> control) & 1;
+  return (ReadLittleEndian(entry, used) >> control) & 1;
 }
 
 BOOLEAN CUSBAudioFeatureUnit::HasControlOnAnyChannel(ULONG control) const {

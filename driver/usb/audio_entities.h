@@ -4,19 +4,17 @@
 // owning function.
 //
 // Every entity is created only for a descriptor whose bLength covers the fields its class reads
-// (the walk checks with the Is*Complete functions below), so no accessor reads past it.
+// (the walk checks it against the descriptor rules), so no accessor reads past it.
 #pragma once
 
 #include "audio_descriptors.h"
 #include "kernel_mode.h"
+#include "usb_audio_class.h"
 
 class CUSBAudioCL;
 
 inline constexpr ULONG kNoEntityId = 0xFFFFFFFF;
 inline constexpr ULONG kConnectorStateUnknown = 0xFFFFFFFF;
-
-// Is the descriptor long enough for the class the walk would create for its subtype?
-BOOLEAN IsEntityDescriptorComplete(const UCHAR* descriptor, BOOLEAN uac2);
 
 class CUSBAudioEntity {
  public:
@@ -43,7 +41,7 @@ class CUSBAudioEntity {
   UCHAR Subtype() const { return m_Descriptor != nullptr ? m_Descriptor[2] : 0; }
   // wTerminalType, or USB streaming for an entity without a descriptor.
   USHORT TerminalType() const;
-  BOOLEAN IsInputTerminal() const { return Subtype() == kAcInputTerminal; }
+  BOOLEAN IsInputTerminal() const { return Subtype() == uac::ac::kInputTerminal; }
   BOOLEAN IsTerminal() const;
   BOOLEAN IsClock() const;
   BOOLEAN IsUnit() const;
@@ -76,12 +74,14 @@ class CUSBAudioProcessingUnit : public CUSBAudioEntity {
 class CUSBAudioClock : public CUSBAudioEntity {
  public:
   using CUSBAudioEntity::CUSBAudioEntity;
-  virtual NTSTATUS GetSampleRate(PULONG rate) = 0;
+  // The clock operations send class requests: PASSIVE_LEVEL.
+  _IRQL_requires_(PASSIVE_LEVEL) virtual NTSTATUS GetSampleRate(_Out_ PULONG rate) = 0;
   // The lowest dMIN and highest dMAX that lie within [lower, upper]; 0 when none does.
-  virtual NTSTATUS GetSampleRateRange(PULONG minimum, PULONG maximum, ULONG lower, ULONG upper) = 0;
-  virtual NTSTATUS IsSampleRateSupported(ULONG rate) = 0;
-  virtual NTSTATUS SetSampleRate(ULONG rate) = 0;
-  virtual BOOLEAN IsValid() = 0;
+  _IRQL_requires_(PASSIVE_LEVEL) virtual NTSTATUS
+      GetSampleRateRange(_Out_ PULONG minimum, _Out_ PULONG maximum, ULONG lower, ULONG upper) = 0;
+  _IRQL_requires_(PASSIVE_LEVEL) virtual NTSTATUS IsSampleRateSupported(ULONG rate) = 0;
+  _IRQL_requires_(PASSIVE_LEVEL) virtual NTSTATUS SetSampleRate(ULONG rate) = 0;
+  _IRQL_requires_(PASSIVE_LEVEL) virtual BOOLEAN IsValid() = 0;
 
  protected:
   // Clocks exist only in Audio 2.0 functions.
@@ -124,9 +124,9 @@ class CUSBAudioClockSelector : public CUSBAudioClock {
 
   ULONG InputCount() const { return Selector()->bNrInPins; }
   // The input position the selector uses: 0-based.
-  NTSTATUS GetSelectedInput(PULONG position);
+  _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS GetSelectedInput(_Out_ PULONG position);
   // Selects input `position` (sent as pin position + 1).
-  NTSTATUS SelectInput(ULONG position);
+  _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS SelectInput(ULONG position);
 
  private:
   const ClockSelector2* Selector() const {
@@ -149,7 +149,7 @@ class CUSBAudioTerminal : public CUSBAudioEntity {
   virtual ULONG GetControls() = 0;
   virtual BOOLEAN HasControl(ULONG position) = 0;
   // 1 connected, 0 not connected, kConnectorStateUnknown when it cannot be read.
-  virtual ULONG GetConnectorState();
+  _IRQL_requires_(PASSIVE_LEVEL) virtual ULONG GetConnectorState();
 
   // The terminal's clock; null under Audio 1.0 or when it names something that is no clock.
   CUSBAudioEntity* ClockEntity() const { return m_Clock; }
@@ -192,8 +192,8 @@ class CUSBAudioOutputTerminal : public CUSBAudioTerminal {
 enum class ControlAccess { Read, Write };
 
 // Feature unit controls as the driver numbers them: the class's control selector minus 1.
-inline constexpr ULONG kFeatureControlMute = 0;
-inline constexpr ULONG kFeatureControlVolume = 1;
+inline constexpr ULONG kFeatureControlMute = uac::feature_control::kMute - 1u;
+inline constexpr ULONG kFeatureControlVolume = uac::feature_control::kVolume - 1u;
 
 class CUSBAudioFeatureUnit : public CUSBAudioEntity {
  public:

@@ -1,17 +1,14 @@
 // The class requests of the clock entities and terminals.
 #include "audio_entities.h"
 #include "audio_trace_points.h"
+#include "byte_order.h"
+#include "usb_audio_class.h"
 #include "usb_audio_model.h"
 #include "usb_support.h"
 
 namespace {
 
-constexpr UCHAR kRequestCur = 0x01;
-constexpr UCHAR kRequestRange = 0x02;
-constexpr UCHAR kSelectorSamplingFrequency = 0x01;
-constexpr UCHAR kSelectorClockValid = 0x02;
-constexpr UCHAR kSelectorClockSelector = 0x01;
-constexpr UCHAR kSelectorConnector = 0x02;
+// Clock source bmControls: the validity control is readable.
 constexpr UCHAR kClockValidityReadable = 0x04;
 constexpr ULONG kConnectorPosition = 1;
 constexpr USHORT kConnectorLength = 6;
@@ -19,10 +16,6 @@ constexpr USHORT kRangeProbeLength = 16;
 constexpr ULONG kSubrangeBytes = 12;
 // 2 + 12 x 5461 is the longest answer a control request can carry.
 constexpr ULONG kMaxSubranges = 5461;
-
-ULONG ReadLe32(const UCHAR* p) {
-  return ULONG{p[0]} | (ULONG{p[1]} << 8) | (ULONG{p[2]} << 16) | (ULONG{p[3]} << 24);
-}
 
 struct Subrange {
   ULONG dMIN;
@@ -68,28 +61,29 @@ class ReentryGuard {
 
 NTSTATUS CUSBAudioClockSource::GetSampleRate(PULONG rate) {
   UCHAR data[4] = {};
-  NTSTATUS status = m_Owner->EntityRequest(ControlAccess::Read, kRequestCur,
-                                           kSelectorSamplingFrequency, 0, GetID(), 4, data);
+  NTSTATUS status =
+      m_Owner->EntityRequest(ControlAccess::Read, uac::request2::kCur,
+                             uac::clock_source_control::kSamplingFrequency, 0, GetID(), 4, data);
   if (NT_SUCCESS(status)) *rate = ReadLe32(data);
   return status;
 }
 
 NTSTATUS CUSBAudioClockSource::SetSampleRate(ULONG rate) {
-  UCHAR data[4] = {static_cast<UCHAR>(rate), static_cast<UCHAR>(rate >> 8),
-                   static_cast<UCHAR>(rate >> 16), static_cast<UCHAR>(rate >> 24)};
-  return m_Owner->EntityRequest(ControlAccess::Write, kRequestCur, kSelectorSamplingFrequency, 0,
-                                GetID(), 4, data);
+  UCHAR data[4] = {};
+  WriteLittleEndian(data, rate, sizeof(data));
+  return m_Owner->EntityRequest(ControlAccess::Write, uac::request2::kCur,
+                                uac::clock_source_control::kSamplingFrequency, 0, GetID(), 4, data);
 }
 
 NTSTATUS CUSBAudioClockSource::ReadRanges(PUCHAR* ranges, PULONG count) {
   *ranges = nullptr;
   *count = 0;
   UCHAR probe[kRangeProbeLength] = {};
-  NTSTATUS status =
-      m_Owner->EntityRequest(ControlAccess::Read, kRequestRange, kSelectorSamplingFrequency, 0,
-                             GetID(), kRangeProbeLength, probe);
+  NTSTATUS status = m_Owner->EntityRequest(ControlAccess::Read, uac::request2::kRange,
+                                           uac::clock_source_control::kSamplingFrequency, 0,
+                                           GetID(), kRangeProbeLength, probe);
   if (!NT_SUCCESS(status)) return status;
-  const ULONG subranges = probe[0] | (probe[1] << 8);
+  const ULONG subranges = ReadLe16(probe);
   if (subranges > kMaxSubranges) {
     TRACE_POINT(kTraceRangeTooLarge, GetID(), subranges);
     return STATUS_UNSUCCESSFUL;
@@ -98,8 +92,9 @@ NTSTATUS CUSBAudioClockSource::ReadRanges(PUCHAR* ranges, PULONG count) {
   auto* buffer = static_cast<PUCHAR>(AllocateDriverPool(length));
   if (buffer == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   ULONG received = 0;
-  status = m_Owner->EntityRequest(ControlAccess::Read, kRequestRange, kSelectorSamplingFrequency, 0,
-                                  GetID(), static_cast<USHORT>(length), buffer, &received);
+  status = m_Owner->EntityRequest(ControlAccess::Read, uac::request2::kRange,
+                                  uac::clock_source_control::kSamplingFrequency, 0, GetID(),
+                                  static_cast<USHORT>(length), buffer, &received);
   if (!NT_SUCCESS(status)) {
     FreeDriverPool(buffer);
     return status;
@@ -147,8 +142,9 @@ NTSTATUS CUSBAudioClockSource::IsSampleRateSupported(ULONG rate) {
 BOOLEAN CUSBAudioClockSource::IsValid() {
   if ((Source()->bmControls & kClockValidityReadable) == 0) return TRUE;
   UCHAR valid = 0;
-  NTSTATUS status = m_Owner->EntityRequest(ControlAccess::Read, kRequestCur, kSelectorClockValid, 0,
-                                           GetID(), 1, &valid);
+  NTSTATUS status =
+      m_Owner->EntityRequest(ControlAccess::Read, uac::request2::kCur,
+                             uac::clock_source_control::kClockValid, 0, GetID(), 1, &valid);
   return NT_SUCCESS(status) && valid != 0;
 }
 
@@ -168,8 +164,9 @@ NTSTATUS CUSBAudioClockSelector::GetSelectedInput(PULONG position) {
     return STATUS_SUCCESS;
   }
   UCHAR pin = 0;
-  NTSTATUS status = m_Owner->EntityRequest(ControlAccess::Read, kRequestCur, kSelectorClockSelector,
-                                           0, GetID(), 1, &pin);
+  NTSTATUS status =
+      m_Owner->EntityRequest(ControlAccess::Read, uac::request2::kCur,
+                             uac::clock_selector_control::kSelector, 0, GetID(), 1, &pin);
   if (!NT_SUCCESS(status)) return status;
   if (pin < 1 || pin > pins) {
     TRACE_POINT(kTraceInvalidClockSelection, GetID(), pin);
@@ -181,8 +178,8 @@ NTSTATUS CUSBAudioClockSelector::GetSelectedInput(PULONG position) {
 
 NTSTATUS CUSBAudioClockSelector::SelectInput(ULONG position) {
   UCHAR pin = static_cast<UCHAR>(position + 1);
-  return m_Owner->EntityRequest(ControlAccess::Write, kRequestCur, kSelectorClockSelector, 0,
-                                GetID(), 1, &pin);
+  return m_Owner->EntityRequest(ControlAccess::Write, uac::request2::kCur,
+                                uac::clock_selector_control::kSelector, 0, GetID(), 1, &pin);
 }
 
 NTSTATUS CUSBAudioClockSelector::GetSampleRate(PULONG rate) {
@@ -257,8 +254,9 @@ BOOLEAN CUSBAudioClockSelector::IsValid() {
 ULONG CUSBAudioTerminal::GetConnectorState() {
   if (!HasControl(kConnectorPosition)) return kConnectorStateUnknown;
   UCHAR data[kConnectorLength] = {};
-  NTSTATUS status = m_Owner->EntityRequest(ControlAccess::Read, kRequestCur, kSelectorConnector, 0,
-                                           GetID(), kConnectorLength, data);
+  NTSTATUS status =
+      m_Owner->EntityRequest(ControlAccess::Read, uac::request2::kCur,
+                             uac::terminal_control::kConnector, 0, GetID(), kConnectorLength, data);
   if (!NT_SUCCESS(status)) return kConnectorStateUnknown;
   return data[0] != 0 ? 1 : 0;
 }

@@ -1,58 +1,57 @@
-// CUSBAudioCL: feature unit requests, device sample rates, clock stability and the stream kind.
+// CUSBAudioControl: feature unit requests, device sample rates, clock stability and the stream
+// kind.
+#include "audio_control.h"
 #include "audio_trace_points.h"
+#include "byte_order.h"
+#include "driver_types.h"
 #include "format_checks.h"
-#include "usb_audio_model.h"
+#include "usb_audio_class.h"
 
 namespace {
 
-constexpr UCHAR kRequestTypeRead = 0xA1;
-constexpr UCHAR kRequestTypeWrite = 0x21;
-constexpr UCHAR kRequestTypeEndpointRead = 0xA2;
-constexpr UCHAR kRequestTypeEndpointWrite = 0x22;
+// The device's own request that tells it the stream kind: vendor, to the streaming interface.
 constexpr UCHAR kRequestTypeVendorInterface = 0x41;
 constexpr UCHAR kStreamKindRequest = 0x00;
-constexpr UCHAR kUac1ReadFlag = 0x80;
-constexpr UCHAR kUac1SetCur = 0x01;
-constexpr UCHAR kUac1GetCur = 0x81;
-constexpr UCHAR kSelectorSamplingFrequency = 0x01;
 
-// The driver's feature request codes: 1.0 numbers its reads CUR 1, MIN 2, MAX 3, RES 4; 2.0 has
-// CUR 1 and RANGE 2.
-constexpr UCHAR kCur = 1;
-constexpr UCHAR kRange = 2;
+// The driver's feature request codes: 1.0 numbers its reads CUR 1, MIN 2, MAX 3, RES 4 (the
+// class's GET codes without their GET bit); 2.0 has CUR 1 and RANGE 2.
+constexpr UCHAR kCur = uac::request2::kCur;
+constexpr UCHAR kRange = uac::request2::kRange;
 constexpr UCHAR kMin = 2;
 constexpr UCHAR kMax = 3;
 constexpr UCHAR kRes = 4;
 
-SHORT ReadLe16(const UCHAR* p) {
-  return static_cast<SHORT>(p[0] | (p[1] << 8));
+SHORT ReadSigned16(const UCHAR* p) {
+  return static_cast<SHORT>(ReadLe16(p));
 }
 
 }  // namespace
 
-NTSTATUS CUSBAudioCL::EntityRequest(ControlAccess access, UCHAR request, UCHAR selector,
-                                    UCHAR channel, ULONG entityId, USHORT length, PVOID buffer,
-                                    PULONG transferred) {
+NTSTATUS CUSBAudioControl::EntityRequest(ControlAccess access, UCHAR request, UCHAR selector,
+                                         UCHAR channel, ULONG entityId, USHORT length, PVOID buffer,
+                                         PULONG transferred) {
   const USHORT wValue = static_cast<USHORT>((selector << 8) | channel);
   const USHORT wIndex =
-      static_cast<USHORT>(((entityId & 0xFF) << 8) | AudioControlInterfaceNumber());
+      static_cast<USHORT>(((entityId & 0xFF) << 8) | m_Model.AudioControlInterfaceNumber());
   NTSTATUS status =
-      ControlRequest(access == ControlAccess::Read ? kRequestTypeRead : kRequestTypeWrite, request,
-                     wValue, wIndex, length, buffer, transferred);
+      m_Function.ControlRequest(access == ControlAccess::Read ? uac::request_type::kInterfaceGet
+                                                              : uac::request_type::kInterfaceSet,
+                                request, wValue, wIndex, length, buffer, transferred);
   if (!NT_SUCCESS(status)) TRACE_POINT(kTraceRequestFailed, request, wValue, wIndex, status);
   return status;
 }
 
-NTSTATUS CUSBAudioCL::FeatureRequest(CUSBAudioFeatureUnit* unit, ULONG channel, ULONG control,
-                                     UCHAR request, ControlAccess access, USHORT length,
-                                     PVOID buffer) {
+NTSTATUS CUSBAudioControl::FeatureRequest(CUSBAudioFeatureUnit* unit, ULONG channel, ULONG control,
+                                          UCHAR request, ControlAccess access, USHORT length,
+                                          PVOID buffer) {
   if (unit == nullptr) return STATUS_INVALID_PARAMETER;
   BOOLEAN allowed = FALSE;
   if (control == kFeatureControlMute) {
     allowed = request == kCur && length == 1;
   } else if (control == kFeatureControlVolume) {
-    allowed = m_Uac2 ? (request == kCur && length == 2) || (request == kRange && length == 8)
-                     : request >= kCur && request <= kRes && length == 2;
+    allowed = m_Model.IsUAC2()
+                  ? (request == kCur && length == 2) || (request == kRange && length == 8)
+                  : request >= kCur && request <= kRes && length == 2;
   }
   if (!allowed || channel >= unit->ChannelCount() ||
       !unit->HasChannelControl(channel, control, access)) {
@@ -60,42 +59,45 @@ NTSTATUS CUSBAudioCL::FeatureRequest(CUSBAudioFeatureUnit* unit, ULONG channel, 
     return STATUS_NOT_SUPPORTED;
   }
   UCHAR code = request;
-  if (!m_Uac2) code = access == ControlAccess::Read ? (kUac1ReadFlag | request) : kUac1SetCur;
+  if (!m_Model.IsUAC2())
+    code = access == ControlAccess::Read ? (uac::request1::kGetFlag | request)
+                                         : uac::request1::kSetCur;
   return EntityRequest(access, code, static_cast<UCHAR>(control + 1), static_cast<UCHAR>(channel),
-                       unit->GetID(), length, buffer);
+                       unit->GetID(), length, buffer, nullptr);
 }
 
-NTSTATUS CUSBAudioCL::GetMute(CUSBAudioFeatureUnit* unit, ULONG channel, PUCHAR mute) {
+NTSTATUS CUSBAudioControl::GetMute(CUSBAudioFeatureUnit* unit, ULONG channel, PUCHAR mute) {
   return FeatureRequest(unit, channel, kFeatureControlMute, kCur, ControlAccess::Read, 1, mute);
 }
 
-NTSTATUS CUSBAudioCL::SetMute(CUSBAudioFeatureUnit* unit, ULONG channel, UCHAR mute) {
+NTSTATUS CUSBAudioControl::SetMute(CUSBAudioFeatureUnit* unit, ULONG channel, UCHAR mute) {
   return FeatureRequest(unit, channel, kFeatureControlMute, kCur, ControlAccess::Write, 1, &mute);
 }
 
-NTSTATUS CUSBAudioCL::GetVolume(CUSBAudioFeatureUnit* unit, ULONG channel, SHORT* volume) {
+NTSTATUS CUSBAudioControl::GetVolume(CUSBAudioFeatureUnit* unit, ULONG channel, SHORT* volume) {
   UCHAR data[2] = {};
   NTSTATUS status =
       FeatureRequest(unit, channel, kFeatureControlVolume, kCur, ControlAccess::Read, 2, data);
-  if (NT_SUCCESS(status)) *volume = ReadLe16(data);
+  if (NT_SUCCESS(status)) *volume = ReadSigned16(data);
   return status;
 }
 
-NTSTATUS CUSBAudioCL::SetVolume(CUSBAudioFeatureUnit* unit, ULONG channel, SHORT volume) {
-  UCHAR data[2] = {static_cast<UCHAR>(volume), static_cast<UCHAR>(volume >> 8)};
+NTSTATUS CUSBAudioControl::SetVolume(CUSBAudioFeatureUnit* unit, ULONG channel, SHORT volume) {
+  UCHAR data[2] = {};
+  WriteLittleEndian(data, static_cast<USHORT>(volume), sizeof(data));
   return FeatureRequest(unit, channel, kFeatureControlVolume, kCur, ControlAccess::Write, 2, data);
 }
 
-NTSTATUS CUSBAudioCL::GetVolumeRange(CUSBAudioFeatureUnit* unit, ULONG channel, SHORT* minimum,
-                                     SHORT* maximum, PUSHORT resolution) {
-  if (m_Uac2) {
+NTSTATUS CUSBAudioControl::GetVolumeRange(CUSBAudioFeatureUnit* unit, ULONG channel, SHORT* minimum,
+                                          SHORT* maximum, PUSHORT resolution) {
+  if (m_Model.IsUAC2()) {
     UCHAR data[8] = {};
     NTSTATUS status =
         FeatureRequest(unit, channel, kFeatureControlVolume, kRange, ControlAccess::Read, 8, data);
     if (!NT_SUCCESS(status)) return status;
-    *minimum = ReadLe16(data + 2);
-    *maximum = ReadLe16(data + 4);
-    *resolution = static_cast<USHORT>(ReadLe16(data + 6));
+    *minimum = ReadSigned16(data + 2);
+    *maximum = ReadSigned16(data + 4);
+    *resolution = ReadLe16(data + 6);
     return status;
   }
   const UCHAR requests[3] = {kMin, kMax, kRes};
@@ -105,7 +107,7 @@ NTSTATUS CUSBAudioCL::GetVolumeRange(CUSBAudioFeatureUnit* unit, ULONG channel, 
     NTSTATUS status = FeatureRequest(unit, channel, kFeatureControlVolume, requests[i],
                                      ControlAccess::Read, 2, data);
     if (!NT_SUCCESS(status)) return status;
-    values[i] = ReadLe16(data);
+    values[i] = ReadSigned16(data);
   }
   *minimum = values[0];
   *maximum = values[1];
@@ -113,49 +115,55 @@ NTSTATUS CUSBAudioCL::GetVolumeRange(CUSBAudioFeatureUnit* unit, ULONG channel, 
   return STATUS_SUCCESS;
 }
 
-NTSTATUS CUSBAudioCL::SetDeviceSampleRate(ULONG rate) {
+NTSTATUS CUSBAudioControl::SetDeviceSampleRate(ULONG rate) {
+  PAGED_CODE();
   BOOLEAN failed = FALSE;
-  USBAudioStreamInterface* const interfaces[2] = {m_PlaybackInterface, m_CaptureInterface};
+  USBAudioStreamInterface* const interfaces[2] = {m_Model.PlaybackInterface(),
+                                                  m_Model.CaptureInterface()};
   for (USBAudioStreamInterface* record : interfaces) {
     if (record == nullptr) continue;
     // Audio 1.0 rates are set per endpoint when a format is selected.
-    if (!m_Uac2) {
+    if (!m_Model.IsUAC2()) {
       failed = TRUE;
       continue;
     }
-    CUSBAudioClock* clock = TerminalClock(record);
+    CUSBAudioClock* clock = m_Model.TerminalClock(record);
     if (clock == nullptr || !NT_SUCCESS(clock->SetSampleRate(rate))) failed = TRUE;
   }
   m_FixedSampleRate = rate;
   return failed ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS;
 }
 
-NTSTATUS CUSBAudioCL::IsRateSupported(ULONG rate) {
-  USBAudioStreamInterface* record =
-      m_CaptureInterface != nullptr ? m_CaptureInterface : m_PlaybackInterface;
+NTSTATUS CUSBAudioControl::IsRateSupported(ULONG rate) {
+  PAGED_CODE();
+  USBAudioStreamInterface* record = m_Model.CaptureInterface() != nullptr
+                                        ? m_Model.CaptureInterface()
+                                        : m_Model.PlaybackInterface();
   if (record == nullptr) return STATUS_INVALID_DEVICE_REQUEST;
-  if (m_Uac2) {
-    CUSBAudioClock* clock = TerminalClock(record);
+  if (m_Model.IsUAC2()) {
+    CUSBAudioClock* clock = m_Model.TerminalClock(record);
     return clock != nullptr ? clock->IsSampleRateSupported(rate) : STATUS_NOT_SUPPORTED;
   }
   if (record->AltSettingCount < 2) return STATUS_INVALID_PARAMETER;
   for (ULONG alt = 1; alt < record->AltSettingCount; ++alt) {
     const auto* format =
         reinterpret_cast<const FormatTypeI1*>(record->AltSettings[alt].FormatDescriptor);
-    if (format != nullptr && format->bFormatType == kFormatTypeI && Uac1RateFits(format, rate)) {
+    if (format != nullptr && format->bFormatType == uac::kFormatTypeI &&
+        Uac1RateFits(format, rate)) {
       return STATUS_SUCCESS;
     }
   }
   return STATUS_INVALID_PARAMETER;
 }
 
-NTSTATUS CUSBAudioCL::GetRateRange(ULONG direction, PULONG minimum, PULONG maximum) {
-  USBAudioStreamInterface* record = StreamInterface(direction);
+NTSTATUS CUSBAudioControl::GetRateRange(ULONG direction, PULONG minimum, PULONG maximum) {
+  PAGED_CODE();
+  USBAudioStreamInterface* record = m_Model.StreamInterface(direction);
   if (record == nullptr) return STATUS_INVALID_DEVICE_REQUEST;
   const ULONG lower = *minimum;
   const ULONG upper = *maximum;
-  if (m_Uac2) {
-    CUSBAudioClock* clock = TerminalClock(record);
+  if (m_Model.IsUAC2()) {
+    CUSBAudioClock* clock = m_Model.TerminalClock(record);
     if (clock == nullptr) return STATUS_NOT_SUPPORTED;
     return clock->GetSampleRateRange(minimum, maximum, lower, upper);
   }
@@ -170,7 +178,7 @@ NTSTATUS CUSBAudioCL::GetRateRange(ULONG direction, PULONG minimum, PULONG maxim
     const auto* format =
         reinterpret_cast<const FormatTypeI1*>(record->AltSettings[alt].FormatDescriptor);
     if (format == nullptr) continue;
-    if (format->bFormatType != kFormatTypeI) {
+    if (format->bFormatType != uac::kFormatTypeI) {
       status = STATUS_INVALID_PARAMETER;
       continue;
     }
@@ -185,15 +193,16 @@ NTSTATUS CUSBAudioCL::GetRateRange(ULONG direction, PULONG minimum, PULONG maxim
   return status;
 }
 
-BOOLEAN CUSBAudioCL::IsClockStable(ULONG direction) {
-  if (!m_Uac2) return TRUE;
-  CUSBAudioClock* clock = TerminalClock(StreamInterface(direction));
+BOOLEAN CUSBAudioControl::IsClockStable(ULONG direction) {
+  PAGED_CODE();
+  if (!m_Model.IsUAC2()) return TRUE;
+  CUSBAudioClock* clock = m_Model.TerminalClock(m_Model.StreamInterface(direction));
   return clock != nullptr && clock->IsValid();
 }
 
-NTSTATUS CUSBAudioCL::SendStreamKindTo(USBAudioStreamInterface* record, USHORT value) {
-  NTSTATUS status = ControlRequest(kRequestTypeVendorInterface, kStreamKindRequest, value,
-                                   record->InterfaceNumber, 0, nullptr);
+NTSTATUS CUSBAudioControl::SendStreamKindTo(USBAudioStreamInterface* record, USHORT value) {
+  NTSTATUS status = m_Function.ControlRequest(kRequestTypeVendorInterface, kStreamKindRequest,
+                                              value, record->InterfaceNumber, 0, nullptr);
   if (NT_SUCCESS(status)) {
     record->StreamKind = value;
   } else {
@@ -202,37 +211,42 @@ NTSTATUS CUSBAudioCL::SendStreamKindTo(USBAudioStreamInterface* record, USHORT v
   return status;
 }
 
-NTSTATUS CUSBAudioCL::SendStreamKind(USHORT value) {
-  for (USBAudioStreamInterface* s = m_StreamInterfaces; s != nullptr; s = s->Next) {
+NTSTATUS CUSBAudioControl::SendStreamKind(USHORT value) {
+  PAGED_CODE();
+  for (USBAudioStreamInterface* s = m_Model.FirstStreamInterface(); s != nullptr; s = s->Next) {
     NTSTATUS status = SendStreamKindTo(s, value);
     if (!NT_SUCCESS(status)) return status;
   }
   return STATUS_SUCCESS;
 }
 
-NTSTATUS CUSBAudioCL::ReplayStreamKind() {
-  for (USBAudioStreamInterface* s = m_StreamInterfaces; s != nullptr; s = s->Next) {
+NTSTATUS CUSBAudioControl::ReplayStreamKind() {
+  PAGED_CODE();
+  for (USBAudioStreamInterface* s = m_Model.FirstStreamInterface(); s != nullptr; s = s->Next) {
     NTSTATUS status = SendStreamKindTo(s, s->StreamKind);
     if (!NT_SUCCESS(status)) return status;
   }
   return STATUS_SUCCESS;
 }
 
-USHORT CUSBAudioCL::GetStreamKind() const {
-  return m_StreamInterfaces != nullptr ? m_StreamInterfaces->StreamKind : 0;
+USHORT CUSBAudioControl::GetStreamKind() const {
+  const USBAudioStreamInterface* first = m_Model.FirstStreamInterface();
+  return first != nullptr ? first->StreamKind : Value(StreamKind::Pcm);
 }
 
-NTSTATUS CUSBAudioCL::SetEndpointSampleRate(UCHAR endpointAddress, ULONG rate) {
-  UCHAR data[3] = {static_cast<UCHAR>(rate), static_cast<UCHAR>(rate >> 8),
-                   static_cast<UCHAR>(rate >> 16)};
-  return ControlRequest(kRequestTypeEndpointWrite, kUac1SetCur, kSelectorSamplingFrequency << 8,
-                        endpointAddress, 3, data);
-}
-
-NTSTATUS CUSBAudioCL::GetEndpointSampleRate(UCHAR endpointAddress, PULONG rate) {
+NTSTATUS CUSBAudioControl::SetEndpointSampleRate(UCHAR endpointAddress, ULONG rate) {
   UCHAR data[3] = {};
-  NTSTATUS status = ControlRequest(kRequestTypeEndpointRead, kUac1GetCur,
-                                   kSelectorSamplingFrequency << 8, endpointAddress, 3, data);
+  WriteLittleEndian(data, rate, sizeof(data));
+  return m_Function.ControlRequest(uac::request_type::kEndpointSet, uac::request1::kSetCur,
+                                   uac::endpoint_control::kSamplingFrequency << 8, endpointAddress,
+                                   3, data);
+}
+
+NTSTATUS CUSBAudioControl::GetEndpointSampleRate(UCHAR endpointAddress, PULONG rate) {
+  UCHAR data[3] = {};
+  NTSTATUS status = m_Function.ControlRequest(
+      uac::request_type::kEndpointGet, uac::request1::kGetCur,
+      uac::endpoint_control::kSamplingFrequency << 8, endpointAddress, 3, data);
   if (NT_SUCCESS(status)) *rate = ReadLe24(data);
   return status;
 }

@@ -10,26 +10,28 @@ constexpr ULONG kPartialHeaderBytes = FIELD_OFFSET(KEY_VALUE_PARTIAL_INFORMATION
 }  // namespace
 
 NTSTATUS CDeviceRegistryKey::Open(PDEVICE_OBJECT physicalDeviceObject) {
+  PAGED_CODE();
   Close();
   NTSTATUS status = IoOpenDeviceRegistryKey(physicalDeviceObject, PLUGPLAY_REGKEY_DEVICE,
-                                            KEY_ALL_ACCESS, &handle_);
+                                            KEY_ALL_ACCESS, &m_Handle);
   if (!NT_SUCCESS(status)) {
     TRACE_POINT(kTraceRegistryOpenFailed, status);
-    handle_ = nullptr;
+    m_Handle = nullptr;
   }
   return status;
 }
 
 NTSTATUS CDeviceRegistryKey::QueryValue(PCWSTR name, PKEY_VALUE_PARTIAL_INFORMATION* information) {
+  PAGED_CODE();
   if (information == nullptr) return STATUS_INVALID_PARAMETER;
   *information = nullptr;
-  if (handle_ == nullptr) return STATUS_INVALID_HANDLE;
+  if (m_Handle == nullptr) return STATUS_INVALID_HANDLE;
   UNICODE_STRING valueName;
   RtlInitUnicodeString(&valueName, name);
 
   ULONG needed = 0;
   NTSTATUS status =
-      ZwQueryValueKey(handle_, &valueName, KeyValuePartialInformation, nullptr, 0, &needed);
+      ZwQueryValueKey(m_Handle, &valueName, KeyValuePartialInformation, nullptr, 0, &needed);
   if (!NT_SUCCESS(status) && status != STATUS_BUFFER_TOO_SMALL &&
       status != STATUS_BUFFER_OVERFLOW) {
     TRACE_POINT(kTraceRegistryQueryFailed, status);
@@ -43,7 +45,7 @@ NTSTATUS CDeviceRegistryKey::QueryValue(PCWSTR name, PKEY_VALUE_PARTIAL_INFORMAT
   if (block == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   ULONG returned = 0;
   status =
-      ZwQueryValueKey(handle_, &valueName, KeyValuePartialInformation, block, needed, &returned);
+      ZwQueryValueKey(m_Handle, &valueName, KeyValuePartialInformation, block, needed, &returned);
   // The value may have been rewritten between the two calls; a record that does not describe
   // itself within the block is never handed out.
   if (NT_SUCCESS(status) &&
@@ -60,6 +62,7 @@ NTSTATUS CDeviceRegistryKey::QueryValue(PCWSTR name, PKEY_VALUE_PARTIAL_INFORMAT
 }
 
 NTSTATUS CDeviceRegistryKey::ReadValue(PCWSTR name, ULONG type, PVOID data, ULONG size) {
+  PAGED_CODE();
   PKEY_VALUE_PARTIAL_INFORMATION information = nullptr;
   NTSTATUS status = QueryValue(name, &information);
   if (!NT_SUCCESS(status)) return status;
@@ -75,16 +78,17 @@ NTSTATUS CDeviceRegistryKey::ReadValue(PCWSTR name, ULONG type, PVOID data, ULON
 }
 
 NTSTATUS CDeviceRegistryKey::WriteValue(PCWSTR name, ULONG type, const VOID* data, ULONG size) {
-  if (handle_ == nullptr) return STATUS_INVALID_HANDLE;
+  PAGED_CODE();
+  if (m_Handle == nullptr) return STATUS_INVALID_HANDLE;
   UNICODE_STRING valueName;
   RtlInitUnicodeString(&valueName, name);
-  NTSTATUS status = ZwSetValueKey(handle_, &valueName, 0, type, const_cast<PVOID>(data), size);
+  NTSTATUS status = ZwSetValueKey(m_Handle, &valueName, 0, type, const_cast<PVOID>(data), size);
   if (!NT_SUCCESS(status)) TRACE_POINT(kTraceRegistryWriteFailed, status);
   return status;
 }
 
 VOID CDeviceRegistryKey::Close() {
-  if (handle_ == nullptr) return;
-  ZwClose(handle_);
-  handle_ = nullptr;
+  if (m_Handle == nullptr) return;
+  ZwClose(m_Handle);
+  m_Handle = nullptr;
 }

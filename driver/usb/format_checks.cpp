@@ -1,6 +1,7 @@
 #include "format_checks.h"
 
-#include "usb_audio_model.h"
+#include "audio_stream_records.h"
+#include "usb_audio_class.h"
 
 BOOLEAN ReadAltFormat(const USBAudioAltSetting& setting, BOOLEAN uac2, AltFormat* format) {
   *format = {};
@@ -8,7 +9,8 @@ BOOLEAN ReadAltFormat(const USBAudioAltSetting& setting, BOOLEAN uac2, AltFormat
   if (uac2) {
     const auto* general = reinterpret_cast<const StreamGeneral2*>(setting.GeneralDescriptor);
     const auto* type = reinterpret_cast<const FormatTypeI2*>(setting.FormatDescriptor);
-    if (general->bFormatType != kFormatTypeI || type->bFormatType != kFormatTypeI) return FALSE;
+    if (general->bFormatType != uac::kFormatTypeI || type->bFormatType != uac::kFormatTypeI)
+      return FALSE;
     format->channels = general->bNrChannels;
     format->bmFormats = general->bmFormats;
     format->containerBits = 8u * type->bSubslotSize;
@@ -17,7 +19,7 @@ BOOLEAN ReadAltFormat(const USBAudioAltSetting& setting, BOOLEAN uac2, AltFormat
   }
   const auto* general = reinterpret_cast<const StreamGeneral1*>(setting.GeneralDescriptor);
   const auto* type = reinterpret_cast<const FormatTypeI1*>(setting.FormatDescriptor);
-  if (type->bFormatType != kFormatTypeI) return FALSE;
+  if (type->bFormatType != uac::kFormatTypeI) return FALSE;
   format->channels = type->bNrChannels;
   format->wFormatTag = general->wFormatTag;
   format->containerBits = 8u * type->bSubframeSize;
@@ -28,15 +30,15 @@ BOOLEAN ReadAltFormat(const USBAudioAltSetting& setting, BOOLEAN uac2, AltFormat
 
 BOOLEAN Uac1TagAgrees(USHORT wFormatTag, USHORT formatTag) {
   switch (wFormatTag) {
-    case 1:
-    case 2:
-      return formatTag == kWaveFormatPcm;
-    case 3:
-      return formatTag == kWaveFormatIeeeFloat;
-    case 4:
-      return formatTag == kWaveFormatALaw;
-    case 5:
-      return formatTag == kWaveFormatMuLaw;
+    case uac::format1::kPcm:
+    case uac::format1::kPcm8:
+      return formatTag == Value(FormatTag::Pcm);
+    case uac::format1::kIeeeFloat:
+      return formatTag == Value(FormatTag::IeeeFloat);
+    case uac::format1::kALaw:
+      return formatTag == Value(FormatTag::ALaw);
+    case uac::format1::kMuLaw:
+      return formatTag == Value(FormatTag::MuLaw);
     default:
       return FALSE;
   }
@@ -45,22 +47,22 @@ BOOLEAN Uac1TagAgrees(USHORT wFormatTag, USHORT formatTag) {
 BOOLEAN Uac2FormatsAgree(ULONG bmFormats, USHORT formatTag) {
   // Bits 0 to 4: PCM, PCM8, IEEE float, A-law, mu-law. Any other bit names a format no WAVE
   // tag describes.
-  constexpr USHORT kTagOfBit[5] = {kWaveFormatPcm, kWaveFormatPcm, kWaveFormatIeeeFloat,
-                                   kWaveFormatALaw, kWaveFormatMuLaw};
+  constexpr FormatTag kTagOfBit[uac::format2::kBitCount] = {
+      FormatTag::Pcm, FormatTag::Pcm, FormatTag::IeeeFloat, FormatTag::ALaw, FormatTag::MuLaw};
   for (ULONG bit = 0; bit < 32; ++bit) {
     if ((bmFormats & (1u << bit)) == 0) continue;
-    if (bit >= 5 || kTagOfBit[bit] != formatTag) return FALSE;
+    if (bit >= uac::format2::kBitCount || Value(kTagOfBit[bit]) != formatTag) return FALSE;
   }
   return TRUE;
 }
 
 BOOLEAN ResolutionAgrees(const AltFormat& format, BOOLEAN uac2) {
   if (uac2) {
-    if (format.bitResolution == 8) return (format.bmFormats & kFormatBitPcm8) != 0;
-    return (format.bmFormats & (kFormatBitPcm | kFormatBitIeeeFloat)) != 0;
+    if (format.bitResolution == 8) return (format.bmFormats & uac::format2::kPcm8) != 0;
+    return (format.bmFormats & (uac::format2::kPcm | uac::format2::kIeeeFloat)) != 0;
   }
-  if (format.bitResolution == 8) return format.wFormatTag == 2;
-  return format.wFormatTag == 1 || format.wFormatTag == 3;
+  if (format.bitResolution == 8) return format.wFormatTag == uac::format1::kPcm8;
+  return format.wFormatTag == uac::format1::kPcm || format.wFormatTag == uac::format1::kIeeeFloat;
 }
 
 BOOLEAN Uac1RateFits(const FormatTypeI1* rates, ULONG rate) {

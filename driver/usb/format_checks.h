@@ -3,18 +3,10 @@
 #pragma once
 
 #include "audio_descriptors.h"
+#include "driver_types.h"
 #include "kernel_mode.h"
 
 struct USBAudioAltSetting;
-
-inline constexpr USHORT kWaveFormatPcm = 1;
-inline constexpr USHORT kWaveFormatIeeeFloat = 3;
-inline constexpr USHORT kWaveFormatALaw = 6;
-inline constexpr USHORT kWaveFormatMuLaw = 7;
-
-inline constexpr ULONG kFormatBitPcm = 1u << 0;
-inline constexpr ULONG kFormatBitPcm8 = 1u << 1;
-inline constexpr ULONG kFormatBitIeeeFloat = 1u << 2;
 
 // A type I alternate setting with both its general and its format descriptor.
 struct AltFormat {

@@ -1,8 +1,11 @@
-// CUSBAudioCL: choosing and selecting the alternate setting for a stream format, and the packet
-// bounds the isochronous engine and the stream engine size their transfers by.
+// CUSBAudioControl: choosing and selecting the alternate setting for a stream format, and the
+// packet bounds the isochronous engine and the stream engine size their transfers by.
+#include "audio_control.h"
 #include "audio_trace_points.h"
+#include "bus_timing.h"
+#include "driver_types.h"
 #include "format_checks.h"
-#include "usb_audio_model.h"
+#include "usb_audio_class.h"
 
 namespace {
 
@@ -25,16 +28,11 @@ ULONG ServiceIntervalOf(const USB_ENDPOINT_DESCRIPTOR* endpoint) {
   return 1u << (exponent < kMaxIntervalExponent ? exponent : kMaxIntervalExponent);
 }
 
-// Packets per millisecond on a high-speed bus for a packet every `interval` microframes.
-ULONG PacketsPerMs(ULONG interval) {
-  return interval > 7 ? 1 : 8 / interval;
-}
-
 ULONG PacketCapacity(const USB_ENDPOINT_DESCRIPTOR* endpoint, BOOLEAN highSpeed, ULONG interval) {
   if (endpoint == nullptr) return 0;
   const ULONG w = endpoint->wMaxPacketSize;
   if (!highSpeed) return w;
-  return PacketsPerMs(interval) * (((w >> 11) & 3) + 1) * (w & 0x7FF);
+  return PacketsPerMillisecond(TRUE, interval) * (((w >> 11) & 3) + 1) * (w & 0x7FF);
 }
 
 struct PacketValues {
@@ -58,6 +56,12 @@ PacketValues ComputePacketValues(ULONG channels, ULONG containerBits, ULONG rate
   return v;
 }
 
+// Audio 1.0: can the setting's data endpoint be told its sampling frequency?
+BOOLEAN HasSamplingFrequencyControl(const USBAudioAltSetting& setting) {
+  const auto* general = reinterpret_cast<const EndpointGeneral*>(setting.EndpointGeneralDescriptor);
+  return general != nullptr && (general->bmAttributes & uac::ep::kSamplingFrequencyControl) != 0;
+}
+
 VOID StorePacketValues(USBAudioStreamInterface* record, const PacketValues& v) {
   record->BytesPerFrame = v.frameBytes;
   record->NominalPacketBytes = static_cast<LONG>(v.nominal);
@@ -68,12 +72,12 @@ VOID StorePacketValues(USBAudioStreamInterface* record, const PacketValues& v) {
 
 }  // namespace
 
-BOOLEAN CUSBAudioCL::Uac1RateVerified(USBAudioStreamInterface* record, ULONG alt, ULONG rate) {
+BOOLEAN CUSBAudioControl::Uac1RateVerified(USBAudioStreamInterface* record, ULONG alt, ULONG rate) {
   // A capture setting with several rates but no sampling frequency control runs at whatever
   // rate the device picked: ask it, with the setting selected.
   const ULONG previous = record->CurrentAltSetting;
   if (alt != previous) {
-    if (!NT_SUCCESS(SelectAlternate(record->InterfaceNumber, static_cast<UCHAR>(alt)))) {
+    if (!NT_SUCCESS(m_Function.SelectAlternate(record->InterfaceNumber, static_cast<UCHAR>(alt)))) {
       return FALSE;
     }
     record->CurrentAltSetting = alt;
@@ -81,36 +85,32 @@ BOOLEAN CUSBAudioCL::Uac1RateVerified(USBAudioStreamInterface* record, ULONG alt
   ULONG actual = 0;
   const NTSTATUS status =
       GetEndpointSampleRate(record->AltSettings[alt].DataEndpoint->bEndpointAddress, &actual);
-  if (alt != previous &&
-      NT_SUCCESS(SelectAlternate(record->InterfaceNumber, static_cast<UCHAR>(previous)))) {
+  if (alt != previous && NT_SUCCESS(m_Function.SelectAlternate(record->InterfaceNumber,
+                                                               static_cast<UCHAR>(previous)))) {
     record->CurrentAltSetting = previous;
   }
   return NT_SUCCESS(status) && actual == rate;
 }
 
-BOOLEAN CUSBAudioCL::AltSettingPasses(USBAudioStreamInterface* record, ULONG alt, USHORT formatTag,
-                                      ULONG rate) {
+BOOLEAN CUSBAudioControl::AltSettingPasses(USBAudioStreamInterface* record, ULONG alt,
+                                           USHORT formatTag, ULONG rate) {
   const USBAudioAltSetting& setting = record->AltSettings[alt];
   ULONG reason = 0;
   AltFormat format;
   if (setting.DataEndpoint == nullptr || setting.GeneralDescriptor == nullptr ||
       setting.FormatDescriptor == nullptr) {
     reason = kSkipIncomplete;
-  } else if (!ReadAltFormat(setting, m_Uac2, &format)) {
+  } else if (!ReadAltFormat(setting, m_Model.IsUAC2(), &format)) {
     reason = kSkipNotTypeI;
-  } else if (m_Uac2 ? !Uac2FormatsAgree(format.bmFormats, formatTag)
-                    : !Uac1TagAgrees(format.wFormatTag, formatTag)) {
+  } else if (m_Model.IsUAC2() ? !Uac2FormatsAgree(format.bmFormats, formatTag)
+                              : !Uac1TagAgrees(format.wFormatTag, formatTag)) {
     reason = kSkipTag;
-  } else if (!ResolutionAgrees(format, m_Uac2)) {
+  } else if (!ResolutionAgrees(format, m_Model.IsUAC2())) {
     reason = kSkipResolution;
-  } else if (!m_Uac2 && !Uac1RateFits(format.uac1Rates, rate)) {
+  } else if (!m_Model.IsUAC2() && !Uac1RateFits(format.uac1Rates, rate)) {
     reason = kSkipRate;
-  } else if (!m_Uac2 && record->Direction == kDirectionCaptureModel &&
-             format.uac1Rates->bSamFreqType >= 2 &&
-             (setting.EndpointGeneralDescriptor == nullptr ||
-              (reinterpret_cast<const EndpointGeneral*>(setting.EndpointGeneralDescriptor)
-                   ->bmAttributes &
-               1) == 0) &&
+  } else if (!m_Model.IsUAC2() && record->Direction == Value(Direction::Capture) &&
+             format.uac1Rates->bSamFreqType >= 2 && !HasSamplingFrequencyControl(setting) &&
              !Uac1RateVerified(record, alt, rate)) {
     reason = kSkipRateVerification;
   }
@@ -118,15 +118,17 @@ BOOLEAN CUSBAudioCL::AltSettingPasses(USBAudioStreamInterface* record, ULONG alt
   return reason == 0;
 }
 
-NTSTATUS CUSBAudioCL::FindAltSetting(USBAudioStreamInterface* record, USHORT formatTag,
-                                     ULONG channels, ULONG bits, ULONG rate, PULONG outChannels,
-                                     PULONG outContainerBits, PULONG outAltSetting) {
+NTSTATUS CUSBAudioControl::FindAltSetting(USBAudioStreamInterface* record, USHORT formatTag,
+                                          ULONG channels, ULONG bits, ULONG rate,
+                                          PULONG outChannels, PULONG outContainerBits,
+                                          PULONG outAltSetting) {
+  PAGED_CODE();
   *outChannels = 0;
   *outContainerBits = 0;
   *outAltSetting = 0;
   if (channels == 0 || bits == 0 || rate == 0) return STATUS_SUCCESS;
-  if (m_Uac2) {
-    CUSBAudioClock* clock = TerminalClock(record);
+  if (m_Model.IsUAC2()) {
+    CUSBAudioClock* clock = m_Model.TerminalClock(record);
     if (clock == nullptr) return STATUS_NOT_SUPPORTED;
     NTSTATUS status = clock->IsSampleRateSupported(rate);
     if (!NT_SUCCESS(status)) return status;
@@ -136,7 +138,7 @@ NTSTATUS CUSBAudioCL::FindAltSetting(USBAudioStreamInterface* record, USHORT for
   for (ULONG alt = 1; alt < record->AltSettingCount; ++alt) {
     if (!AltSettingPasses(record, alt, formatTag, rate)) continue;
     AltFormat format;
-    ReadAltFormat(record->AltSettings[alt], m_Uac2, &format);
+    ReadAltFormat(record->AltSettings[alt], m_Model.IsUAC2(), &format);
     if (format.channels == channels && format.bitResolution == bits) {
       *outChannels = format.channels;
       *outContainerBits = format.containerBits;
@@ -158,59 +160,44 @@ NTSTATUS CUSBAudioCL::FindAltSetting(USBAudioStreamInterface* record, USHORT for
   return STATUS_SUCCESS;
 }
 
-VOID CUSBAudioCL::ClearFeedback(USBAudioStreamInterface* record) {
-  KIRQL irql;
-  KeAcquireSpinLock(&record->FeedbackLock, &irql);
-  record->FeedbackInUse = 0;
-  record->FeedbackLatest = 0;
-  record->FeedbackLastRaw = 0;
-  KeReleaseSpinLock(&record->FeedbackLock, irql);
-}
-
-NTSTATUS CUSBAudioCL::ApplyFormat(USBAudioStreamInterface* record, ULONG direction,
-                                  USHORT formatTag, ULONG channels, ULONG bits, ULONG rate,
-                                  BOOLEAN useRateTable, PULONG outChannels, PULONG outContainerBits,
-                                  ULONG* outAlt) {
+NTSTATUS CUSBAudioControl::ApplyFormat(USBAudioStreamInterface* record, ULONG direction,
+                                       USHORT formatTag, ULONG channels, ULONG bits, ULONG rate,
+                                       BOOLEAN useRateTable, PULONG outChannels,
+                                       PULONG outContainerBits, ULONG* outAlt) {
   const BOOLEAN hasFormat = channels != 0 && bits != 0 && rate != 0;
-  if (direction == kDirectionPlaybackModel) {
-    if (record->FeedbackPipe != nullptr) ClearFeedback(record);
-    if (useRateTable && hasFormat) {
-      // The scheduler can only pace rates it has a pattern for; refuse before touching the
-      // device.
-      const RatePatternRow* row = FindRatePatternRow(rate);
-      if (row == nullptr) return STATUS_NOT_SUPPORTED;
-      m_RatePatternRow = row;
-    }
+  if (direction == Value(Direction::Playback)) {
+    m_Transfers.ClearPlaybackFeedback();
+    // The scheduler can only pace rates it has a pattern for; refuse before touching the device.
+    if (useRateTable && hasFormat && !m_Transfers.UseRatePattern(rate)) return STATUS_NOT_SUPPORTED;
   }
   NTSTATUS status = FindAltSetting(record, formatTag, channels, bits, rate, outChannels,
                                    outContainerBits, outAlt);
   if (!NT_SUCCESS(status)) return status;
-  if (m_Uac2 && hasFormat) {
-    CUSBAudioClock* clock = TerminalClock(record);
+  if (m_Model.IsUAC2() && hasFormat) {
+    CUSBAudioClock* clock = m_Model.TerminalClock(record);
     status = clock != nullptr ? clock->SetSampleRate(rate) : STATUS_NOT_SUPPORTED;
     if (!NT_SUCCESS(status)) return status;
   }
   if (*outAlt != record->CurrentAltSetting) {
-    status = SelectAlternate(record->InterfaceNumber, static_cast<UCHAR>(*outAlt));
+    status = m_Function.SelectAlternate(record->InterfaceNumber, static_cast<UCHAR>(*outAlt));
     if (!NT_SUCCESS(status)) return status;
     record->CurrentAltSetting = *outAlt;
   }
   status = LinkPipes();
   if (!NT_SUCCESS(status)) return status;
   const USBAudioAltSetting& setting = record->AltSettings[*outAlt];
-  if (!m_Uac2 && hasFormat && setting.EndpointGeneralDescriptor != nullptr &&
-      (reinterpret_cast<const EndpointGeneral*>(setting.EndpointGeneralDescriptor)->bmAttributes &
-       1) != 0) {
+  if (!m_Model.IsUAC2() && hasFormat && HasSamplingFrequencyControl(setting)) {
     status = SetEndpointSampleRate(setting.DataEndpoint->bEndpointAddress, rate);
   }
   return status;
 }
 
-NTSTATUS CUSBAudioCL::SelectStreamingFormat(ULONG direction, USHORT formatTag, ULONG channels,
-                                            ULONG bits, ULONG rate, ULONG periodMs,
-                                            PULONG outChannels, PULONG outContainerBits,
-                                            PULONG outMaxBytesPerPeriod) {
-  USBAudioStreamInterface* record = StreamInterface(direction);
+NTSTATUS CUSBAudioControl::SelectStreamingFormat(ULONG direction, USHORT formatTag, ULONG channels,
+                                                 ULONG bits, ULONG rate, ULONG periodMs,
+                                                 PULONG outChannels, PULONG outContainerBits,
+                                                 PULONG outMaxBytesPerPeriod) {
+  PAGED_CODE();
+  USBAudioStreamInterface* record = m_Model.StreamInterface(direction);
   if (record == nullptr) return STATUS_INVALID_PARAMETER;
   ULONG alt = 0;
   NTSTATUS status = ApplyFormat(record, direction, formatTag, channels, bits, rate, TRUE,
@@ -223,28 +210,24 @@ NTSTATUS CUSBAudioCL::SelectStreamingFormat(ULONG direction, USHORT formatTag, U
   const USB_ENDPOINT_DESCRIPTOR* data = record->AltSettings[alt].DataEndpoint;
   const ULONG interval = hasFormat ? ServiceIntervalOf(data) : 1;
   const PacketValues values = hasFormat ? ComputePacketValues(*outChannels, *outContainerBits, rate,
-                                                              interval, IsHighSpeed())
+                                                              interval, m_Function.IsHighSpeed())
                                         : PacketValues{};
   StorePacketValues(record, values);
   record->SampleRate = hasFormat ? rate : 0;
-  if (direction == kDirectionPlaybackModel) {
-    m_PatternPosition = 0;
-    m_ServiceInterval = interval;
-  }
-  if (record->FeedbackPipe != nullptr && direction == kDirectionPlaybackModel) {
-    StorePlaybackFeedback(NominalFeedback(direction));
-  }
+  if (direction == Value(Direction::Playback)) m_Transfers.RestartPlaybackPacing(interval);
   *outMaxBytesPerPeriod =
-      periodMs * PacketCapacity(hasFormat ? data : nullptr, IsHighSpeed(), interval);
+      periodMs * PacketCapacity(hasFormat ? data : nullptr, m_Function.IsHighSpeed(), interval);
   return STATUS_SUCCESS;
 }
 
-NTSTATUS CUSBAudioCL::SelectStreamingFormat(ULONG direction, USHORT formatTag, ULONG channels,
-                                            ULONG bits, ULONG rate, ULONG periodMs,
-                                            PULONG outChannels, PULONG outContainerBits,
-                                            PULONG outNominalBytesPerPeriod, PLONG outNegativeSlack,
-                                            PLONG outPositiveSlack, PULONG outMaxBytesPerPeriod) {
-  USBAudioStreamInterface* record = StreamInterface(direction);
+NTSTATUS CUSBAudioControl::SelectStreamingFormat(ULONG direction, USHORT formatTag, ULONG channels,
+                                                 ULONG bits, ULONG rate, ULONG periodMs,
+                                                 PULONG outChannels, PULONG outContainerBits,
+                                                 PULONG outNominalBytesPerPeriod,
+                                                 PLONG outNegativeSlack, PLONG outPositiveSlack,
+                                                 PULONG outMaxBytesPerPeriod) {
+  PAGED_CODE();
+  USBAudioStreamInterface* record = m_Model.StreamInterface(direction);
   if (record == nullptr) return STATUS_INVALID_PARAMETER;
   ULONG alt = 0;
   NTSTATUS status = ApplyFormat(record, direction, formatTag, channels, bits, rate, FALSE,
@@ -257,9 +240,9 @@ NTSTATUS CUSBAudioCL::SelectStreamingFormat(ULONG direction, USHORT formatTag, U
   const USB_ENDPOINT_DESCRIPTOR* data = hasFormat ? record->AltSettings[alt].DataEndpoint : nullptr;
   const ULONG interval = hasFormat ? ServiceIntervalOf(data) : 1;
   PacketValues v = hasFormat ? ComputePacketValues(*outChannels, *outContainerBits, rate, interval,
-                                                   IsHighSpeed())
+                                                   m_Function.IsHighSpeed())
                              : PacketValues{};
-  if (hasFormat && m_WidePacketWindow) {
+  if (hasFormat && m_Model.WidePacketWindow()) {
     // These devices let packets stray by a frame more either way than the class allows.
     const ULONG wide = v.frameBytes * (v.nominal / (v.frameBytes != 0 ? v.frameBytes : 1) + 2);
     if (v.frameBytes < v.minimum) v.minimum -= v.frameBytes;
@@ -267,13 +250,13 @@ NTSTATUS CUSBAudioCL::SelectStreamingFormat(ULONG direction, USHORT formatTag, U
   }
   StorePacketValues(record, v);
 
-  const ULONG scale = periodMs * (IsHighSpeed() ? PacketsPerMs(interval) : 1);
+  const ULONG scale = periodMs * PacketsPerMillisecond(m_Function.IsHighSpeed(), interval);
   const ULONG nominal = v.nominal * scale;
   const ULONG minimum = v.minimum * scale;
   const ULONG maximum = v.maximum * scale;
   if (outNominalBytesPerPeriod != nullptr) *outNominalBytesPerPeriod = nominal;
   if (outMaxBytesPerPeriod != nullptr) {
-    *outMaxBytesPerPeriod = periodMs * PacketCapacity(data, IsHighSpeed(), interval);
+    *outMaxBytesPerPeriod = periodMs * PacketCapacity(data, m_Function.IsHighSpeed(), interval);
   }
   const BOOLEAN slackAsked = outNegativeSlack != nullptr || outPositiveSlack != nullptr;
   if (slackAsked && v.frameBytes == 0) return STATUS_INVALID_PARAMETER;
@@ -286,7 +269,7 @@ NTSTATUS CUSBAudioCL::SelectStreamingFormat(ULONG direction, USHORT formatTag, U
   return STATUS_SUCCESS;
 }
 
-ULONG CUSBAudioCL::GetCurrentAltSetting(ULONG direction) const {
-  const USBAudioStreamInterface* record = StreamInterface(direction);
+ULONG CUSBAudioControl::GetCurrentAltSetting(ULONG direction) const {
+  const USBAudioStreamInterface* record = m_Model.StreamInterface(direction);
   return record != nullptr ? record->CurrentAltSetting : 0;
 }

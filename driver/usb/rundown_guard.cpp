@@ -2,47 +2,48 @@
 
 #include "usb_trace_points.h"
 
-RundownGuard::RundownGuard(BOOLEAN open) : closed_(open ? FALSE : TRUE) {
-  KeInitializeSpinLock(&lock_);
-  KeInitializeEvent(&drained_, NotificationEvent, TRUE);
+RundownGuard::RundownGuard(BOOLEAN open) : m_Closed(open ? FALSE : TRUE) {
+  KeInitializeSpinLock(&m_Lock);
+  KeInitializeEvent(&m_Drained, NotificationEvent, TRUE);
 }
 
 BOOLEAN RundownGuard::Acquire() {
   KIRQL irql;
-  KeAcquireSpinLock(&lock_, &irql);
-  BOOLEAN admitted = closed_ ? FALSE : TRUE;
+  KeAcquireSpinLock(&m_Lock, &irql);
+  BOOLEAN admitted = m_Closed ? FALSE : TRUE;
   if (admitted) {
-    ++users_;
-    KeClearEvent(&drained_);
+    ++m_Users;
+    KeClearEvent(&m_Drained);
   }
-  KeReleaseSpinLock(&lock_, irql);
+  KeReleaseSpinLock(&m_Lock, irql);
   return admitted;
 }
 
 VOID RundownGuard::Release() {
   KIRQL irql;
-  KeAcquireSpinLock(&lock_, &irql);
-  if (users_ == 0) {
+  KeAcquireSpinLock(&m_Lock, &irql);
+  if (m_Users == 0) {
     // A release without its acquire would let a later Close return while a user is inside.
-    KeReleaseSpinLock(&lock_, irql);
+    KeReleaseSpinLock(&m_Lock, irql);
     TRACE_POINT(kTraceRundownUnbalancedRelease);
     return;
   }
-  if (--users_ == 0) KeSetEvent(&drained_, IO_NO_INCREMENT, FALSE);
-  KeReleaseSpinLock(&lock_, irql);
+  if (--m_Users == 0) KeSetEvent(&m_Drained, IO_NO_INCREMENT, FALSE);
+  KeReleaseSpinLock(&m_Lock, irql);
 }
 
 VOID RundownGuard::Close() {
+  PAGED_CODE();
   KIRQL irql;
-  KeAcquireSpinLock(&lock_, &irql);
-  closed_ = TRUE;
-  KeReleaseSpinLock(&lock_, irql);
-  KeWaitForSingleObject(&drained_, Executive, KernelMode, FALSE, nullptr);
+  KeAcquireSpinLock(&m_Lock, &irql);
+  m_Closed = TRUE;
+  KeReleaseSpinLock(&m_Lock, irql);
+  KeWaitForSingleObject(&m_Drained, Executive, KernelMode, FALSE, nullptr);
 }
 
 VOID RundownGuard::Reopen() {
   KIRQL irql;
-  KeAcquireSpinLock(&lock_, &irql);
-  closed_ = FALSE;
-  KeReleaseSpinLock(&lock_, irql);
+  KeAcquireSpinLock(&m_Lock, &irql);
+  m_Closed = FALSE;
+  KeReleaseSpinLock(&m_Lock, irql);
 }

@@ -12,21 +12,21 @@ class RundownGuard {
   RundownGuard(const RundownGuard&) = delete;
   RundownGuard& operator=(const RundownGuard&) = delete;
 
-  // FALSE while closed; otherwise the caller is a user until Release. Up to DISPATCH_LEVEL.
-  BOOLEAN Acquire();
-  // Ends one use; the last one out wakes a waiting Close. Up to DISPATCH_LEVEL.
-  VOID Release();
-  // Refuses new users and waits (PASSIVE_LEVEL) until every current one has left.
-  VOID Close();
+  // FALSE while closed; otherwise the caller is a user until Release.
+  _IRQL_requires_max_(DISPATCH_LEVEL) _Must_inspect_result_ BOOLEAN Acquire();
+  // Ends one use; the last one out wakes a waiting Close.
+  _IRQL_requires_max_(DISPATCH_LEVEL) VOID Release();
+  // Refuses new users and waits until every current one has left.
+  _IRQL_requires_(PASSIVE_LEVEL) VOID Close();
   // Admits users again.
-  VOID Reopen();
+  _IRQL_requires_max_(DISPATCH_LEVEL) VOID Reopen();
 
-  LONG Users() const { return users_; }
-  BOOLEAN IsClosed() const { return closed_; }
+  LONG Users() const { return m_Users; }
+  BOOLEAN IsClosed() const { return m_Closed; }
 
  private:
-  KSPIN_LOCK lock_;
-  KEVENT drained_;  // signalled while nobody holds the guard
-  LONG users_ = 0;
-  BOOLEAN closed_;
+  KSPIN_LOCK m_Lock;
+  KEVENT m_Drained;  // signalled while nobody holds the guard
+  LONG m_Users = 0;
+  BOOLEAN m_Closed;
 };

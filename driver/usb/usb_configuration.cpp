@@ -89,6 +89,7 @@ VOID CUSBCL::FreeInterfaceTable() {
 }
 
 NTSTATUS CUSBCL::ConfigurationRequest(PUSBD_INTERFACE_LIST_ENTRY list, LONG count) {
+  PAGED_CODE();
   if (list == nullptr || count <= 0 || m_ConfigurationDescriptor == nullptr)
     return STATUS_INVALID_PARAMETER;
   PURB urb = USBD_CreateConfigurationRequestEx(m_ConfigurationDescriptor, list);
@@ -137,6 +138,7 @@ NTSTATUS CUSBCL::ConfigurationRequest(PUSBD_INTERFACE_LIST_ENTRY list, LONG coun
 }
 
 NTSTATUS CUSBCL::SelectAlternate(UCHAR interfaceNumber, UCHAR alternateSetting) {
+  PAGED_CODE();
   TableLock lock(&m_TableMutex);
   if (m_InterfaceTable == nullptr) return STATUS_UNSUCCESSFUL;
   LONG position = -1;
@@ -160,7 +162,7 @@ NTSTATUS CUSBCL::SelectAlternate(UCHAR interfaceNumber, UCHAR alternateSetting) 
   }
 
   const SIZE_T pipes = descriptor->bNumEndpoints;
-  const SIZE_T urbLength = 56 + 24 * pipes;
+  const SIZE_T urbLength = GET_SELECT_INTERFACE_REQUEST_SIZE(pipes);
   const SIZE_T urbBytes = urbLength < sizeof(struct _URB_SELECT_INTERFACE)
                               ? sizeof(struct _URB_SELECT_INTERFACE)
                               : urbLength;
@@ -190,6 +192,7 @@ NTSTATUS CUSBCL::SelectAlternate(UCHAR interfaceNumber, UCHAR alternateSetting) 
 }
 
 PUSBD_PIPE_INFORMATION CUSBCL::FindPipe(UCHAR endpointAddress) {
+  PAGED_CODE();
   TableLock lock(&m_TableMutex);
   for (LONG i = 0; m_InterfaceTable != nullptr && i < m_InterfaceCount; ++i) {
     PUSBD_INTERFACE_INFORMATION info = m_InterfaceTable[i];

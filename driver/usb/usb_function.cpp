@@ -1,6 +1,7 @@
 // CUSBCL: start of the function and the descriptors it keeps.
 #include "usb_function.h"
 
+#include "byte_order.h"
 #include "usb_support.h"
 #include "usb_trace_points.h"
 
@@ -52,6 +53,7 @@ VOID CUSBCL::ReleaseStartResources() {
 
 NTSTATUS CUSBCL::StartFunction(PDEVICE_OBJECT targetDevice, PDEVICE_OBJECT functionDevice,
                                ULONG irpCount) {
+  PAGED_CODE();
   if (targetDevice == nullptr) return STATUS_INVALID_PARAMETER;
   m_TargetDevice = targetDevice;
   FillIrpPool(irpCount == 0 ? kDefaultIrpCount : irpCount);
@@ -182,20 +184,20 @@ BOOLEAN CUSBCL::ListsLanguage(USHORT languageId) const {
   const ULONG count = LanguageCount();
   for (ULONG i = 0; i < count; ++i) {
     const UCHAR* at = m_LanguageList + 2 + i * 2;
-    if (static_cast<USHORT>(at[0] | (at[1] << 8)) == languageId) return TRUE;
+    if (ReadLe16(at) == languageId) return TRUE;
   }
   return FALSE;
 }
 
 NTSTATUS CUSBCL::GetStringDescriptor(UCHAR index, USHORT languageId, USBStringDescriptor* record) {
+  PAGED_CODE();
   if (record == nullptr) return STATUS_INVALID_PARAMETER;
   record->Clear();
   if (index == 0 || LanguageCount() == 0 || (languageId != 0 && !ListsLanguage(languageId))) {
     TRACE_POINT(kTraceStringRequestRefused, index, languageId);
     return STATUS_INVALID_DEVICE_REQUEST;
   }
-  if (languageId == 0)
-    languageId = static_cast<USHORT>(m_LanguageList[2] | (m_LanguageList[3] << 8));
+  if (languageId == 0) languageId = ReadLe16(m_LanguageList + 2);
 
   UCHAR probe[4] = {};
   ULONG received = 0;
@@ -209,7 +211,7 @@ NTSTATUS CUSBCL::GetStringDescriptor(UCHAR index, USHORT languageId, USBStringDe
   const ULONG size = (length / 2 - 1) * 2 + 2;
   status = record->Allocate(size);
   if (!NT_SUCCESS(status)) return status;
-  status = ReadDescriptor(USB_STRING_DESCRIPTOR_TYPE, index, languageId, record->buffer_, size,
+  status = ReadDescriptor(USB_STRING_DESCRIPTOR_TYPE, index, languageId, record->m_Buffer, size,
                           &received);
   if (!NT_SUCCESS(status)) {
     record->Clear();
@@ -220,5 +222,6 @@ NTSTATUS CUSBCL::GetStringDescriptor(UCHAR index, USHORT languageId, USBStringDe
 }
 
 NTSTATUS CUSBCL::GetSerialNumberString(USBStringDescriptor* record, USHORT languageId) {
+  PAGED_CODE();
   return GetStringDescriptor(m_DeviceDescriptor.iSerialNumber, languageId, record);
 }

@@ -18,58 +18,69 @@ class CUSBCL {
   CUSBCL(const CUSBCL&) = delete;
   CUSBCL& operator=(const CUSBCL&) = delete;
 
-  // At device start (PASSIVE_LEVEL): records the device the requests go to, fills the IRP pool
+  // At device start: records the device the requests go to, fills the IRP pool
   // (irpCount IRPs, 10 when 0), opens the USBD client handle for functionDevice, queries the bus
   // interface and the speed, and reads the device descriptor, the whole configuration
   // descriptor and the language list. Descriptor lengths that differ from what was asked for
   // fail with STATUS_NOT_SUPPORTED; any failure closes the USBD handle again.
-  NTSTATUS StartFunction(PDEVICE_OBJECT targetDevice, PDEVICE_OBJECT functionDevice,
-                         ULONG irpCount);
+  _IRQL_requires_(PASSIVE_LEVEL) _Must_inspect_result_ NTSTATUS
+      StartFunction(_In_ PDEVICE_OBJECT targetDevice, _In_ PDEVICE_OBJECT functionDevice,
+                    ULONG irpCount);
 
-  NTSTATUS GetBusInterface();
-  NTSTATUS QueryHighSpeed();
+  _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS GetBusInterface();
+  _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS QueryHighSpeed();
 
   // Alternate setting 0 of every interface of the configuration, in the order found, as a
   // null-terminated list for ConfigurationRequest; *count is the number of entries. The caller
   // frees the list with FreeDriverPool. Null when the configuration has no interface or memory
   // is short.
-  PUSBD_INTERFACE_LIST_ENTRY CreateInterfaceList(PLONG count);
+  _IRQL_requires_max_(DISPATCH_LEVEL) _Ret_maybenull_ PUSBD_INTERFACE_LIST_ENTRY
+      CreateInterfaceList(_Out_opt_ PLONG count);
   // Selects the configuration with the list's interfaces and keeps the interface and pipe
   // information the stack returns.
-  NTSTATUS ConfigurationRequest(PUSBD_INTERFACE_LIST_ENTRY list, LONG count);
+  _IRQL_requires_(PASSIVE_LEVEL) _Must_inspect_result_ NTSTATUS
+      ConfigurationRequest(_Inout_ PUSBD_INTERFACE_LIST_ENTRY list, LONG count);
   // Selects an alternate setting of a configured interface and replaces its table entry.
-  NTSTATUS SelectAlternate(UCHAR interfaceNumber, UCHAR alternateSetting);
+  _IRQL_requires_(PASSIVE_LEVEL) _Must_inspect_result_ NTSTATUS
+      SelectAlternate(UCHAR interfaceNumber, UCHAR alternateSetting);
   // The pipe of the current settings with this endpoint address, or null. The pointer stays
   // valid until the next SelectAlternate of its interface.
-  PUSBD_PIPE_INFORMATION FindPipe(UCHAR endpointAddress);
+  _IRQL_requires_(PASSIVE_LEVEL) _Ret_maybenull_ PUSBD_PIPE_INFORMATION
+      FindPipe(UCHAR endpointAddress);
 
-  // Sends one URB to the device and waits (PASSIVE_LEVEL); the request's NTSTATUS.
-  NTSTATUS SubmitUrbSync(PURB urb);
+  // Sends one URB to the device and waits; the request's NTSTATUS.
+  _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS SubmitUrbSync(_Inout_ PURB urb);
   // A class or vendor request on the default pipe. Standard requests go through the dedicated
   // URB functions and are refused here, as are reserved types and recipients. *transferred (when
   // given) receives the data-stage bytes moved.
-  NTSTATUS ControlRequest(UCHAR bmRequestType, UCHAR bRequest, USHORT wValue, USHORT wIndex,
-                          USHORT wLength, PVOID buffer, PULONG transferred = nullptr);
+  _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS
+      ControlRequest(UCHAR bmRequestType, UCHAR bRequest, USHORT wValue, USHORT wIndex,
+                     USHORT wLength, _Inout_updates_bytes_opt_(wLength) PVOID buffer,
+                     _Out_opt_ PULONG transferred = nullptr);
 
   // languageId 0 is the first language the device lists.
-  NTSTATUS GetStringDescriptor(UCHAR index, USHORT languageId, USBStringDescriptor* record);
-  NTSTATUS GetSerialNumberString(USBStringDescriptor* record, USHORT languageId);
+  _IRQL_requires_(PASSIVE_LEVEL) _Must_inspect_result_ NTSTATUS
+      GetStringDescriptor(UCHAR index, USHORT languageId, _Out_ USBStringDescriptor* record);
+  _IRQL_requires_(PASSIVE_LEVEL) _Must_inspect_result_ NTSTATUS
+      GetSerialNumberString(_Out_ USBStringDescriptor* record, USHORT languageId);
 
-  NTSTATUS AbortPipe(PUSBD_PIPE_INFORMATION pipe);
-  NTSTATUS ResetPipe(PUSBD_PIPE_INFORMATION pipe);
+  // They wait, so above PASSIVE_LEVEL they are refused (traced) rather than sent.
+  _IRQL_requires_max_(DISPATCH_LEVEL) NTSTATUS AbortPipe(_In_opt_ PUSBD_PIPE_INFORMATION pipe);
+  _IRQL_requires_max_(DISPATCH_LEVEL) NTSTATUS ResetPipe(_In_opt_ PUSBD_PIPE_INFORMATION pipe);
 
   // The PCI identity of the host controller the device hangs off.
-  NTSTATUS GetHostControllerInfo(PUSB_CONTROLLER_INFO_0 info);
+  _IRQL_requires_(PASSIVE_LEVEL) _Must_inspect_result_ NTSTATUS
+      GetHostControllerInfo(_Out_ PUSB_CONTROLLER_INFO_0 info);
 
-  // An IRP for one asynchronous request: from the pool when it has one, else a fresh one. Up
-  // to DISPATCH_LEVEL. Null only when memory is short.
-  PIRP GetIrp();
-  // Puts an IRP back at the tail of the pool (completion routines, DISPATCH_LEVEL).
-  VOID ReturnIrp(PIRP irp);
+  // An IRP for one asynchronous request: from the pool when it has one, else a fresh one. Null
+  // only when memory is short.
+  _IRQL_requires_max_(DISPATCH_LEVEL) _Ret_maybenull_ PIRP GetIrp();
+  // Puts an IRP back at the tail of the pool (completion routines).
+  _IRQL_requires_max_(DISPATCH_LEVEL) VOID ReturnIrp(_In_ PIRP irp);
 
   // Request contexts of the asynchronous transfers (zero-filled), and their return.
-  USBRequestContext* AllocateRequestContext();
-  VOID FreeRequestContext(USBRequestContext* context);
+  _IRQL_requires_max_(DISPATCH_LEVEL) _Ret_maybenull_ USBRequestContext* AllocateRequestContext();
+  _IRQL_requires_max_(DISPATCH_LEVEL) VOID FreeRequestContext(_In_ USBRequestContext* context);
 
   USBD_HANDLE UsbdHandle() const { return m_UsbdHandle; }
   BOOLEAN IsHighSpeed() const { return m_HighSpeed != 0; }

@@ -36,6 +36,7 @@ NTSTATUS SendDeviceControl(PDEVICE_OBJECT device, PFILE_OBJECT file, ULONG code,
 }  // namespace
 
 NTSTATUS CUSBCL::GetHostControllerInfo(PUSB_CONTROLLER_INFO_0 info) {
+  PAGED_CODE();
   if (info == nullptr || m_TargetDevice == nullptr) return STATUS_INVALID_PARAMETER;
 
   // The name's size first, then the name.

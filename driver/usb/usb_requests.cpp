@@ -26,6 +26,7 @@ NTSTATUS SignalCompletion(PDEVICE_OBJECT, PIRP, PVOID context) {
 }  // namespace
 
 NTSTATUS CUSBCL::SubmitUrbSync(PURB urb) {
+  PAGED_CODE();
   if (urb == nullptr || m_TargetDevice == nullptr) return STATUS_INVALID_PARAMETER;
   KEVENT done;
   KeInitializeEvent(&done, NotificationEvent, FALSE);
@@ -51,6 +52,7 @@ NTSTATUS CUSBCL::SubmitUrbSync(PURB urb) {
 
 NTSTATUS CUSBCL::ControlRequest(UCHAR bmRequestType, UCHAR bRequest, USHORT wValue, USHORT wIndex,
                                 USHORT wLength, PVOID buffer, PULONG transferred) {
+  PAGED_CODE();
   if (transferred != nullptr) *transferred = 0;
   const UCHAR type = (bmRequestType >> 5) & 0x3;
   const UCHAR recipient = bmRequestType & 0x1F;
@@ -130,6 +132,7 @@ NTSTATUS CUSBCL::QueryBusInterface(PUSB_BUS_INTERFACE_USBDI_V1 busInterface) {
 }
 
 NTSTATUS CUSBCL::GetBusInterface() {
+  PAGED_CODE();
   if (m_BusInterface.InterfaceDereference != nullptr) {
     m_BusInterface.InterfaceDereference(m_BusInterface.BusContext);
   }
@@ -137,6 +140,7 @@ NTSTATUS CUSBCL::GetBusInterface() {
 }
 
 NTSTATUS CUSBCL::QueryHighSpeed() {
+  PAGED_CODE();
   USB_BUS_INTERFACE_USBDI_V1 busInterface;
   NTSTATUS status = QueryBusInterface(&busInterface);
   if (!NT_SUCCESS(status)) return status;

@@ -11,10 +11,10 @@ class USBStringDescriptor {
   USBStringDescriptor(const USBStringDescriptor&) = delete;
   USBStringDescriptor& operator=(const USBStringDescriptor&) = delete;
 
-  ULONG Size() const { return size_; }
-  const UCHAR* Buffer() const { return buffer_; }
+  ULONG Size() const { return m_Size; }
+  const UCHAR* Buffer() const { return m_Buffer; }
   // Text bytes after the 2-byte header.
-  ULONG TextBytes() const { return size_ < 2 ? 0 : size_ - 2; }
+  ULONG TextBytes() const { return m_Size < 2 ? 0 : m_Size - 2; }
   ULONG CharacterCount() const { return TextBytes() / 2; }
   // The character at index (below CharacterCount); 0 past the end rather than a stray read.
   WCHAR CharacterAt(ULONG index) const;
@@ -28,6 +28,6 @@ class USBStringDescriptor {
   // Keeps only the first bytes the device actually sent (an even count).
   VOID Truncate(ULONG received);
 
-  ULONG size_ = 0;
-  PUCHAR buffer_ = nullptr;
+  ULONG m_Size = 0;
+  PUCHAR m_Buffer = nullptr;
 };

@@ -2,10 +2,10 @@
 // block). Arguments are listed beside each.
 #pragma once
 
+#include "common_trace_points.h"  // 0x4101
 #include "kernel_mode.h"
 
-inline constexpr ULONG kTracePoolAllocationFailed = 0x4101;  // bytes
-inline constexpr ULONG kTraceBoundedCopyRefused = 0x4102;    // bytes, capacity
+inline constexpr ULONG kTraceBoundedCopyRefused = 0x4102;  // bytes, capacity
 inline constexpr ULONG kTraceRundownUnbalancedRelease = 0x4103;
 inline constexpr ULONG kTraceUnknownOverReleased = 0x4104;         // count
 inline constexpr ULONG kTraceRegistryOpenFailed = 0x4110;          // status

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "kernel/bugcheck.h"
+#include "kernel/driver_checks.h"
 #include "kernel/machine.h"
 
 namespace tarnlink::kernel {
@@ -125,7 +126,9 @@ void Machine::StopLocked(Lock&, StopInfo::Kind kind, ULONG code, const std::stri
     out << "*** DEADLOCK\n";
   }
   out << "reason: " << reason << "\nthread: " << stop_.thread << "\ntime: " << stop_.time
-      << " (100 ns units since boot)\nthreads:\n"
+      << " (100 ns units since boot)\n";
+  if (scheduleSeed_ != 0) out << "schedule seed: " << scheduleSeed_ << '\n';
+  out << "threads:\n"
       << DescribeThreads() << "recent trace points (oldest first):\n"
       << FormatTrace(stop_.trace);
   stop_.report = out.str();
@@ -173,8 +176,8 @@ void Machine::BugCheckLocked(Lock& lock, ULONG code, const std::string& reason,
   }
   WakeHostAfterStop(self);
   self->state = ThreadState::Parked;
-  self->sync->baton = false;
-  for (;;) WaitForBaton(lock, self);
+  // Resumed only when the machine goes, which unwinds the parked stack.
+  for (;;) RunOther(lock, self);
 }
 
 void Machine::BugCheck(ULONG code, const char* reason, ULONG_PTR p1, ULONG_PTR p2, ULONG_PTR p3,
@@ -206,4 +209,13 @@ VOID KeBugCheck(ULONG BugCheckCode) {
 void RtlpListCorrupted(PLIST_ENTRY entry) {
   tarnlink::kernel::Verify(KERNEL_SECURITY_CHECK_FAILURE, "linked list corrupted", 3,
                            reinterpret_cast<ULONG_PTR>(entry));
+}
+
+VOID KiPagedCodeAtRaisedIrql(KIRQL irql) {
+  tarnlink::kernel::Verify(IRQL_NOT_LESS_OR_EQUAL, "paged code ran at DISPATCH_LEVEL or above", 0,
+                           irql);
+}
+
+VOID KiAssertionFailed(const char* what, ULONG line) {
+  tarnlink::kernel::Verify(KMODE_EXCEPTION_NOT_HANDLED, what, STATUS_ASSERTION_FAILURE, line);
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/devices/usb_device.h"
 #include "usb_audio_model.h"
@@ -16,6 +17,9 @@ namespace tarnlink::tool {
 struct ProbeStatus {
   NTSTATUS initialize = STATUS_UNSUCCESSFUL;
   NTSTATUS configure = STATUS_UNSUCCESSFUL;  // only tried after a successful Initialize
+  // The trace points recorded up to the end of Initialize, oldest first: the driver's own
+  // account of why it refused a device.
+  std::vector<uint32_t> tracePoints;
 };
 
 // Runs inspect on a kernel thread with the model once Initialize (and, when it succeeded,

@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
+#include "audio_trace_points.h"
+#include "driver_types.h"
 #include "format_checks.h"
+#include "usb_trace_points.h"
 
 namespace tarnlink::tool {
 namespace {
@@ -64,22 +67,22 @@ EntityReport DescribeEntity(CUSBAudioEntity& e, bool uac2) {
   e.GetName(name, sizeof(name));
   r.name = name;
   switch (e.Subtype()) {
-    case kAcInputTerminal:
+    case uac::ac::kInputTerminal:
       r.kind = "input_terminal";
       break;
-    case kAcOutputTerminal:
+    case uac::ac::kOutputTerminal:
       r.kind = "output_terminal";
       break;
-    case kAcFeatureUnit:
+    case uac::ac::kFeatureUnit:
       r.kind = "feature_unit";
       break;
-    case kAcClockSource:
+    case uac::ac2::kClockSource:
       r.kind = uac2 ? "clock_source" : "other";
       break;
-    case kAcClockSelector:
+    case uac::ac2::kClockSelector:
       r.kind = uac2 ? "clock_selector" : "other";
       break;
-    case kAcProcessingUnit1:
+    case uac::ac1::kProcessingUnit:
       r.kind = uac2 ? "other" : "processing_unit";
       break;
     default:
@@ -113,23 +116,47 @@ std::string ProductString(CUSBAudioCL& model) {
   return text;
 }
 
-std::string RefusalReason(CUSBAudioCL& model, NTSTATUS status) {
-  if (model.ConfigurationDescriptor() == nullptr) {
-    return "the USB function did not start: a descriptor could not be read, or its length did "
-           "not match what the device announced";
-  }
-  if (model.AudioControlInterface() == nullptr) {
-    return "the configuration has no audio control interface";
-  }
-  if (model.AudioControlHeader() == nullptr) {
-    return "the audio control interface has no valid HEADER, or its class-specific block "
-           "reaches past the interface";
-  }
+// The driver's failure trace points of a start, each with what it means for the device.
+struct RefusalPoint {
+  uint32_t id;
+  const char* reason;
+};
+
+constexpr const char* kFunctionDidNotStart =
+    "the USB function did not start: a descriptor could not be read, or its length did not match "
+    "what the device announced";
+constexpr const char* kNoValidHeader =
+    "the audio control interface has no valid HEADER, or its class-specific block reaches past "
+    "the interface";
+constexpr const char* kNotModelled =
+    "an entity or a streaming interface could not be modelled: a descriptor is missing or "
+    "malformed, or a reference names no entity";
+
+constexpr RefusalPoint kRefusalPoints[] = {
+    {kTraceUsbdHandleFailed, kFunctionDidNotStart},
+    {kTraceBusInterfaceFailed, kFunctionDidNotStart},
+    {kTraceDescriptorReadFailed, kFunctionDidNotStart},
+    {kTraceDescriptorLengthMismatch, kFunctionDidNotStart},
+    {kTraceStartFunctionFailed, kFunctionDidNotStart},
+    {kTraceAudioControlMissing, "the configuration has no audio control interface"},
+    {kTraceAudioHeaderInvalid, kNoValidHeader},
+    {kTraceAudioBlockTooLong, kNoValidHeader},
+    {kTraceEntityLinkFailed, kNotModelled},
+    {kTraceStreamingInterfaceFailed, kNotModelled},
+    {kTraceTerminalLinkMissing, kNotModelled},
+};
+
+// The reason of the last failure point the start recorded.
+std::string RefusalReason(const std::vector<uint32_t>& tracePoints, NTSTATUS status) {
   if (status == STATUS_NOT_IMPLEMENTED) {
     return "the last audio control entity is a processing unit, which the driver does not model";
   }
-  return "an entity or a streaming interface could not be modelled: a descriptor is missing or "
-         "malformed, or a reference names no entity";
+  for (auto id = tracePoints.rbegin(); id != tracePoints.rend(); ++id) {
+    for (const RefusalPoint& point : kRefusalPoints) {
+      if (point.id == *id) return point.reason;
+    }
+  }
+  return kNotModelled;
 }
 
 std::vector<MaxFormatReport> MaxFormats(CUSBAudioCL& model, ULONG direction) {
@@ -139,7 +166,7 @@ std::vector<MaxFormatReport> MaxFormats(CUSBAudioCL& model, ULONG direction) {
     MaxFormatReport r;
     r.rate = rate;
     // Float first, as the stream engine asks.
-    for (USHORT tag : {kWaveFormatIeeeFloat, kWaveFormatPcm}) {
+    for (USHORT tag : {Value(FormatTag::IeeeFloat), Value(FormatTag::Pcm)}) {
       ULONG channels = 0, bits = 0;
       if (NT_SUCCESS(model.GetMaxFormat(direction, tag, rate, &channels, &bits))) {
         r.tag = tag;
@@ -191,7 +218,7 @@ DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
     r.refused = true;
     r.status = failed;
     r.reason = !NT_SUCCESS(status.initialize)
-                   ? RefusalReason(model, failed)
+                   ? RefusalReason(status.tracePoints, failed)
                    : "the device refused the configuration or an alternate setting 0";
     return r;
   }
@@ -203,7 +230,7 @@ DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
   r.product = ProductString(model);
   r.controlInterface = model.AudioControlInterfaceNumber();
   const UsbAudioQuirks& q = model.Quirks();
-  if (q.audioClass == kVendorInterfaceClass) r.quirks.push_back("vendor_interface_class");
+  if (q.audioClass == uac::kInterfaceClassVendor) r.quirks.push_back("vendor_interface_class");
   if (q.configureAllInterfaces) r.quirks.push_back("configure_all_interfaces");
   if (q.playbackLengthHeader) r.quirks.push_back("playback_length_header");
   if (q.widePacketWindow) r.quirks.push_back("wide_packet_window");
@@ -221,7 +248,7 @@ DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
   for (USBAudioStreamInterface* s = model.FirstStreamInterface(); s != nullptr; s = s->Next) {
     StreamingReport sr;
     sr.number = s->InterfaceNumber;
-    sr.capture = s->Direction == kDirectionCaptureModel;
+    sr.capture = s->Direction == Value(Direction::Capture);
     sr.terminalId = s->Terminal->GetID();
     if (CUSBAudioClock* clock = model.TerminalClock(s)) {
       ULONG minimum = 0, maximum = 0;
@@ -234,8 +261,8 @@ DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
     }
     r.streams.push_back(std::move(sr));
   }
-  r.maxFormats[0] = MaxFormats(model, kDirectionPlaybackModel);
-  r.maxFormats[1] = MaxFormats(model, kDirectionCaptureModel);
+  r.maxFormats[0] = MaxFormats(model, Value(Direction::Playback));
+  r.maxFormats[1] = MaxFormats(model, Value(Direction::Capture));
   return r;
 }
 

@@ -1,29 +1,19 @@
 #include "feedback_value.h"
 
+#include "bus_timing.h"
+#include "byte_order.h"
+#include "driver_types.h"
 #include "iso_trace_points.h"
 
 ULONG NominalFeedback(ULONG rate, BOOLEAN highSpeed, ULONG direction, ULONG serviceInterval) {
   ULONGLONG value = static_cast<ULONGLONG>(rate) * 65536 / 1000;
   if (highSpeed) {
     // Capture values are per microframe; playback values per service interval.
-    const ULONG perInterval =
-        serviceInterval != 0 && serviceInterval <= 8 ? 8 / serviceInterval : 1;
-    value /= direction == kDirectionCapture ? 8 : perInterval;
+    value /= direction == Value(Direction::Capture) ? kMicroframesPerMillisecond
+                                                    : PacketsPerMillisecond(TRUE, serviceInterval);
   }
   return static_cast<ULONG>(value);
 }
-
-namespace {
-
-ULONG ReadLittleEndian(const UCHAR* at, ULONG count) {
-  ULONG value = 0;
-  for (ULONG i = count; i-- > 0;) {
-    value = (value << 8) | at[i];
-  }
-  return value;
-}
-
-}  // namespace
 
 ULONG DecodeFeedback(const FeedbackRead& read, ULONG& lastRaw) {
   if (read.transferLength == 0) {
@@ -45,10 +35,10 @@ ULONG DecodeFeedback(const FeedbackRead& read, ULONG& lastRaw) {
     }
     ULONG value = 0;
     if (packet.Length == 3) {
-      value = ReadLittleEndian(read.buffer + packet.Offset, 3) * 4;
+      value = ReadLe24(read.buffer + packet.Offset) * 4;
       last = value;
     } else if (packet.Length == 4) {
-      value = ReadLittleEndian(read.buffer + packet.Offset, 4);
+      value = ReadLe32(read.buffer + packet.Offset);
       last = value;
     } else if (packet.Length == 0) {
       value = last;

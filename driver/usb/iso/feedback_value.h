@@ -5,10 +5,7 @@
 #include "kernel_mode.h"
 #include "usb/usb.h"
 
-inline constexpr ULONG kDirectionPlayback = 0;
-inline constexpr ULONG kDirectionCapture = 1;
-
-// The value a device running exactly at `rate` reports.
+// The value a device running exactly at `rate` reports; direction as Value(Direction::...).
 ULONG NominalFeedback(ULONG rate, BOOLEAN highSpeed, ULONG direction, ULONG serviceInterval);
 
 // One completed read of the feedback endpoint, as the USB stack returned it.

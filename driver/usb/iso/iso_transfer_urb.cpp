@@ -1,5 +1,6 @@
 #include "iso_transfer_urb.h"
 
+#include "bus_timing.h"
 #include "iso_trace_points.h"
 
 ULONG PipeTransferPacketCount(const USBD_PIPE_INFORMATION& pipe, ULONG bytes, BOOLEAN highSpeed) {
@@ -13,7 +14,7 @@ ULONG PipeTransferPacketCount(const USBD_PIPE_INFORMATION& pipe, ULONG bytes, BO
   ULONG packets = static_cast<ULONG>((static_cast<ULONGLONG>(bytes) + maxPacket - 1) / maxPacket);
   if (highSpeed) {
     if (pipe.Interval >= 1 && pipe.Interval <= 4) {
-      const ULONG perMs = 8u >> (pipe.Interval - 1);
+      const ULONG perMs = PacketsPerMillisecond(TRUE, 1u << (pipe.Interval - 1));
       packets = (packets + perMs - 1) / perMs * perMs;
     } else if (pipe.Interval > 4) {
       TRACE_POINT(kTraceIsoIntervalUnusual, pipe.EndpointAddress, pipe.Interval);

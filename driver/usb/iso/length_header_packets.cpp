@@ -1,5 +1,6 @@
 #include "length_header_packets.h"
 
+#include "byte_order.h"
 #include "iso_trace_points.h"
 #include "packet_layout.h"
 #include "playback_packets.h"
@@ -9,16 +10,6 @@ ULONG LengthHeaderBufferBytes(ULONG bytes, ULONG packets) {
       static_cast<ULONGLONG>(bytes) + static_cast<ULONGLONG>(kLengthHeaderBytes) * packets;
   return size > 0xFFFFFFFFull ? 0 : static_cast<ULONG>(size);
 }
-
-namespace {
-
-VOID WriteLittleEndian32(PUCHAR at, ULONG value) {
-  for (ULONG i = 0; i < 4; ++i) {
-    at[i] = static_cast<UCHAR>(value >> (8 * i));
-  }
-}
-
-}  // namespace
 
 ULONG BuildLengthHeaderPackets(const IsoStreamShape& shape, PlaybackPacing& pacing,
                                const UCHAR* audio, ULONG bytes, PUCHAR buffer, ULONG bufferBytes,
@@ -42,7 +33,7 @@ ULONG BuildLengthHeaderPackets(const IsoStreamShape& shape, PlaybackPacing& paci
     if (entryBytes < length) {
       length = static_cast<ULONG>(entryBytes);
     }
-    WriteLittleEndian32(buffer + written, length);
+    WriteLittleEndian(buffer + written, length, kLengthHeaderBytes);
     RtlCopyMemory(buffer + written + kLengthHeaderBytes, audio + consumed, length);
     packets[k].Offset = written;
     packets[k].Length = length + kLengthHeaderBytes;

@@ -1,6 +1,7 @@
 // Small helpers shared by the playback packet builders.
 #pragma once
 
+#include "bus_timing.h"
 #include "kernel_mode.h"
 #include "playback_pacing.h"
 #include "usb/usb.h"
@@ -11,8 +12,7 @@ inline BOOLEAN IsoShapeUsable(const IsoStreamShape& shape) {
 
 // High-speed transfers cover whole milliseconds: packets come in groups of 8 / interval.
 inline ULONG PacketsPerMillisecond(const IsoStreamShape& shape) {
-  const ULONG perMs = shape.serviceInterval < 8 ? 8 / shape.serviceInterval : 1;
-  return shape.highSpeed ? perMs : 1;
+  return PacketsPerMillisecond(shape.highSpeed, shape.serviceInterval);
 }
 
 inline ULONG RoundUpToMultiple(ULONG value, ULONG multiple) {

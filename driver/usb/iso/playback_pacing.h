@@ -39,7 +39,12 @@ struct PlaybackPacing {
 // (Micro)frame steps in a transfer of `milliseconds`.
 ULONG TransferSteps(const IsoStreamShape& shape, ULONG milliseconds);
 
-// The bytes the next playback transfer of `milliseconds` carries at `feedback` (explicit
-// feedback) or along the pattern (rate pattern mode). Changes no pacing state.
+// The bytes a playback transfer of `milliseconds` laid out from `pacing` carries: at its
+// feedback (explicit feedback) or along its pattern (rate pattern mode). The packet builders
+// lay the transfer out from the same record. Changes no pacing state.
+ULONG PlaybackTransferBytes(const IsoStreamShape& shape, const PlaybackPacing& pacing,
+                            ULONG milliseconds);
+
+// The same with `feedback` in place of the pacing's own.
 ULONG GetTransferBytes(const IsoStreamShape& shape, const PlaybackPacing& pacing,
                        ULONG milliseconds, ULONG feedback);

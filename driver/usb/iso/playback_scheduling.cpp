@@ -1,92 +1,134 @@
-// CUSBAudioCL: the playback stream's packet scheduling, from the packet values and pacing state
-// that format selection stores in the model.
-#include "audio_descriptors.h"
+// CIsoTransferEngine: the playback stream's pacing state and the feedback values, and the
+// pacing snapshot each playback transfer is sized and laid out from.
+#include "driver_types.h"
 #include "feedback_value.h"
-#include "playback_packets.h"
-#include "usb_audio_model.h"
+#include "iso_transfer_engine.h"
 
-ULONG CUSBAudioCL::NominalFeedback(ULONG direction) const {
-  const USBAudioStreamInterface* record = StreamInterface(direction);
-  if (record == nullptr) return 0;
-  return ::NominalFeedback(record->SampleRate, IsHighSpeed(), direction, m_ServiceInterval);
+namespace {
+
+// The feedback values are shared with the completion routines at DISPATCH_LEVEL.
+class FeedbackLock {
+ public:
+  explicit FeedbackLock(IsoStreamValues& stream) : m_Lock(&stream.FeedbackLock) {
+    KeAcquireSpinLock(m_Lock, &m_Irql);
+  }
+  ~FeedbackLock() { KeReleaseSpinLock(m_Lock, m_Irql); }
+  FeedbackLock(const FeedbackLock&) = delete;
+  FeedbackLock& operator=(const FeedbackLock&) = delete;
+
+ private:
+  PKSPIN_LOCK m_Lock;
+  KIRQL m_Irql = PASSIVE_LEVEL;
+};
+
+}  // namespace
+
+BOOLEAN CIsoTransferEngine::UseRatePattern(ULONG rate) {
+  const RatePatternRow* row = FindRatePatternRow(rate);
+  if (row == nullptr) return FALSE;
+  m_RatePatternRow = row;
+  return TRUE;
 }
 
-BOOLEAN CUSBAudioCL::IsImplicitFeedbackMode() const {
-  if (m_ImplicitFeedbackPairing) return TRUE;
-  const USBAudioStreamInterface* capture = m_CaptureInterface;
-  if (capture == nullptr || capture->AltSettingCount < 2) return FALSE;
-  const USB_ENDPOINT_DESCRIPTOR* data = capture->AltSettings[1].DataEndpoint;
-  return data != nullptr &&
-         (data->bmAttributes & kEndpointUsageMask) == kEndpointUsageImplicitFeedbackData;
+VOID CIsoTransferEngine::ClearPlaybackFeedback() {
+  IsoStreamValues* stream = m_Streams.playback;
+  if (stream == nullptr || stream->FeedbackPipe == nullptr) return;
+  FeedbackLock lock(*stream);
+  stream->FeedbackInUse = 0;
+  stream->FeedbackLatest = 0;
+  stream->FeedbackLastRaw = 0;
 }
 
-IsoStreamShape CUSBAudioCL::PlaybackShape() const {
-  const USBAudioStreamInterface* record = m_PlaybackInterface;
-  return {IsHighSpeed(), m_ServiceInterval, record != nullptr ? record->BytesPerFrame : 0};
+VOID CIsoTransferEngine::RestartPlaybackPacing(ULONG serviceInterval) {
+  m_PatternPosition = 0;
+  m_ServiceInterval = serviceInterval;
+  const IsoStreamValues* stream = m_Streams.playback;
+  if (stream != nullptr && stream->FeedbackPipe != nullptr) {
+    StorePlaybackFeedback(NominalFeedback(Value(Direction::Playback)));
+  }
 }
 
-PlaybackPacing CUSBAudioCL::FeedbackOrPatternPacing() const {
+ULONG CIsoTransferEngine::NominalFeedback(ULONG direction) const {
+  const IsoStreamValues* stream = direction == Value(Direction::Playback)  ? m_Streams.playback
+                                  : direction == Value(Direction::Capture) ? m_Streams.capture
+                                                                           : nullptr;
+  if (stream == nullptr) return 0;
+  return ::NominalFeedback(stream->SampleRate, m_Port.IsHighSpeed(), direction, m_ServiceInterval);
+}
+
+VOID CIsoTransferEngine::StorePlaybackFeedback(ULONG feedback) {
+  IsoStreamValues* stream = m_Streams.playback;
+  if (stream == nullptr) return;
+  FeedbackLock lock(*stream);
+  stream->FeedbackLatest = feedback;
+}
+
+ULONG CIsoTransferEngine::LatchPlaybackFeedback() {
+  IsoStreamValues* stream = m_Streams.playback;
+  if (stream == nullptr) return 0;
+  FeedbackLock lock(*stream);
+  stream->FeedbackInUse = stream->FeedbackLatest;
+  return stream->FeedbackInUse;
+}
+
+IsoStreamShape CIsoTransferEngine::PlaybackShape() const {
+  const IsoStreamValues* stream = m_Streams.playback;
+  return {m_Port.IsHighSpeed(), m_ServiceInterval, stream != nullptr ? stream->BytesPerFrame : 0};
+}
+
+PlaybackPacing CIsoTransferEngine::FeedbackOrPatternPacing() const {
   PlaybackPacing pacing = {};
-  USBAudioStreamInterface* record = m_PlaybackInterface;
-  if (record == nullptr) return pacing;
-  if (record->FeedbackPipe != nullptr) {
+  IsoStreamValues* stream = m_Streams.playback;
+  if (stream == nullptr) return pacing;
+  if (stream->FeedbackPipe != nullptr) {
     pacing.mode = PlaybackPacingMode::ExplicitFeedback;
-    KIRQL irql;
-    KeAcquireSpinLock(&record->FeedbackLock, &irql);
-    pacing.feedback = record->FeedbackInUse;
-    KeReleaseSpinLock(&record->FeedbackLock, irql);
-    pacing.accumulator = record->FeedbackAccumulator;
+    {
+      FeedbackLock lock(*stream);
+      pacing.feedback = stream->FeedbackInUse;
+    }
+    pacing.accumulator = stream->FeedbackAccumulator;
   } else {
     pacing.mode = PlaybackPacingMode::RatePattern;
     if (m_RatePatternRow != nullptr) {
-      pacing.pattern = RatePatternForSpeed(*m_RatePatternRow, IsHighSpeed());
+      pacing.pattern = RatePatternForSpeed(*m_RatePatternRow, m_Port.IsHighSpeed());
     }
     pacing.patternPosition = m_PatternPosition;
   }
   return pacing;
 }
 
-PlaybackPacing CUSBAudioCL::CurrentPlaybackPacing() const {
-  if (m_PlaybackInterface == nullptr || !IsImplicitFeedbackMode()) {
-    return FeedbackOrPatternPacing();
-  }
+PlaybackPacing CIsoTransferEngine::CurrentPlaybackPacing() const {
+  const IsoStreamValues* stream = m_Streams.playback;
+  if (stream == nullptr || !m_Streams.implicitFeedback) return FeedbackOrPatternPacing();
   PlaybackPacing pacing = {};
   pacing.mode = PlaybackPacingMode::ImplicitFeedback;
-  pacing.nominalPacketBytes = static_cast<ULONG>(m_PlaybackInterface->NominalPacketBytes);
-  pacing.integralRate = m_PlaybackInterface->IntegralRate;
+  pacing.nominalPacketBytes = static_cast<ULONG>(stream->NominalPacketBytes);
+  pacing.integralRate = stream->IntegralRate;
   return pacing;
 }
 
-VOID CUSBAudioCL::CommitPlaybackPacing(const PlaybackPacing& pacing) {
-  if (m_PlaybackInterface == nullptr) return;
+PlaybackPacing CIsoTransferEngine::LatchPlaybackPacing() {
+  LatchPlaybackFeedback();
+  return CurrentPlaybackPacing();
+}
+
+VOID CIsoTransferEngine::CommitPlaybackPacing(const PlaybackPacing& pacing) {
+  IsoStreamValues* stream = m_Streams.playback;
+  if (stream == nullptr) return;
   if (pacing.mode == PlaybackPacingMode::ExplicitFeedback) {
-    m_PlaybackInterface->FeedbackAccumulator = pacing.accumulator;
+    stream->FeedbackAccumulator = pacing.accumulator;
   } else if (pacing.mode == PlaybackPacingMode::RatePattern) {
     m_PatternPosition = pacing.patternPosition;
   }
 }
 
-ULONG CUSBAudioCL::GetTransferBytes(ULONG milliseconds, ULONG feedback) const {
-  if (m_PlaybackInterface == nullptr) return 0;
-  return ::GetTransferBytes(PlaybackShape(), FeedbackOrPatternPacing(), milliseconds, feedback);
+ULONG CIsoTransferEngine::TransferBytes(const PlaybackPacing& pacing, ULONG milliseconds) const {
+  if (m_Streams.playback == nullptr) return 0;
+  return PlaybackTransferBytes(PlaybackShape(), pacing, milliseconds);
 }
 
-VOID CUSBAudioCL::StorePlaybackFeedback(ULONG feedback) {
-  USBAudioStreamInterface* record = m_PlaybackInterface;
-  if (record == nullptr) return;
-  KIRQL irql;
-  KeAcquireSpinLock(&record->FeedbackLock, &irql);
-  record->FeedbackLatest = feedback;
-  KeReleaseSpinLock(&record->FeedbackLock, irql);
-}
-
-ULONG CUSBAudioCL::LatchPlaybackFeedback() {
-  USBAudioStreamInterface* record = m_PlaybackInterface;
-  if (record == nullptr) return 0;
-  KIRQL irql;
-  KeAcquireSpinLock(&record->FeedbackLock, &irql);
-  record->FeedbackInUse = record->FeedbackLatest;
-  const ULONG feedback = record->FeedbackInUse;
-  KeReleaseSpinLock(&record->FeedbackLock, irql);
-  return feedback;
+ULONG CIsoTransferEngine::GetTransferBytes(ULONG milliseconds, ULONG feedback) const {
+  PlaybackPacing pacing = FeedbackOrPatternPacing();
+  pacing.feedback = feedback;
+  return TransferBytes(pacing, milliseconds);
 }

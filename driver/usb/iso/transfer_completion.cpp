@@ -1,8 +1,8 @@
-// CUSBAudioCL: the completion routines of the asynchronous requests. They run at
+// CIsoTransferEngine: the completion routines of the asynchronous requests. They run at
 // DISPATCH_LEVEL, report to the stream engine's callback and keep the IRP for the pool.
 #include "iso_trace_points.h"
+#include "iso_transfer_engine.h"
 #include "transfer_conclusion.h"
-#include "usb_audio_model.h"
 
 namespace {
 
@@ -18,35 +18,35 @@ USBRequestContext* CompletedRequest(PIRP irp, PVOID context) {
 
 }  // namespace
 
-NTSTATUS CUSBAudioCL::TransferCompletionRoutine(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+NTSTATUS CIsoTransferEngine::TransferCompletionRoutine(PDEVICE_OBJECT, PIRP irp, PVOID context) {
   if (USBRequestContext* request = CompletedRequest(irp, context)) {
     request->owner->CompleteTransfer(irp, request);
   }
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-NTSTATUS CUSBAudioCL::_RecvFeedbackCompletionRoutine(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+NTSTATUS CIsoTransferEngine::_RecvFeedbackCompletionRoutine(PDEVICE_OBJECT, PIRP irp,
+                                                            PVOID context) {
   if (USBRequestContext* request = CompletedRequest(irp, context)) {
     request->owner->CompleteFeedbackRead(irp, request);
   }
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-VOID CUSBAudioCL::TraceCurrentBusFrame(PURB urb) {
-  if (m_BusInterface.QueryBusTime == nullptr) return;
+VOID CIsoTransferEngine::TraceCurrentBusFrame(PURB urb) {
   ULONG frame = 0;
-  m_BusInterface.QueryBusTime(m_BusInterface.BusContext, &frame);
+  if (!m_Port.QueryBusFrame(&frame)) return;
   TRACE_POINT(kTraceIsoBadStartFrame, urb->UrbIsochronousTransfer.StartFrame, frame);
 }
 
-VOID CUSBAudioCL::CompleteTransfer(PIRP irp, USBRequestContext* request) {
+VOID CIsoTransferEngine::CompleteTransfer(PIRP irp, USBRequestContext* request) {
   const NTSTATUS irpStatus = irp->IoStatus.Status;
   PURB urb = request->urb;
   if (!NT_SUCCESS(irpStatus) && urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER &&
       urb->UrbHeader.Status == USBD_STATUS_BAD_START_FRAME) {
     TraceCurrentBusFrame(urb);
   }
-  const TransferFacts facts{IsHighSpeed(),           m_DeviceDescriptor.bcdUSB,
+  const TransferFacts facts{m_Port.IsHighSpeed(),    m_Port.UsbVersion(),
                             request->pipeInterval,   request->requestedBytes,
                             request->requestedBytes, request->separateBuffer != nullptr};
   TransferConclusion result = ConcludeTransfer(irpStatus, urb, facts);
@@ -59,11 +59,11 @@ VOID CUSBAudioCL::CompleteTransfer(PIRP irp, USBRequestContext* request) {
   if (callback != nullptr) {
     callback(result.status, result.bytes, result.startFrame, callbackContext, result.durationMs);
   }
-  ReturnIrp(irp);
+  m_Port.ReturnIrp(irp);
 }
 
-VOID CUSBAudioCL::CompleteFeedbackRead(PIRP irp, USBRequestContext* request) {
-  USBAudioStreamInterface* record = m_PlaybackInterface;
+VOID CIsoTransferEngine::CompleteFeedbackRead(PIRP irp, USBRequestContext* request) {
+  IsoStreamValues* record = m_Streams.playback;
   auto& iso = request->urb->UrbIsochronousTransfer;
   // Reads always carry the caller's buffer; it is read no further than the size it was
   // submitted with, whatever the controller reports.
@@ -88,12 +88,12 @@ VOID CUSBAudioCL::CompleteFeedbackRead(PIRP irp, USBRequestContext* request) {
   if (callback != nullptr) {
     callback(result.status, result.average, result.startFrame, callbackContext, 0);
   }
-  ReturnIrp(irp);
+  m_Port.ReturnIrp(irp);
 }
 
-NTSTATUS CUSBAudioCL::ValidateIsoCompletion(NTSTATUS status, PURB urb) const {
+NTSTATUS CIsoTransferEngine::ValidateIsoCompletion(NTSTATUS status, PURB urb) const {
   if (urb == nullptr || urb->UrbHeader.Function != URB_FUNCTION_ISOCH_TRANSFER) return status;
-  const USBAudioStreamInterface* capture = m_CaptureInterface;
+  const IsoStreamValues* capture = m_Streams.capture;
   if (capture == nullptr) {
     return ValidateCapturePackets(status, urb->UrbIsochronousTransfer, nullptr);
   }

@@ -1,11 +1,13 @@
-// CUSBAudioCL: building and sending the asynchronous requests of the streams. Every request is
-// one URB in one IRP; what the completion needs travels in the request context.
+// CIsoTransferEngine: building and sending the asynchronous requests of the streams. Every request
+// is one URB in one IRP; what the completion needs travels in the request context.
+#include "driver_pool.h"
+#include "driver_settings.h"
+#include "driver_types.h"
 #include "iso_trace_points.h"
+#include "iso_transfer_engine.h"
 #include "iso_transfer_urb.h"
 #include "length_header_packets.h"
 #include "playback_packets.h"
-#include "usb_audio_model.h"
-#include "usb_support.h"
 
 namespace {
 
@@ -20,10 +22,10 @@ BOOLEAN IsIsochronousPipe(const USBD_PIPE_INFORMATION& pipe) {
 
 }  // namespace
 
-USBRequestContext* CUSBAudioCL::TakeRequestContext(PUSBD_PIPE_INFORMATION pipe, ULONG bytes,
-                                                   PUSB_TRANSFER_CALLBACK callback,
-                                                   PVOID callbackContext) {
-  USBRequestContext* context = AllocateRequestContext();
+USBRequestContext* CIsoTransferEngine::TakeRequestContext(PUSBD_PIPE_INFORMATION pipe, ULONG bytes,
+                                                          PUSB_TRANSFER_CALLBACK callback,
+                                                          PVOID callbackContext) {
+  USBRequestContext* context = m_Port.AllocateRequestContext();
   if (context == nullptr) return nullptr;
   context->pipe = pipe;
   context->callback = callback;
@@ -34,10 +36,10 @@ USBRequestContext* CUSBAudioCL::TakeRequestContext(PUSBD_PIPE_INFORMATION pipe, 
   return context;
 }
 
-VOID CUSBAudioCL::ReleaseRequest(USBRequestContext* context) {
+VOID CIsoTransferEngine::ReleaseRequest(USBRequestContext* context) {
   if (PURB urb = context->urb) {
     if (urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER) {
-      USBD_UrbFree(m_UsbdHandle, urb);
+      USBD_UrbFree(m_Port.UsbdHandle(), urb);
     } else {
       FreeDriverPool(urb);
     }
@@ -45,11 +47,11 @@ VOID CUSBAudioCL::ReleaseRequest(USBRequestContext* context) {
   if (context->separateBuffer != nullptr) {
     ExFreePoolWithTag(context->separateBuffer, kLengthHeaderPoolTag);
   }
-  FreeRequestContext(context);
+  m_Port.FreeRequestContext(context);
 }
 
-NTSTATUS CUSBAudioCL::Submit(USBRequestContext* context, PIO_COMPLETION_ROUTINE routine) {
-  PIRP irp = GetIrp();
+NTSTATUS CIsoTransferEngine::Submit(USBRequestContext* context, PIO_COMPLETION_ROUTINE routine) {
+  PIRP irp = m_Port.GetIrp();
   if (irp == nullptr) {
     TRACE_POINT(kTraceIsoNoIrp, context->pipe->EndpointAddress);
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -60,22 +62,31 @@ NTSTATUS CUSBAudioCL::Submit(USBRequestContext* context, PIO_COMPLETION_ROUTINE 
   next->Parameters.Others.Argument1 = context->urb;
   IoSetCompletionRoutine(irp, routine, context, TRUE, TRUE, TRUE);
   // The completion routine reports the outcome, whatever the call returns.
-  IoCallDriver(m_TargetDevice, irp);
+  IoCallDriver(m_Port.TargetDevice(), irp);
   return STATUS_SUCCESS;
 }
 
-NTSTATUS CUSBAudioCL::SubmitPlayback(PVOID buffer, PMDL mdl, ULONG bytes, ULONG milliseconds,
-                                     PUSB_TRANSFER_CALLBACK callback, PVOID callbackContext) {
-  USBAudioStreamInterface* record = m_PlaybackInterface;
+NTSTATUS CIsoTransferEngine::SubmitPlayback(PVOID buffer, PMDL mdl, ULONG bytes, ULONG milliseconds,
+                                            PUSB_TRANSFER_CALLBACK callback,
+                                            PVOID callbackContext) {
+  return SubmitPlayback(CurrentPlaybackPacing(), buffer, mdl, bytes, milliseconds, callback,
+                        callbackContext);
+}
+
+NTSTATUS CIsoTransferEngine::SubmitPlayback(const PlaybackPacing& before, PVOID buffer, PMDL mdl,
+                                            ULONG bytes, ULONG milliseconds,
+                                            PUSB_TRANSFER_CALLBACK callback,
+                                            PVOID callbackContext) {
+  IsoStreamValues* record = m_Streams.playback;
   if (record == nullptr || record->DataPipe == nullptr) {
-    TRACE_POINT(kTraceIsoPipeMissing, kDirectionPlaybackModel);
+    TRACE_POINT(kTraceIsoPipeMissing, Value(Direction::Playback));
     return STATUS_NOT_SUPPORTED;
   }
   if (buffer == nullptr && mdl == nullptr) {
     TRACE_POINT(kTraceIsoNoBuffer, record->DataPipe->EndpointAddress, bytes);
     return STATUS_INVALID_PARAMETER;
   }
-  const BOOLEAN lengthHeader = m_Quirks.playbackLengthHeader;
+  const BOOLEAN lengthHeader = m_Streams.lengthHeader;
   if (lengthHeader && record->FeedbackPipe != nullptr) {
     // Length headers are laid out along the rate pattern; a device that also paces itself
     // with feedback is not served.
@@ -86,11 +97,10 @@ NTSTATUS CUSBAudioCL::SubmitPlayback(PVOID buffer, PMDL mdl, ULONG bytes, ULONG 
       TakeRequestContext(record->DataPipe, bytes, callback, callbackContext);
   if (context == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
 
-  // The layout is computed on a copy of the scheduling state. The copy is committed before the
-  // IRP goes down (a completion may resubmit at once) and taken back when there is no IRP, so a
-  // refused request leaves the stream where it was.
+  // The layout is computed on a copy of the pacing snapshot. The copy is committed before the
+  // IRP goes down (a completion may resubmit at once) and the snapshot taken back when there is
+  // no IRP, so a refused request leaves the stream where it was.
   const IsoStreamShape shape = PlaybackShape();
-  const PlaybackPacing before = CurrentPlaybackPacing();
   PlaybackPacing pacing = before;
   PlaybackPacing counting = before;
   const ULONG packets = ::BuildPlaybackPackets(shape, counting, bytes, milliseconds, nullptr, 0);
@@ -108,7 +118,7 @@ NTSTATUS CUSBAudioCL::SubmitPlayback(PVOID buffer, PMDL mdl, ULONG bytes, ULONG 
     if (context->separateBuffer == nullptr) status = STATUS_INSUFFICIENT_RESOURCES;
   }
   if (NT_SUCCESS(status)) {
-    status = USBD_IsochUrbAllocate(m_UsbdHandle, packets, &context->urb);
+    status = USBD_IsochUrbAllocate(m_Port.UsbdHandle(), packets, &context->urb);
     if (!NT_SUCCESS(status)) {
       context->urb = nullptr;
       status = STATUS_INSUFFICIENT_RESOURCES;
@@ -140,8 +150,9 @@ NTSTATUS CUSBAudioCL::SubmitPlayback(PVOID buffer, PMDL mdl, ULONG bytes, ULONG 
   return status;
 }
 
-NTSTATUS CUSBAudioCL::FillLengthHeaderRequest(USBRequestContext* context, PVOID buffer, PMDL mdl,
-                                              ULONG bytes, PlaybackPacing& pacing) {
+NTSTATUS CIsoTransferEngine::FillLengthHeaderRequest(USBRequestContext* context, PVOID buffer,
+                                                     PMDL mdl, ULONG bytes,
+                                                     PlaybackPacing& pacing) {
   if (context->separateBuffer == nullptr) return STATUS_UNSUCCESSFUL;
   const UCHAR* audio = static_cast<const UCHAR*>(buffer);
   if (audio == nullptr) {
@@ -150,7 +161,8 @@ NTSTATUS CUSBAudioCL::FillLengthHeaderRequest(USBRequestContext* context, PVOID 
       TRACE_POINT(kTraceIsoNoBuffer, MmGetMdlByteCount(mdl), bytes);
       return STATUS_INVALID_PARAMETER;
     }
-    audio = static_cast<const UCHAR*>(MmGetSystemAddressForMdlSafe(mdl, NormalPagePriority));
+    audio = static_cast<const UCHAR*>(
+        MmGetSystemAddressForMdlSafe(mdl, SettingsForSystem().MappingPriority));
     if (audio == nullptr) {
       TRACE_POINT(kTraceIsoMappingFailed, bytes);
       return STATUS_INSUFFICIENT_RESOURCES;
@@ -165,14 +177,15 @@ NTSTATUS CUSBAudioCL::FillLengthHeaderRequest(USBRequestContext* context, PVOID 
   return STATUS_SUCCESS;
 }
 
-NTSTATUS CUSBAudioCL::BuildPipeIsochRequest(USBRequestContext* context, ULONG packets, PVOID buffer,
-                                            ULONG transferFlags, ULONG startFrame) {
+NTSTATUS CIsoTransferEngine::BuildPipeIsochRequest(USBRequestContext* context, ULONG packets,
+                                                   PVOID buffer, ULONG transferFlags,
+                                                   ULONG startFrame) {
   const USBD_PIPE_INFORMATION& pipe = *context->pipe;
   if (packets == 0) {
     TRACE_POINT(kTraceIsoNoLayout, context->requestedBytes, pipe.MaximumPacketSize);
     return STATUS_INVALID_PARAMETER;
   }
-  if (!NT_SUCCESS(USBD_IsochUrbAllocate(m_UsbdHandle, packets, &context->urb))) {
+  if (!NT_SUCCESS(USBD_IsochUrbAllocate(m_Port.UsbdHandle(), packets, &context->urb))) {
     context->urb = nullptr;
     return STATUS_INSUFFICIENT_RESOURCES;
   }
@@ -181,23 +194,23 @@ NTSTATUS CUSBAudioCL::BuildPipeIsochRequest(USBRequestContext* context, ULONG pa
   return STATUS_SUCCESS;
 }
 
-NTSTATUS CUSBAudioCL::SubmitCapture(PVOID buffer, ULONG bytes, PUSB_TRANSFER_CALLBACK callback,
-                                    PVOID callbackContext) {
-  USBAudioStreamInterface* record = m_CaptureInterface;
+NTSTATUS CIsoTransferEngine::SubmitCapture(PVOID buffer, ULONG bytes,
+                                           PUSB_TRANSFER_CALLBACK callback, PVOID callbackContext) {
+  IsoStreamValues* record = m_Streams.capture;
   if (record == nullptr) {
-    TRACE_POINT(kTraceIsoInterfaceMissing, kDirectionCaptureModel);
+    TRACE_POINT(kTraceIsoInterfaceMissing, Value(Direction::Capture));
     return STATUS_INVALID_PARAMETER;
   }
   if (record->DataPipe == nullptr) {
-    TRACE_POINT(kTraceIsoPipeMissing, kDirectionCaptureModel);
+    TRACE_POINT(kTraceIsoPipeMissing, Value(Direction::Capture));
     return STATUS_NOT_SUPPORTED;
   }
   return TransferPipe(record->DataPipe, buffer, bytes, kIsoReadFlags, callback, callbackContext, 0);
 }
 
-NTSTATUS CUSBAudioCL::TransferPipe(PUSBD_PIPE_INFORMATION pipe, PVOID buffer, ULONG bytes,
-                                   ULONG transferFlags, PUSB_TRANSFER_CALLBACK callback,
-                                   PVOID callbackContext, ULONG startFrame) {
+NTSTATUS CIsoTransferEngine::TransferPipe(PUSBD_PIPE_INFORMATION pipe, PVOID buffer, ULONG bytes,
+                                          ULONG transferFlags, PUSB_TRANSFER_CALLBACK callback,
+                                          PVOID callbackContext, ULONG startFrame) {
   if (pipe == nullptr) return STATUS_INVALID_PARAMETER;
   if (buffer == nullptr && bytes != 0) {
     TRACE_POINT(kTraceIsoNoBuffer, pipe->EndpointAddress, bytes);
@@ -207,8 +220,9 @@ NTSTATUS CUSBAudioCL::TransferPipe(PUSBD_PIPE_INFORMATION pipe, PVOID buffer, UL
   if (context == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   NTSTATUS status = STATUS_SUCCESS;
   if (IsIsochronousPipe(*pipe)) {
-    status = BuildPipeIsochRequest(context, PipeTransferPacketCount(*pipe, bytes, IsHighSpeed()),
-                                   buffer, transferFlags, startFrame);
+    status =
+        BuildPipeIsochRequest(context, PipeTransferPacketCount(*pipe, bytes, m_Port.IsHighSpeed()),
+                              buffer, transferFlags, startFrame);
   } else {
     context->urb = static_cast<PURB>(AllocateDriverPool(kBulkUrbBytes));
     if (context->urb == nullptr) {
@@ -222,17 +236,18 @@ NTSTATUS CUSBAudioCL::TransferPipe(PUSBD_PIPE_INFORMATION pipe, PVOID buffer, UL
   return status;
 }
 
-ULONG CUSBAudioCL::GetFeedbackBufferSize() const {
-  const USBAudioStreamInterface* record = m_PlaybackInterface;
-  return FeedbackBufferSize(record != nullptr ? record->FeedbackPipe : nullptr, IsHighSpeed());
+ULONG CIsoTransferEngine::GetFeedbackBufferSize() const {
+  const IsoStreamValues* record = m_Streams.playback;
+  return FeedbackBufferSize(record != nullptr ? record->FeedbackPipe : nullptr,
+                            m_Port.IsHighSpeed());
 }
 
-NTSTATUS CUSBAudioCL::RecvFeedback(PVOID buffer, ULONG bytes, PUSB_TRANSFER_CALLBACK callback,
-                                   PVOID callbackContext) {
-  USBAudioStreamInterface* record = m_PlaybackInterface;
+NTSTATUS CIsoTransferEngine::RecvFeedback(PVOID buffer, ULONG bytes,
+                                          PUSB_TRANSFER_CALLBACK callback, PVOID callbackContext) {
+  IsoStreamValues* record = m_Streams.playback;
   PUSBD_PIPE_INFORMATION pipe = record != nullptr ? record->FeedbackPipe : nullptr;
   if (pipe == nullptr || !IsIsochronousPipe(*pipe)) {
-    TRACE_POINT(kTraceIsoPipeMissing, kDirectionPlaybackModel);
+    TRACE_POINT(kTraceIsoPipeMissing, Value(Direction::Playback));
     return STATUS_INVALID_PARAMETER;
   }
   if (buffer == nullptr || bytes == 0) {

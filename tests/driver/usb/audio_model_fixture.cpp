@@ -8,7 +8,7 @@
 #include "sim/devices/descriptor_builder.h"
 #include "sim/devices/uac_constants.h"
 
-namespace devmodel::test {
+namespace tarnlink::audio_model::testing {
 
 namespace uac = sim::devices::uac;
 using sim::devices::ControlResult;
@@ -210,4 +210,4 @@ AudioFunctionSpec Uac1Device(bool capture) {
   return f;
 }
 
-}  // namespace devmodel::test
+}  // namespace tarnlink::audio_model::testing

@@ -15,7 +15,7 @@
 #include "usb_audio_model.h"
 #include "usb_test_port.h"
 
-namespace devmodel::test {
+namespace tarnlink::audio_model::testing {
 
 using sim::devices::AltSettingSpec;
 using sim::devices::AudioFunctionSpec;
@@ -90,7 +90,7 @@ class AudioModelTest : public tarnlink::kernel::testing::KernelTest {
   // Initialize and Configure; asserts both succeed.
   void Start();
 
-  usbfn::test::TestUsbPort port_;
+  tarnlink::usb_function::testing::TestUsbPort port_;
   bool built_ = false;
   CUSBAudioCL* model_ = nullptr;
   RecordingDevice* device_ = nullptr;
@@ -119,4 +119,4 @@ inline constexpr uint8_t kIsoNoSync = 0x01;
 inline constexpr uint8_t kIsoFeedback = 0x11;
 inline constexpr uint8_t kIsoImplicitData = 0x25;
 
-}  // namespace devmodel::test
+}  // namespace tarnlink::audio_model::testing

@@ -8,7 +8,7 @@
 #include "audio_model_fixture.h"
 #include "sim/devices/catalogue.h"
 
-namespace devmodel::test {
+namespace tarnlink::audio_model::testing {
 namespace {
 
 constexpr uint8_t kRead = 0xA1;
@@ -339,4 +339,4 @@ TEST_F(AudioModelTest, StreamKindStopsAtTheFirstRefusal) {
 }
 
 }  // namespace
-}  // namespace devmodel::test
+}  // namespace tarnlink::audio_model::testing

@@ -8,7 +8,7 @@
 #include "audio_model_fixture.h"
 #include "sim/devices/catalogue.h"
 
-namespace devmodel::test {
+namespace tarnlink::audio_model::testing {
 namespace {
 
 // --- packet values of the standard variant ---------------------------------------------------
@@ -275,4 +275,4 @@ TEST_F(AudioModelTest, FormatLimitsSpanEverySetting) {
 }
 
 }  // namespace
-}  // namespace devmodel::test
+}  // namespace tarnlink::audio_model::testing

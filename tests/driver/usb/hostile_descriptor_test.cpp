@@ -9,7 +9,7 @@
 #include "audio_model_fixture.h"
 #include "sim/devices/descriptor_builder.h"
 
-namespace devmodel::test {
+namespace tarnlink::audio_model::testing {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -173,4 +173,4 @@ INSTANTIATE_TEST_SUITE_P(Hostile, HostileDescriptorTest, ::testing::ValuesIn(kCa
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace devmodel::test
+}  // namespace tarnlink::audio_model::testing

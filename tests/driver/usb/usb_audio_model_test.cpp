@@ -10,7 +10,7 @@
 #include "sim/devices/uac_constants.h"
 #include "usb_support.h"
 
-namespace devmodel::test {
+namespace tarnlink::audio_model::testing {
 namespace {
 
 namespace uac = sim::devices::uac;
@@ -366,4 +366,4 @@ TEST_F(AudioModelTest, OrdinaryDevicesListOnlyTheAudioInterfaces) {
 }
 
 }  // namespace
-}  // namespace devmodel::test
+}  // namespace tarnlink::audio_model::testing

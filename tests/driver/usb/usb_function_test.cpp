@@ -15,7 +15,7 @@
 #include "usb_support.h"
 #include "usb_test_port.h"
 
-namespace usbfn::test {
+namespace tarnlink::usb_function::testing {
 namespace {
 
 using sim::devices::UsbSpeed;
@@ -202,7 +202,7 @@ TEST_F(UsbFunctionTest, FullSpeedBusClearsTheHighSpeedFlag) {
 TEST_F(UsbFunctionTest, ADescriptorOneByteShortFailsTheStartAndClosesTheHandle) {
   for (UCHAR type : {USB_DEVICE_DESCRIPTOR_TYPE, USB_CONFIGURATION_DESCRIPTOR_TYPE,
                      USB_STRING_DESCRIPTOR_TYPE}) {
-    SCOPED_TRACE(testing::Message() << "descriptor type " << int(type));
+    SCOPED_TRACE(::testing::Message() << "descriptor type " << int(type));
     PlugCatalogue(sim::devices::kDefaultDeviceName);
     ASSERT_TRUE(RunInThread([&] {
       // The 9-byte configuration read answered with 8, and the like for the other reads.
@@ -464,4 +464,4 @@ TEST_F(UsbFunctionTest, IdentifiesTheSimulatedHostController) {
 }
 
 }  // namespace
-}  // namespace usbfn::test
+}  // namespace tarnlink::usb_function::testing

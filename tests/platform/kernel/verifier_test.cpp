@@ -25,6 +25,14 @@ void PrintTo(const Misuse& misuse, std::ostream* out) {
 }
 
 const Misuse kMisuses[] = {
+    {"PagedCodeAtDispatch", IRQL_NOT_LESS_OR_EQUAL, "paged code ran at DISPATCH_LEVEL",
+     [] {
+       KIRQL old;
+       KeRaiseIrql(DISPATCH_LEVEL, &old);
+       PAGED_CODE();
+     }},
+    {"FailedAssertion", KMODE_EXCEPTION_NOT_HANDLED, "assertion failed: 1 + 1 == 3",
+     [] { NT_ASSERT(1 + 1 == 3); }},
     {"WaitWithTimeoutAtDispatch", IRQL_NOT_LESS_OR_EQUAL, "non-zero time-out",
      [] {
        KEVENT event;

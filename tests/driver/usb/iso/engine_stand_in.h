@@ -217,7 +217,7 @@ struct FollowerStream : Stream {
 
 // The audio model fixture with streams: a device started and a format selected, then streams
 // run at DISPATCH_LEVEL as the stream engine's would.
-class EngineTest : public devmodel::test::AudioModelTest {
+class EngineTest : public tarnlink::audio_model::testing::AudioModelTest {
  protected:
   // A catalogue device with the behaviour changed by `adjust`, started.
   void PlugStarted(const char* name,

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "driver_types.h"
+
 namespace {
 
 TEST(NominalFeedback, PerFrameAtFullSpeedPerIntervalAtHighSpeed) {
@@ -12,15 +14,15 @@ TEST(NominalFeedback, PerFrameAtFullSpeedPerIntervalAtHighSpeed) {
     BOOLEAN highSpeed;
     ULONG direction, interval, value;
   } cases[] = {
-      {44100, FALSE, kDirectionPlayback, 1, 0x2C1999},
-      {48000, FALSE, kDirectionCapture, 1, 0x300000},
-      {48000, TRUE, kDirectionPlayback, 1, 0x60000},
-      {44100, TRUE, kDirectionPlayback, 1, 0x58333},
-      {48000, TRUE, kDirectionPlayback, 2, 0xC0000},
-      {48000, TRUE, kDirectionPlayback, 8, 0x300000},
-      {48000, TRUE, kDirectionCapture, 4, 0x60000},
-      {48000, TRUE, kDirectionPlayback, 16, 0x300000},
-      {768000, TRUE, kDirectionPlayback, 1, 0x600000},
+      {44100, FALSE, Value(Direction::Playback), 1, 0x2C1999},
+      {48000, FALSE, Value(Direction::Capture), 1, 0x300000},
+      {48000, TRUE, Value(Direction::Playback), 1, 0x60000},
+      {44100, TRUE, Value(Direction::Playback), 1, 0x58333},
+      {48000, TRUE, Value(Direction::Playback), 2, 0xC0000},
+      {48000, TRUE, Value(Direction::Playback), 8, 0x300000},
+      {48000, TRUE, Value(Direction::Capture), 4, 0x60000},
+      {48000, TRUE, Value(Direction::Playback), 16, 0x300000},
+      {768000, TRUE, Value(Direction::Playback), 1, 0x600000},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(NominalFeedback(c.rate, c.highSpeed, c.direction, c.interval), c.value)

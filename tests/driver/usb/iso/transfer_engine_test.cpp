@@ -9,8 +9,8 @@
 namespace tarnlink::iso::testing {
 namespace {
 
-using devmodel::test::Uac2Device;
 using kernel::PoolTag;
+using tarnlink::audio_model::testing::Uac2Device;
 
 constexpr ULONG kUrbTag = PoolTag("USBA");  // the USBD handle allocates URBs with the driver's tag
 
@@ -95,6 +95,45 @@ TEST_F(TransferEngineTest, RequestsReachTheBusAsLaidOutAndReportTheirSpan) {
     EXPECT_EQ(packetsSeen, c.packets) << c.name;
   }
   port_.onUrb = nullptr;
+}
+
+// The stream engine sizes a transfer and lays it out from one pacing snapshot, whatever feedback
+// it settled on: the packets carry exactly the bytes asked for, paced by that feedback.
+TEST_F(TransferEngineTest, OnePacingSnapshotSizesAndLaysOutATransfer) {
+  PlugTestDevice();
+  SelectFormat(0, 2, 32, 48000);  // 8-byte frames, nominal feedback 6.0 frames per microframe
+  Report report;
+  std::vector<ULONG> lengths;
+  port_.onUrb = [&](PURB urb) {
+    const auto& iso = urb->UrbIsochronousTransfer;
+    // Isochronous OUT packets take their length from consecutive offsets.
+    for (ULONG k = 0; k < iso.NumberOfPackets; ++k) {
+      const ULONG end =
+          k + 1 < iso.NumberOfPackets ? iso.IsoPacket[k + 1].Offset : iso.TransferBufferLength;
+      lengths.push_back(end - iso.IsoPacket[k].Offset);
+    }
+  };
+  ULONG bytes = 0;
+  AtDispatch([&] {
+    PlaybackPacing pacing = model_->LatchPlaybackPacing();
+    pacing.feedback = 0x64000;  // 6.25 frames: not the value in use
+    bytes = model_->TransferBytes(pacing, 1);
+    EXPECT_EQ(
+        model_->SubmitPlayback(pacing, buffer_.data(), nullptr, bytes, 1, Report::Record, &report),
+        STATUS_SUCCESS);
+  });
+  ASSERT_TRUE(kernel().RunUntil([&] { return report.calls != 0; }));
+  port_.onUrb = nullptr;
+  EXPECT_EQ(bytes, 50u * 8);
+  EXPECT_EQ(report.status, STATUS_SUCCESS);
+  EXPECT_EQ(report.bytes, bytes);
+  ASSERT_EQ(lengths.size(), 8u) << "one packet per microframe, none added";
+  ULONG total = 0;
+  for (ULONG length : lengths) {
+    EXPECT_TRUE(length == 6 * 8 || length == 7 * 8) << length;
+    total += length;
+  }
+  EXPECT_EQ(total, bytes);
 }
 
 TEST_F(TransferEngineTest, CapturePacketsOutsideTheFormatsWindowFailTheRequest) {

@@ -1,17 +1,18 @@
-// CUSBAudioCL: the audio streaming interfaces, their alternate settings and endpoints.
+// CUSBAudioDescriptorModel: the audio streaming interfaces, their alternate settings and endpoints.
+#include "audio_descriptor_model.h"
+#include "audio_descriptor_rules.h"
 #include "audio_trace_points.h"
-#include "usb_audio_model.h"
+#include "driver_types.h"
+#include "usb_audio_class.h"
 #include "usb_support.h"
 
 namespace {
 
 // Data endpoints (plain or implicit feedback data) have the feedback bit clear.
-constexpr UCHAR kUsageDataBit = kEndpointUsageFeedback;
-constexpr UCHAR kSyncMask = 0x0C;
-constexpr UCHAR kUac1EndpointLength = 9;
+constexpr UCHAR kUsageDataBit = uac::endpoint::kUsageFeedback;
 
 UCHAR Usage(const USB_ENDPOINT_DESCRIPTOR* e) {
-  return e->bmAttributes & kEndpointUsageMask;
+  return e->bmAttributes & uac::endpoint::kUsageMask;
 }
 
 BOOLEAN IsIsochronous(const USB_ENDPOINT_DESCRIPTOR* e) {
@@ -20,18 +21,18 @@ BOOLEAN IsIsochronous(const USB_ENDPOINT_DESCRIPTOR* e) {
 
 VOID TraceEndpoint(const USB_ENDPOINT_DESCRIPTOR* e) {
   TRACE_POINT(kTraceEndpointExamined, e->bEndpointAddress, e->bmAttributes & USB_ENDPOINT_TYPE_MASK,
-              (e->bmAttributes & kSyncMask) >> 2, Usage(e) >> 4, e->bInterval);
+              (e->bmAttributes & uac::endpoint::kSyncTypeMask) >> 2, Usage(e) >> 4, e->bInterval);
 }
 
 }  // namespace
 
-NTSTATUS CUSBAudioCL::EnumerateStreamingInterfaces() {
+NTSTATUS CUSBAudioDescriptorModel::EnumerateStreamingInterfaces() {
   USBAudioStreamInterface* last = nullptr;
   // Streaming interfaces follow the control interface with consecutive numbers; the first
   // number without one ends the function as this driver models it.
   for (ULONG number = AudioControlInterfaceNumber() + 1u; number <= 0xFF; ++number) {
-    if (FindAudioInterface(m_ConfigurationDescriptor, static_cast<LONG>(number), 0,
-                           kAudioSubclassStreaming) == nullptr) {
+    if (FindAudioInterface(m_Function.ConfigurationDescriptor(), static_cast<LONG>(number), 0,
+                           uac::kSubclassAudioStreaming) == nullptr) {
       break;
     }
     auto* record =
@@ -57,10 +58,10 @@ NTSTATUS CUSBAudioCL::EnumerateStreamingInterfaces() {
   return STATUS_SUCCESS;
 }
 
-NTSTATUS CUSBAudioCL::ParseStreamingInterface(USBAudioStreamInterface* record) {
+NTSTATUS CUSBAudioDescriptorModel::ParseStreamingInterface(USBAudioStreamInterface* record) {
   const LONG number = record->InterfaceNumber;
-  PUSB_INTERFACE_DESCRIPTOR first =
-      FindAudioInterface(m_ConfigurationDescriptor, number, 1, kAudioSubclassStreaming);
+  PUSB_INTERFACE_DESCRIPTOR first = FindAudioInterface(m_Function.ConfigurationDescriptor(), number,
+                                                       1, uac::kSubclassAudioStreaming);
   if (first == nullptr) return STATUS_NOT_SUPPORTED;
   const UCHAR* firstEnd = EndOfInterface(first);
   const auto* endpoint = reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(
@@ -70,13 +71,13 @@ NTSTATUS CUSBAudioCL::ParseStreamingInterface(USBAudioStreamInterface* record) {
     return STATUS_NOT_SUPPORTED;
   }
   record->Direction = USB_ENDPOINT_DIRECTION_IN(endpoint->bEndpointAddress)
-                          ? static_cast<UCHAR>(kDirectionCaptureModel)
-                          : static_cast<UCHAR>(kDirectionPlaybackModel);
+                          ? static_cast<UCHAR>(Value(Direction::Capture))
+                          : static_cast<UCHAR>(Value(Direction::Playback));
 
   ULONG count = 2;
   while (count <= 0xFF &&
-         FindAudioInterface(m_ConfigurationDescriptor, number, static_cast<LONG>(count),
-                            kAudioSubclassStreaming) != nullptr) {
+         FindAudioInterface(m_Function.ConfigurationDescriptor(), number, static_cast<LONG>(count),
+                            uac::kSubclassAudioStreaming) != nullptr) {
     ++count;
   }
   record->AltSettings =
@@ -86,8 +87,9 @@ NTSTATUS CUSBAudioCL::ParseStreamingInterface(USBAudioStreamInterface* record) {
 
   for (ULONG alt = 0; alt < count; ++alt) {
     USBAudioAltSetting* setting = &record->AltSettings[alt];
-    setting->InterfaceDescriptor = FindAudioInterface(
-        m_ConfigurationDescriptor, number, static_cast<LONG>(alt), kAudioSubclassStreaming);
+    setting->InterfaceDescriptor =
+        FindAudioInterface(m_Function.ConfigurationDescriptor(), number, static_cast<LONG>(alt),
+                           uac::kSubclassAudioStreaming);
     if (setting->InterfaceDescriptor == nullptr) {
       FreeDriverPool(record->AltSettings);
       record->AltSettings = nullptr;
@@ -102,12 +104,12 @@ NTSTATUS CUSBAudioCL::ParseStreamingInterface(USBAudioStreamInterface* record) {
   return STATUS_SUCCESS;
 }
 
-BOOLEAN CUSBAudioCL::IsServiceable(const USB_ENDPOINT_DESCRIPTOR* endpoint) const {
+BOOLEAN CUSBAudioDescriptorModel::IsServiceable(const USB_ENDPOINT_DESCRIPTOR* endpoint) const {
   if (!IsIsochronous(endpoint)) return TRUE;
-  return endpoint->bInterval < (IsHighSpeed() ? 5 : 16);
+  return endpoint->bInterval < (m_Function.IsHighSpeed() ? 5 : 16);
 }
 
-VOID CUSBAudioCL::ClassifyEndpoints(USBAudioAltSetting* setting, const UCHAR* end) {
+VOID CUSBAudioDescriptorModel::ClassifyEndpoints(USBAudioAltSetting* setting, const UCHAR* end) {
   if (m_Uac2) {
     ClassifyUac2Endpoints(setting, end);
   } else {
@@ -117,9 +119,8 @@ VOID CUSBAudioCL::ClassifyEndpoints(USBAudioAltSetting* setting, const UCHAR* en
 
 // Endpoints of one alternate setting in order: at most bNumEndpoints, none past its end, and
 // none too short to be one (those are passed over).
-const USB_ENDPOINT_DESCRIPTOR* CUSBAudioCL::NextEndpoint(const USBAudioAltSetting* setting,
-                                                         const UCHAR* end,
-                                                         EndpointCursor* cursor) const {
+const USB_ENDPOINT_DESCRIPTOR* CUSBAudioDescriptorModel::NextEndpoint(
+    const USBAudioAltSetting* setting, const UCHAR* end, EndpointCursor* cursor) const {
   while (cursor->seen < setting->InterfaceDescriptor->bNumEndpoints) {
     const VOID* from =
         cursor->at != nullptr ? static_cast<const VOID*>(cursor->at) : setting->InterfaceDescriptor;
@@ -135,13 +136,14 @@ const USB_ENDPOINT_DESCRIPTOR* CUSBAudioCL::NextEndpoint(const USBAudioAltSettin
   return nullptr;
 }
 
-VOID CUSBAudioCL::NoteUnusableFeedback(const USB_ENDPOINT_DESCRIPTOR* endpoint) {
-  if (Usage(endpoint) != kEndpointUsageFeedback || IsServiceable(endpoint)) return;
+VOID CUSBAudioDescriptorModel::NoteUnusableFeedback(const USB_ENDPOINT_DESCRIPTOR* endpoint) {
+  if (Usage(endpoint) != uac::endpoint::kUsageFeedback || IsServiceable(endpoint)) return;
   TRACE_POINT(kTraceUnusableFeedback, endpoint->bEndpointAddress, endpoint->bInterval);
   m_UnusableFeedbackSeen = TRUE;
 }
 
-VOID CUSBAudioCL::ClassifyUac2Endpoints(USBAudioAltSetting* setting, const UCHAR* end) {
+VOID CUSBAudioDescriptorModel::ClassifyUac2Endpoints(USBAudioAltSetting* setting,
+                                                     const UCHAR* end) {
   EndpointCursor cursor;
   while (const USB_ENDPOINT_DESCRIPTOR* e = NextEndpoint(setting, end, &cursor)) {
     NoteUnusableFeedback(e);
@@ -149,13 +151,14 @@ VOID CUSBAudioCL::ClassifyUac2Endpoints(USBAudioAltSetting* setting, const UCHAR
     if (setting->DataEndpoint == nullptr && (e->bmAttributes & kUsageDataBit) == 0) {
       setting->DataEndpoint = const_cast<PUSB_ENDPOINT_DESCRIPTOR>(e);
     }
-    if (setting->FeedbackEndpoint == nullptr && Usage(e) == kEndpointUsageFeedback) {
+    if (setting->FeedbackEndpoint == nullptr && Usage(e) == uac::endpoint::kUsageFeedback) {
       setting->FeedbackEndpoint = const_cast<PUSB_ENDPOINT_DESCRIPTOR>(e);
     }
   }
 }
 
-VOID CUSBAudioCL::ClassifyUac1Endpoints(USBAudioAltSetting* setting, const UCHAR* end) {
+VOID CUSBAudioDescriptorModel::ClassifyUac1Endpoints(USBAudioAltSetting* setting,
+                                                     const UCHAR* end) {
   EndpointCursor cursor;
   while (const USB_ENDPOINT_DESCRIPTOR* e = NextEndpoint(setting, end, &cursor)) {
     if ((e->bmAttributes & kUsageDataBit) == 0) {
@@ -168,13 +171,13 @@ VOID CUSBAudioCL::ClassifyUac1Endpoints(USBAudioAltSetting* setting, const UCHAR
   // Audio 1.0 names its synchronisation endpoint from the data endpoint's bSynchAddress.
   while (const USB_ENDPOINT_DESCRIPTOR* e = NextEndpoint(setting, end, &cursor)) {
     NoteUnusableFeedback(e);
-    if (!IsServiceable(e) || (e->bmAttributes & kSyncMask) != 0) continue;
+    if (!IsServiceable(e) || (e->bmAttributes & uac::endpoint::kSyncTypeMask) != 0) continue;
     if (data == nullptr || setting->FeedbackEndpoint != nullptr || e == setting->DataEndpoint) {
       continue;
     }
-    if (data->bLength < kUac1EndpointLength || data->bSynchAddress != e->bEndpointAddress) {
+    if (data->bLength < sizeof(AudioEndpoint1) || data->bSynchAddress != e->bEndpointAddress) {
       TRACE_POINT(kTraceSynchAddressMismatch, data->bLength,
-                  data->bLength >= kUac1EndpointLength ? data->bSynchAddress : 0,
+                  data->bLength >= sizeof(AudioEndpoint1) ? data->bSynchAddress : 0,
                   e->bEndpointAddress);
       continue;
     }
@@ -182,8 +185,8 @@ VOID CUSBAudioCL::ClassifyUac1Endpoints(USBAudioAltSetting* setting, const UCHAR
   }
 }
 
-const UCHAR* CUSBAudioCL::FindClassDescriptor(const VOID* from, const UCHAR* end, UCHAR type,
-                                              UCHAR subtype) const {
+const UCHAR* CUSBAudioDescriptorModel::FindClassDescriptor(const VOID* from, const UCHAR* end,
+                                                           UCHAR type, UCHAR subtype) const {
   for (const UCHAR* d = NextDescriptor(from, end, type); d != nullptr;
        d = NextDescriptor(d, end, type)) {
     if (d[0] >= 3 && d[2] == subtype) return d;
@@ -191,28 +194,35 @@ const UCHAR* CUSBAudioCL::FindClassDescriptor(const VOID* from, const UCHAR* end
   return nullptr;
 }
 
-BOOLEAN CUSBAudioCL::IsFormatComplete(const UCHAR* format) const {
-  if (format[0] < 4) return FALSE;
-  if (format[3] != kFormatTypeI) return TRUE;  // only type I fields are ever read
-  if (m_Uac2) return AudioDescriptorAs<FormatTypeI2>(format) != nullptr;
-  const auto* f = AudioDescriptorAs<FormatTypeI1>(format);
-  return f != nullptr && f->bLength >= FormatTypeI1Length(f->bSamFreqType);
-}
-
-VOID CUSBAudioCL::FindStreamingDescriptors(USBAudioAltSetting* setting, const UCHAR* end) {
+VOID CUSBAudioDescriptorModel::FindStreamingDescriptors(USBAudioAltSetting* setting,
+                                                        const UCHAR* end) {
   const PUSB_INTERFACE_DESCRIPTOR iface = setting->InterfaceDescriptor;
-  const UCHAR* general = FindClassDescriptor(iface, end, kCsInterfaceType, kAsGeneral);
-  const ULONG generalLength = m_Uac2 ? sizeof(StreamGeneral2) : sizeof(StreamGeneral1);
-  if (general != nullptr && general[0] >= generalLength) setting->GeneralDescriptor = general;
-
-  const UCHAR* format = FindClassDescriptor(iface, end, kCsInterfaceType, kAsFormatType);
-  if (format != nullptr && IsFormatComplete(format)) setting->FormatDescriptor = format;
+  const UCHAR* general = FindClassDescriptor(iface, end, uac::kCsInterface, uac::as::kGeneral);
+  if (general != nullptr &&
+      IsAudioDescriptorValid(AudioDescriptorPlace::Streaming, general, m_Uac2)) {
+    setting->GeneralDescriptor = general;
+  }
+  const UCHAR* format = FindClassDescriptor(iface, end, uac::kCsInterface, uac::as::kFormatType);
+  if (format != nullptr &&
+      IsAudioDescriptorValid(AudioDescriptorPlace::Streaming, format, m_Uac2)) {
+    setting->FormatDescriptor = format;
+  }
 
   if (setting->DataEndpoint != nullptr) {
     const UCHAR* epGeneral =
-        FindClassDescriptor(setting->DataEndpoint, end, kCsEndpointType, kEpGeneral);
-    if (epGeneral != nullptr && AudioDescriptorAs<EndpointGeneral>(epGeneral) != nullptr) {
+        FindClassDescriptor(setting->DataEndpoint, end, uac::kCsEndpoint, uac::ep::kGeneral);
+    if (epGeneral != nullptr &&
+        IsAudioDescriptorValid(AudioDescriptorPlace::Endpoint, epGeneral, m_Uac2)) {
       setting->EndpointGeneralDescriptor = epGeneral;
     }
   }
+}
+
+BOOLEAN CUSBAudioDescriptorModel::IsImplicitFeedbackMode() const {
+  if (m_ImplicitFeedbackPairing) return TRUE;
+  const USBAudioStreamInterface* capture = m_CaptureInterface;
+  if (capture == nullptr || capture->AltSettingCount < 2) return FALSE;
+  const USB_ENDPOINT_DESCRIPTOR* data = capture->AltSettings[1].DataEndpoint;
+  return data != nullptr && (data->bmAttributes & uac::endpoint::kUsageMask) ==
+                                uac::endpoint::kUsageImplicitFeedbackData;
 }

@@ -1,11 +1,11 @@
 // The per-request record of an asynchronous USB transfer. It travels with the IRP from
 // submission to the completion routine, so the transfer engine keeps no queue of its own; the
-// records come from CUSBCL's look-aside list and go back there at completion.
+// records come from the USB function's look-aside list and go back there at completion.
 #pragma once
 
 #include "kernel_mode.h"
 
-class CUSBAudioCL;
+class CIsoTransferEngine;
 
 // Reports a finished transfer: its status, the bytes moved, the bus frame it started in (0
 // after a failure), the caller's context and the time its packets span in milliseconds. Runs
@@ -18,7 +18,7 @@ struct USBRequestContext {
   PUSBD_PIPE_INFORMATION pipe;
   PUSB_TRANSFER_CALLBACK callback;
   PVOID callbackContext;
-  CUSBAudioCL* owner;
+  CIsoTransferEngine* owner;  // the engine whose completion routine reports the request
   PVOID separateBuffer;
   ULONG separateBufferSize;
   // What the completion needs of the submission, kept here because the URB no longer says it:

@@ -1,0 +1,83 @@
+// A refused device is reported with the reason the driver's own trace points give.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "device_report.h"
+#include "sim/devices/catalogue.h"
+#include "sim/devices/uac_device.h"
+
+namespace tarnlink::tool {
+namespace {
+
+using Configuration = std::vector<uint8_t>;
+
+// The offset of the first descriptor of `type` whose byte `at` is `value`, from the start.
+size_t FindDescriptor(const Configuration& c, uint8_t type, size_t at, uint8_t value) {
+  for (size_t offset = 0; offset + at < c.size() && c[offset] != 0; offset += c[offset]) {
+    if (c[offset + 1] == type && c[offset + at] == value) return offset;
+  }
+  ADD_FAILURE() << "no such descriptor";
+  return 0;
+}
+
+constexpr uint8_t kInterface = 0x04;
+constexpr uint8_t kCsInterface = 0x24;
+
+struct RefusalCase {
+  const char* name;
+  std::function<void(Configuration&)> damage;
+  const char* reason;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class RefusalReasonTest : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RefusalReasonTest, NamesWhatTheDriverTraced) {
+  const sim::devices::CatalogueEntry* entry = sim::devices::FindCatalogueEntry("velmor-dac");
+  ASSERT_NE(entry, nullptr);
+  sim::devices::DescriptorImage image = sim::devices::BuildImage(entry->spec);
+  GetParam().damage(image.configuration);
+  DeviceReport report;
+  std::string failure;
+  ASSERT_TRUE(ProbeDevice(
+      std::make_unique<sim::devices::UacDevice>(entry->spec, image, entry->behaviour),
+      sim::devices::UsbSpeed::High,
+      [&](CUSBAudioCL& model, const ProbeStatus& status) { report = CollectReport(model, status); },
+      &failure))
+      << failure;
+  EXPECT_TRUE(report.refused);
+  EXPECT_NE(report.reason.find(GetParam().reason), std::string::npos) << report.reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damaged, RefusalReasonTest,
+    ::testing::Values(RefusalCase{"AudioControlClassGone",
+                                  [](Configuration& c) {
+                                    c[FindDescriptor(c, kInterface, 6, 0x01) + 5] = 0x42;
+                                  },
+                                  "no audio control interface"},
+                      RefusalCase{"HeaderSubtypeGone",
+                                  [](Configuration& c) {
+                                    c[FindDescriptor(c, kCsInterface, 2, 0x01) + 2] = 0x7F;
+                                  },
+                                  "no valid HEADER"},
+                      RefusalCase{"TerminalLinkDangles",
+                                  [](Configuration& c) {
+                                    // AS_GENERAL after the first alternate setting 1 names ID 0x77.
+                                    size_t at = FindDescriptor(c, kInterface, 3, 0x01);
+                                    while (!(c[at + 1] == kCsInterface && c[at + 2] == 0x01))
+                                      at += c[at];
+                                    c[at + 3] = 0x77;
+                                  },
+                                  "could not be modelled"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tarnlink::tool
