@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kernel/ke_types.h"
+#include "kernel/preemption_hold.h"
 #include "win32/win32_host.h"
 
 namespace tarnlink::win32 {
@@ -42,8 +43,24 @@ struct ModuleRecord {
   std::map<ULONG_PTR, ULONG> loadCounts;  // by process id
 };
 
+// The lock of the state: recursive, and no seeded preemption while it is held.
+class StateLock {
+ public:
+  void lock() {
+    mutex_.lock();
+    kernel::HoldPreemption();
+  }
+  void unlock() {
+    kernel::ReleasePreemption();
+    mutex_.unlock();
+  }
+
+ private:
+  std::recursive_mutex mutex_;
+};
+
 struct State {
-  std::recursive_mutex lock;  // guards the maps; never held while blocking or calling out
+  StateLock lock;  // guards the maps; never held while blocking or calling out
   std::map<ULONG, std::unique_ptr<ThreadRecord>> threads;  // by thread id
   std::vector<std::unique_ptr<ModuleRecord>> modules;
   std::map<std::u16string, ProgramEntry> programs;  // by folded path
