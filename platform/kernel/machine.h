@@ -53,6 +53,10 @@ class Machine {
   uint64_t scheduleSeed() const { return scheduleSeed_; }
   uint64_t switches() const { return switches_; }
   void PreemptionPoint(Lock& lock);
+  // Host-side platform state (the Win32 layer's) is being changed under a lock of its own:
+  // no seeded preemption until it is released. See PreemptionHold.
+  void HoldPreemption() { ++preemptionHolds_; }
+  void ReleasePreemption() { --preemptionHolds_; }
   // Gives the processor away while the thread whose owner word is in a spin lock the caller
   // wants is preempted; false when the holder cannot run (the lock can never be released).
   bool SpinOn(Lock& lock, ULONG_PTR ownerWord);
@@ -165,6 +169,7 @@ class Machine {
   LIST_ENTRY readyQueues_[MAXIMUM_PRIORITY];
   uint32_t readyMask_ = 0;
   uint64_t scheduleSeed_ = 0;
+  std::atomic<int> preemptionHolds_{0};  // taken without the dispatcher lock
   uint64_t switches_ = 0;  // times the processor went from one thread to another
   uint64_t randomState_ = 0;
   LIST_ENTRY dpcQueue_;

@@ -8,6 +8,7 @@
 #include "kernel/bugcheck.h"
 #include "kernel/fiber.h"
 #include "kernel/machine.h"
+#include "kernel/preemption_hold.h"
 
 namespace tarnlink::kernel {
 
@@ -92,7 +93,7 @@ void Machine::PreemptionPoint(Lock& lock) {
   PKTHREAD self = t_current;
   // The host thread runs the test itself, which expects the machine to stand still meanwhile.
   if (scheduleSeed_ == 0 || self == nullptr || self == hostThread_ || self != running_ ||
-      stopped_ || dying_)
+      stopped_ || dying_ || preemptionHolds_ != 0)
     return;
   if (NextRandom() % kPreemptOneIn == 0) Yield(lock, self);
 }
@@ -122,6 +123,14 @@ void SynchronisationPoint() {
   // Platform code may reach here holding the dispatcher lock; that is no place to switch.
   Lock lock(machine->dispatcherLock(), std::try_to_lock);
   if (lock.owns_lock()) machine->PreemptionPoint(lock);
+}
+
+void HoldPreemption() {
+  if (Machine* machine = Machine::CurrentOrNull()) machine->HoldPreemption();
+}
+
+void ReleasePreemption() {
+  if (Machine* machine = Machine::CurrentOrNull()) machine->ReleasePreemption();
 }
 
 void Machine::HandTo(PKTHREAD next) {

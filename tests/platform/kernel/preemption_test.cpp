@@ -9,6 +9,7 @@
 
 #include "kernel_mode.h"
 #include "kernel/host_kernel.h"
+#include "kernel/preemption_hold.h"
 
 namespace tarnlink::kernel::testing {
 namespace {
@@ -54,13 +55,16 @@ TEST(SchedulePreemption, ASeedReplaysItsInterleavingAndSeedsDiffer) {
 
 // Two threads each add 10 to a counter by reading it and writing it back: an update is lost
 // only when the other thread steps in between.
-LONG CounterAfterUnlockedUpdates(uint64_t seed) {
+// With `held`, each update is made under a preemption hold, as host-side platform state is.
+LONG CounterAfterUnlockedUpdates(uint64_t seed, bool held = false) {
   HostKernel kernel(Seeded(seed));
   LONG counter = 0;
   auto add = [&] {
     for (int i = 0; i < 10; ++i) {
+      if (held) HoldPreemption();
       const LONG seen = ReadAcquire(&counter);
       WriteRelease(&counter, seen + 1);
+      if (held) ReleasePreemption();
     }
   };
   PKTHREAD first = kernel.StartThread(add);
@@ -75,6 +79,11 @@ TEST(SchedulePreemption, FindsALostUpdateThatRunningUntilBlockedHides) {
   for (uint64_t seed = 1; seed <= kSeeds; ++seed)
     if (CounterAfterUnlockedUpdates(seed) < 20) ++seedsThatLoseOne;
   EXPECT_GT(seedsThatLoseOne, 0u);
+}
+
+TEST(SchedulePreemption, NoUpdateIsLostUnderAPreemptionHold) {
+  for (uint64_t seed = 1; seed <= kSeeds; ++seed)
+    EXPECT_EQ(CounterAfterUnlockedUpdates(seed, true), 20) << "seed " << seed;
 }
 
 // Threads and a DPC share a spin lock and count themselves inside it. A preempted holder is
