@@ -77,9 +77,4 @@ void StreamTest::RunMs(uint64_t ms) {
   ASSERT_TRUE(kernel().RunFor(ms * kMs));
 }
 
-sim::devices::Continuity SinkContinuity(const sim::devices::PlaybackSink& sink, unsigned channel,
-                                        sim::devices::SampleLayout layout) {
-  return sim::devices::CheckContinuity(sink.Samples(channel), channel, layout);
-}
-
 }  // namespace tarnlink::engine::testing

@@ -29,6 +29,7 @@ class WithFormat : public Interface {
   ULONG SampleRate() override { return format_.Rate; }
 
  protected:
+  ~WithFormat() = default;  // never deleted through the base
   UsbFormat format_ = {};
 };
 
@@ -91,9 +92,5 @@ class StreamTest : public sim::machine::testing::MachineTest {
   // Lets the machine run for the given milliseconds of simulated time.
   void RunMs(uint64_t ms);
 };
-
-// The continuity of one channel of what the device's playback sink received.
-sim::devices::Continuity SinkContinuity(const sim::devices::PlaybackSink& sink, unsigned channel,
-                                        sim::devices::SampleLayout layout);
 
 }  // namespace tarnlink::engine::testing

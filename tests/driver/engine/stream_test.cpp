@@ -27,7 +27,7 @@ TEST_F(StreamTest, PlaybackReachesTheDeviceBitExactAndGapFree) {
   });
   const auto& sink = Sink();
   for (unsigned channel = 0; channel < 2; ++channel) {
-    const auto seen = SinkContinuity(sink, channel, source->Layout());
+    const auto seen = sink.Check(channel);
     EXPECT_TRUE(seen.Clean()) << "channel " << channel << " first break " << seen.firstBreak;
     EXPECT_GT(seen.frames, 40000u);
   }
