@@ -32,8 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tarnlink::fuzz::ConfigurationInput input = tarnlink::fuzz::DecodeConfigurationInput({data, size});
   if (input.device == nullptr) return 0;
   std::string failure;
+  // Bound whole: the configuration reaches the driver exactly as the fuzzer wrote it.
   const bool ran = tarnlink::tool::ProbeDevice(
-      std::move(input.device), input.speed,
+      std::move(input.device), input.speed, sim::machine::Binding::Whole,
       [](CUSBAudioCL& model, const tarnlink::tool::ProbeStatus& status) {
         if (NT_SUCCESS(status.configure)) ExerciseFormats(model);
       },

@@ -8,13 +8,20 @@ NTSTATUS FunctionDevice::SubmitUrb(PURB urb, tarnlink::usb::PortUrbCompletion co
                                    void* context) {
   ++urbsSeen;
   if (onUrb) onUrb(urb);
+  if (function_ != nullptr) return function_->SubmitUrb(urb, completion, context);
   return controller_->SubmitUrb(urb, completion, context);
 }
 
-bool FunctionDevice::Build(std::unique_ptr<devices::UsbDevice> device, devices::UsbSpeed busSpeed) {
+bool FunctionDevice::Build(std::unique_ptr<devices::UsbDevice> device, devices::UsbSpeed busSpeed,
+                           Binding binding) {
   device_ = std::move(device);
   controller_ = std::make_unique<usb::HostController>(busSpeed);
   controller_->Attach(device_.get());
+  if (binding == Binding::Function) {
+    if (auto layout = FindAudioFunction(ReadConfiguration(*device_))) {
+      function_ = std::make_unique<CompositeFunction>(controller_.get(), std::move(*layout));
+    }
+  }
   if (!NT_SUCCESS(tarnlink::usb::CreateUsbStack(this, &stack_))) return false;
   pdo = stack_.pdo;
   if (!NT_SUCCESS(IoHostCreateDriver(u"functiondevice", &functionDriver_))) return false;
@@ -41,6 +48,7 @@ void FunctionDevice::TearDown() {
   functionDriver_ = nullptr;
   tarnlink::usb::DeleteUsbStack(&stack_);
   pdo = nullptr;
+  function_.reset();
   controller_.reset();
   device_.reset();
 }

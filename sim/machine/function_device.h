@@ -11,6 +11,8 @@
 
 #include "kernel_mode.h"
 #include "sim/devices/usb_device.h"
+#include "sim/machine/composite_function.h"
+#include "sim/machine/enumeration.h"
 #include "sim/usb/host_controller.h"
 #include "usb/usb_port.h"
 
@@ -18,9 +20,11 @@ namespace sim::machine {
 
 class FunctionDevice : public tarnlink::usb::UsbPortBackend {
  public:
-  // Plugs device into a bus of busSpeed and builds the stack. Call on a kernel thread. False
-  // when a part could not be made; TearDown then releases the parts that were.
-  bool Build(std::unique_ptr<devices::UsbDevice> device, devices::UsbSpeed busSpeed);
+  // Plugs device into a bus of busSpeed and builds the stack above the device or, bound as a
+  // function, above its audio function. Call on a kernel thread. False when a part could not be
+  // made; TearDown then releases the parts that were.
+  bool Build(std::unique_ptr<devices::UsbDevice> device, devices::UsbSpeed busSpeed,
+             Binding binding = Binding::Whole);
   // Detaches and deletes the function device, unloads its driver and deletes the stack. Call
   // on a kernel thread.
   void TearDown();
@@ -41,6 +45,7 @@ class FunctionDevice : public tarnlink::usb::UsbPortBackend {
  private:
   std::unique_ptr<devices::UsbDevice> device_;
   std::unique_ptr<usb::HostController> controller_;
+  std::unique_ptr<CompositeFunction> function_;  // bound as a function with an audio function
   tarnlink::usb::UsbStack stack_;
   PDRIVER_OBJECT functionDriver_ = nullptr;
 };

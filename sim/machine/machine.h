@@ -18,6 +18,7 @@
 #include "kernel_mode.h"
 #include "sim/devices/usb_device.h"
 #include "sim/machine/composite_function.h"
+#include "sim/machine/enumeration.h"
 #include "sim/usb/host_controller.h"
 #include "usb/usb_port.h"
 
@@ -28,12 +29,6 @@ inline constexpr std::u16string_view kServiceName = u"Velmor_USBDAC_AUDIO";
 
 enum class Removal { Orderly, Surprise };
 
-// How the driver package binds a device. Function: as Windows' composite parent driver presents
-// an audio device, the audio function on its own (the control interface and its streaming
-// interfaces), under an instance id that names its first interface (USB\VID_v&PID_p&MI_nn\...).
-// Whole: the device itself, every interface visible. A device without an audio-class control
-// interface can only be bound whole.
-enum class Binding { Function, Whole };
 
 struct MachineOptions {
   ULONG windowsVersion = NTDDI_WIN10;

@@ -2,6 +2,7 @@
 
 #include "kernel/host_kernel.h"
 #include "sim/machine/function_device.h"
+#include "usb_audio_quirks.h"
 
 namespace tarnlink::tool {
 namespace {
@@ -11,7 +12,15 @@ constexpr ULONG kIrpCount = 16;
 
 }  // namespace
 
+sim::machine::Binding PackageBinding(sim::devices::UsbDevice& device) {
+  const USB_DEVICE_DESCRIPTOR descriptor = sim::machine::ReadDeviceDescriptor(device);
+  return LookupAudioQuirks(descriptor.idVendor, descriptor.idProduct).configureAllInterfaces
+             ? sim::machine::Binding::Whole
+             : sim::machine::Binding::Function;
+}
+
 bool ProbeDevice(std::unique_ptr<sim::devices::UsbDevice> device, sim::devices::UsbSpeed busSpeed,
+                 sim::machine::Binding binding,
                  const std::function<void(CUSBAudioCL&, const ProbeStatus&)>& inspect,
                  std::string* failure) {
   kernel::HostKernel machine;
@@ -19,7 +28,7 @@ bool ProbeDevice(std::unique_ptr<sim::devices::UsbDevice> device, sim::devices::
   bool built = false;
   PKTHREAD thread = machine.StartThread(
       [&] {
-        built = port.Build(std::move(device), busSpeed);
+        built = port.Build(std::move(device), busSpeed, binding);
         if (built) {
           CUSBAudioCL* model = new CUSBAudioCL();
           if (model != nullptr) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/devices/usb_device.h"
+#include "sim/machine/enumeration.h"
 #include "usb_audio_model.h"
 
 namespace tarnlink::tool {
@@ -26,7 +27,12 @@ struct ProbeStatus {
 // Configure) returned. False when the machine stopped instead (a bug check or a deadlock);
 // *failure then holds the machine's report.
 bool ProbeDevice(std::unique_ptr<sim::devices::UsbDevice> device, sim::devices::UsbSpeed busSpeed,
+                 sim::machine::Binding binding,
                  const std::function<void(CUSBAudioCL&, const ProbeStatus&)>& inspect,
                  std::string* failure);
+
+// How the driver package binds the device: whole when its quirk has every interface
+// configured, otherwise its audio function, as Windows' composite parent presents it.
+sim::machine::Binding PackageBinding(sim::devices::UsbDevice& device);
 
 }  // namespace tarnlink::tool

@@ -69,15 +69,33 @@ std::string RefusalReason(const std::vector<uint32_t>& tracePoints, NTSTATUS sta
   return kNotModelled;
 }
 
+// The first setting with a data endpoint that carries the format's channels and containers.
+ULONG SettingOfFormat(CUSBAudioCL& model, USBAudioStreamInterface* record,
+                      const MaxFormatReport& r) {
+  for (ULONG alt = 1; alt < record->AltSettingCount; ++alt) {
+    AltFormat format;
+    if (record->AltSettings[alt].DataEndpoint != nullptr &&
+        ReadAltFormat(record->AltSettings[alt], model.IsUAC2(), &format) &&
+        format.channels == r.channels && format.containerBits == r.containerBits) {
+      return alt;
+    }
+  }
+  return 0;
+}
+
 // Which setting format selection takes for the format, and whether its packets fit there.
+// Selection refuses a setting whose packets its endpoint cannot carry: the setting of the
+// format then shows by how much.
 void CheckPacketFit(CUSBAudioCL& model, USBAudioStreamInterface* record, MaxFormatReport* r) {
-  ULONG channels = 0, containerBits = 0, alt = 0;
+  ULONG channels = r->channels, containerBits = r->containerBits, alt = 0;
   if (!NT_SUCCESS(model.FindAltSetting(record, static_cast<USHORT>(r->tag), r->channels,
                                        r->containerBits, r->rate, &channels, &containerBits,
-                                       &alt)) ||
-      alt == 0 || record->AltSettings[alt].DataEndpoint == nullptr) {
-    return;
+                                       &alt))) {
+    alt = SettingOfFormat(model, record, *r);
+    channels = r->channels;
+    containerBits = r->containerBits;
   }
+  if (alt == 0 || record->AltSettings[alt].DataEndpoint == nullptr) return;
   const EndpointTiming timing =
       TimingOf(*record->AltSettings[alt].DataEndpoint, model.IsHighSpeed());
   r->alt = alt;

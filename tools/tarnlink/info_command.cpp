@@ -133,8 +133,9 @@ int RunInfo(const InfoOptions& options, std::ostream& out, std::ostream& err) {
 
   DeviceReport report;
   std::string failure;
+  const sim::machine::Binding binding = PackageBinding(*plugged.device);
   const bool ran = ProbeDevice(
-      std::move(plugged.device), plugged.busSpeed,
+      std::move(plugged.device), plugged.busSpeed, binding,
       [&](CUSBAudioCL& model, const ProbeStatus& status) { report = CollectReport(model, status); },
       &failure);
   if (!ran) {

@@ -273,7 +273,7 @@ INSTANTIATE_TEST_SUITE_P(
         // bInterval 255 is no interval at all: the setting has no data endpoint.
         CarriageCase{"Uac1Interval255", Uac1Playback({48000}, 255), 2, 16, 0, 48000, false},
         CarriageCase{"HighSpeedSmallEndpoint", Uac2Playback(64), 2, 32, 48000, 96000, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 // --- queries -----------------------------------------------------------------------------------
 

@@ -20,8 +20,10 @@ namespace {
 std::string JsonOf(const char* name) {
   DeviceReport report;
   std::string failure;
+  std::unique_ptr<sim::devices::UacDevice> device = sim::devices::MakeCatalogueDevice(name);
+  const sim::machine::Binding binding = PackageBinding(*device);
   EXPECT_TRUE(ProbeDevice(
-      sim::devices::MakeCatalogueDevice(name), sim::devices::UsbSpeed::High,
+      std::move(device), sim::devices::UsbSpeed::High, binding,
       [&](CUSBAudioCL& model, const ProbeStatus& status) { report = CollectReport(model, status); },
       &failure))
       << failure;

@@ -48,7 +48,7 @@ TEST_P(RefusalReasonTest, NamesWhatTheDriverTraced) {
   std::string failure;
   ASSERT_TRUE(ProbeDevice(
       std::make_unique<sim::devices::UacDevice>(entry->spec, image, entry->behaviour),
-      sim::devices::UsbSpeed::High,
+      sim::devices::UsbSpeed::High, sim::machine::Binding::Whole,
       [&](CUSBAudioCL& model, const ProbeStatus& status) { report = CollectReport(model, status); },
       &failure))
       << failure;
