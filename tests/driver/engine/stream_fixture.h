@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -35,7 +37,9 @@ class WithFormat : public Interface {
 // Plays the position signal in the USB format it is given, from frame 0 on.
 class PositionSource final : public WithFormat<IPlaybackSource> {
  public:
-  PositionSource(const UsbFormat& format, bool hasCapture) : hasCapture_(hasCapture) {
+  // constant: every sample is this word instead of the position signal.
+  PositionSource(const UsbFormat& format, bool hasCapture, uint32_t constant = 0)
+      : hasCapture_(hasCapture), constant_(constant) {
     format_ = format;
   }
   ULONG Read(PVOID dst, ULONG frames) override;
@@ -54,6 +58,7 @@ class PositionSource final : public WithFormat<IPlaybackSource> {
 
  private:
   bool hasCapture_;
+  uint32_t constant_;
   uint64_t next_ = 0;
 };
 
@@ -86,10 +91,34 @@ class StreamTest : public sim::machine::testing::MachineTest {
   CStreamEngine& Engine() { return Adapter()->Engine(); }
   sim::devices::UacDevice* Device();
   const sim::devices::PlaybackSink& Sink();
+  // The layout of the samples on the bus in a direction's current alternate setting.
+  sim::devices::SampleLayout DeviceLayout(ULONG direction);
+  // Opens playback (and capture with it on a two-direction device) and starts the named
+  // users' engines on position sources; clocked: the sources say their user records too.
+  void StartPlayback(std::initializer_list<StreamUser> users, bool clocked);
+  // Starts the named users' capture feeds into recording sinks; capture must be open.
+  void StartCapture(std::initializer_list<StreamUser> users);
+  // Stops every engine and feed and closes what StartPlayback or StartCapture opened.
+  void StopStreams();
+  // Every sample the device received since the direction opened, per channel, is the
+  // position signal of the source (after leading silence), without gaps or repeats.
+  void ExpectPlaybackClean();
+  void ExpectCaptureClean(StreamUser user);
+
+  std::unique_ptr<PositionSource> sources[2];
+  std::unique_ptr<RecordingSink> sinks[2];
+  ULONG opened = 0;  // directions opened by the helpers, as a bit mask
+  sim::devices::SampleLayout captureLayout;
   // Runs body on a kernel thread; fails the test when the machine stopped.
   void InKernel(const std::function<void()>& body);
   // Lets the machine run for the given milliseconds of simulated time.
   void RunMs(uint64_t ms);
+  sim::usb::BusFaults& Faults() { return machine->Controller()->Faults(); }
+  UCHAR Endpoint(ULONG direction, bool feedback = false);
+  // A fresh machine with the driver loaded, for the next case of a table.
+  void Reboot();
+  // Allocations with the driver's tag so far.
+  uint64_t DriverAllocations();
 };
 
 // The continuity of one channel of what the device's playback sink received.

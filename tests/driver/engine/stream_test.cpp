@@ -1,6 +1,6 @@
 // Streams through the real engine on the simulated bus: what the device plays is the source's
-// position signal, bit-exact and gap-free; what it captures arrives the same way; faults are
-// recovered and leave nothing behind.
+// position signal, bit-exact and gap-free, and what it captures arrives the same way.
+#include <algorithm>
 #include <memory>
 
 #include "stream_fixture.h"
@@ -8,31 +8,164 @@
 namespace tarnlink::engine::testing {
 namespace {
 
-TEST_F(StreamTest, PlaybackReachesTheDeviceBitExactAndGapFree) {
-  Plug("velmor-dac");
-  std::unique_ptr<PositionSource> source;
-  InKernel([&] {
-    CStreamEngine& engine = Engine();
-    ASSERT_EQ(engine.OpenDirection(kDirectionPlayback), STATUS_SUCCESS);
-    source = std::make_unique<PositionSource>(engine.UsbFormatOf(kDirectionPlayback), false);
-    engine.PlaybackEngineOf(StreamUser::Os).SetSource(source.get());
-    ASSERT_EQ(engine.StartPlaybackEngine(StreamUser::Os), STATUS_SUCCESS);
-  });
-  RunMs(2000);
-  // The FIFO runs dry once the stream stops; until then it never may.
-  const auto whileStreaming = Sink().Counters();
-  InKernel([&] {
-    Engine().PlaybackEngineOf(StreamUser::Os).Stop();
-    EXPECT_EQ(Engine().CloseDirection(kDirectionPlayback), STATUS_SUCCESS);
-  });
-  const auto& sink = Sink();
-  for (unsigned channel = 0; channel < 2; ++channel) {
-    const auto seen = SinkContinuity(sink, channel, source->Layout());
-    EXPECT_TRUE(seen.Clean()) << "channel " << channel << " first break " << seen.firstBreak;
-    EXPECT_GT(seen.frames, 40000u);
+TEST_F(StreamTest, PlaybackAtEveryRateAndCrystalErrorIsBitExactWithoutFifoFaults) {
+  struct Case {
+    ULONG rate;
+    double ppm;
+  };
+  const Case cases[] = {{44100, 100},  {96000, -100}, {192000, 100},
+                        {384000, -100}, {768000, 100}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.rate << " Hz, " << c.ppm << " ppm");
+    machine->PresetHardwareDword(u"SampleRate", c.rate);
+    Plug("velmor-dac", [&](sim::devices::DeviceBehaviour& b) { b.crystalPpm = c.ppm; });
+    StartPlayback({StreamUser::Os}, false);
+    RunMs(500);
+    // Once running, the stream allocates nothing per transfer or period.
+    const uint64_t allocations = DriverAllocations();
+    RunMs(2500);
+    EXPECT_EQ(DriverAllocations(), allocations);
+    // The FIFO runs dry once the stream stops; until then it never may.
+    const auto whileStreaming = Sink().Counters();
+    StopStreams();
+    ExpectPlaybackClean();
+    EXPECT_EQ(whileStreaming.underruns, 0u);
+    EXPECT_EQ(whileStreaming.overruns, 0u);
+    EXPECT_EQ(Engine().Recoveries(kDirectionPlayback), 0u);
+    EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   }
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
+TEST_F(StreamTest, DuplexWithCaptureClockedPlaybackAndTwoCaptureFeeds) {
+  Plug("velmor-dac");
+  StartCapture({StreamUser::Os, StreamUser::Asio});
+  StartPlayback({StreamUser::Os}, true);
+  RunMs(500);
+  const uint64_t allocations = DriverAllocations();
+  RunMs(60000);
+  EXPECT_EQ(DriverAllocations(), allocations);
+  const auto whileStreaming = Sink().Counters();
+  StopStreams();
+  ExpectPlaybackClean();
+  ExpectCaptureClean(StreamUser::Os);
+  ExpectCaptureClean(StreamUser::Asio);
+  EXPECT_EQ(sinks[0]->Samples(0), sinks[1]->Samples(0));
   EXPECT_EQ(whileStreaming.underruns, 0u);
   EXPECT_EQ(whileStreaming.overruns, 0u);
+  EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
+TEST_F(StreamTest, RefillingEngineStaysInStepWithCapture) {
+  Plug("velmor-dac");
+  StartPlayback({StreamUser::Asio}, true);
+  RunMs(500);
+  const uint64_t allocations = DriverAllocations();
+  RunMs(4500);
+  EXPECT_EQ(DriverAllocations(), allocations);
+  const auto whileStreaming = Sink().Counters();
+  StopStreams();
+  ExpectPlaybackClean();
+  EXPECT_EQ(whileStreaming.underruns, 0u);
+  EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
+TEST_F(StreamTest, OtherDevicesPlayBitExact) {
+  struct Case {
+    std::string_view device;
+    ULONG osBits;  // playback-only devices play at the operating-system stream's format
+  };
+  const Case cases[] = {{"uac1-speaker", 16}, {"uac2-playback-only", 32}, {"uac1-headset", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.device);
+    Plug(c.device);
+    if (c.osBits != 0) {
+      InKernel([&] {
+        EXPECT_EQ(Adapter()->SetOsFormat(kDirectionPlayback, 1, 2, c.osBits, 48000),
+                  STATUS_SUCCESS);
+      });
+    }
+    StartPlayback({StreamUser::Os}, false);
+    RunMs(500);
+    const uint64_t allocations = DriverAllocations();
+    RunMs(2500);
+    EXPECT_EQ(DriverAllocations(), allocations);
+    const auto whileStreaming = Sink().Counters();
+    StopStreams();
+    ExpectPlaybackClean();
+    EXPECT_EQ(whileStreaming.underruns, 0u);
+    EXPECT_EQ(whileStreaming.overruns, 0u);
+    EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  }
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
+TEST_F(StreamTest, TwoPlaybackEnginesReachTheDeviceAsTheirSaturatedSum) {
+  struct Case {
+    uint32_t constant;  // what the second engine plays
+  };
+  // The position code stays far below 2^28 here, so the first sum is exact; the second
+  // clips at full scale for every sample but the first few frames.
+  for (const Case& c : {Case{1u << 28}, Case{0x7FFFFF00u}}) {
+    SCOPED_TRACE(c.constant);
+    Plug("velmor-dac");
+    InKernel([&] {
+      CStreamEngine& engine = Engine();
+      ASSERT_EQ(engine.OpenDirection(kDirectionPlayback), STATUS_SUCCESS);
+      opened |= 1u << kDirectionPlayback;
+      const UsbFormat& usb = engine.UsbFormatOf(kDirectionPlayback);
+      ASSERT_EQ(usb.Bits, 32u);
+      sources[0] = std::make_unique<PositionSource>(usb, false);
+      sources[1] = std::make_unique<PositionSource>(usb, false, c.constant);
+      for (StreamUser user : {StreamUser::Asio, StreamUser::Os}) {
+        engine.PlaybackEngineOf(user).SetSource(sources[Value(user)].get());
+        ASSERT_EQ(engine.StartPlaybackEngine(user), STATUS_SUCCESS);
+      }
+    });
+    RunMs(2000);
+    StopStreams();
+    const auto layout = sources[0]->Layout();
+    for (unsigned channel = 0; channel < 2; ++channel) {
+      const auto& words = Sink().Samples(channel);
+      // Both engines write every transfer from the one in which they were started on, so the
+      // signal starts as a sum; what precedes it is silence.
+      size_t i = 0;
+      while (i < words.size() && words[i] == 0) ++i;
+      ASSERT_LT(i, words.size());
+      // The first sums are of the lowest frames, which never clip.
+      const uint64_t first = sim::devices::PositionSignal::DecodeFrame(words[i] - c.constant, layout);
+      uint64_t sums = 0;
+      for (uint64_t frame = first; i < words.size() && words[i] != 0; ++i, ++frame) {
+        const uint64_t code = sim::devices::PositionSignal::Encode(frame, channel, layout);
+        const uint64_t expected = std::min<uint64_t>(code + c.constant, 0x7FFFFFFF);
+        ASSERT_EQ(words[i], expected) << "channel " << channel << " sample " << i;
+        ++sums;
+      }
+      EXPECT_GT(sums, 80000u);
+    }
+    EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  }
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
+TEST_F(StreamTest, DsdStreamKindReachesTheDeviceWhichIdlesWithTheDsdFill) {
+  Plug("velmor-dac");
+  InKernel([&] {
+    EXPECT_EQ(Engine().SetStreamKind(kStreamKindDsd), STATUS_SUCCESS);
+    EXPECT_EQ(Device()->StreamKind(Adapter()->Model().PlaybackInterface()->InterfaceNumber),
+              kStreamKindDsd);
+    ASSERT_EQ(Engine().OpenDirection(kDirectionPlayback), STATUS_SUCCESS);
+    // The kind cannot change under an open direction.
+    EXPECT_EQ(Engine().SetStreamKind(kStreamKindPcm), STATUS_DEVICE_BUSY);
+  });
+  RunMs(500);
+  EXPECT_GT(Sink().Counters().dsdIdleWords, 1000u);
+  InKernel([&] {
+    EXPECT_EQ(Engine().CloseDirection(kDirectionPlayback), STATUS_SUCCESS);
+    EXPECT_EQ(Engine().SetStreamKind(kStreamKindPcm), STATUS_SUCCESS);
+  });
   EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   EXPECT_TRUE(machine->UnloadDriver());
 }
