@@ -128,6 +128,20 @@ void StreamTest::StopStreams() {
   });
 }
 
+sim::devices::SinkCounters StreamTest::RunStreaming(uint64_t ms) {
+  constexpr uint64_t kSettleMs = 500;
+  RunMs(kSettleMs);
+  const uint64_t allocations = DriverAllocations();
+  RunMs(ms - kSettleMs);
+  EXPECT_EQ(DriverAllocations(), allocations) << "allocations while streaming";
+  return Sink().Counters();
+}
+
+void StreamTest::ExpectNoFifoFaults(const sim::devices::SinkCounters& counters) {
+  EXPECT_EQ(counters.underruns, 0u);
+  EXPECT_EQ(counters.overruns, 0u);
+}
+
 void StreamTest::ExpectPlaybackClean() {
   const auto& sink = Sink();
   const auto layout = sources[0] ? sources[0]->Layout() : sources[1]->Layout();

@@ -100,6 +100,11 @@ class StreamTest : public sim::machine::testing::MachineTest {
   void StartCapture(std::initializer_list<StreamUser> users);
   // Stops every engine and feed and closes what StartPlayback or StartCapture opened.
   void StopStreams();
+  // Lets the started streams run for ms of simulated time and proves that after the first half
+  // second they allocate nothing; returns the playback sink's counters before anything stops
+  // (the FIFO runs dry once the stream stops, until then it never may).
+  sim::devices::SinkCounters RunStreaming(uint64_t ms);
+  static void ExpectNoFifoFaults(const sim::devices::SinkCounters& counters);
   // Every sample the device received since the direction opened, per channel, is the
   // position signal of the source (after leading silence), without gaps or repeats.
   void ExpectPlaybackClean();

@@ -20,17 +20,10 @@ TEST_F(StreamTest, PlaybackAtEveryRateAndCrystalErrorIsBitExactWithoutFifoFaults
     machine->PresetHardwareDword(u"SampleRate", c.rate);
     Plug("velmor-dac", [&](sim::devices::DeviceBehaviour& b) { b.crystalPpm = c.ppm; });
     StartPlayback({StreamUser::Os}, false);
-    RunMs(500);
-    // Once running, the stream allocates nothing per transfer or period.
-    const uint64_t allocations = DriverAllocations();
-    RunMs(2500);
-    EXPECT_EQ(DriverAllocations(), allocations);
-    // The FIFO runs dry once the stream stops; until then it never may.
-    const auto whileStreaming = Sink().Counters();
+    const auto counters = RunStreaming(3000);
     StopStreams();
     ExpectPlaybackClean();
-    EXPECT_EQ(whileStreaming.underruns, 0u);
-    EXPECT_EQ(whileStreaming.overruns, 0u);
+    ExpectNoFifoFaults(counters);
     EXPECT_EQ(Engine().Recoveries(kDirectionPlayback), 0u);
     EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   }
@@ -41,18 +34,13 @@ TEST_F(StreamTest, DuplexWithCaptureClockedPlaybackAndTwoCaptureFeeds) {
   Plug("velmor-dac");
   StartCapture({StreamUser::Os, StreamUser::Asio});
   StartPlayback({StreamUser::Os}, true);
-  RunMs(500);
-  const uint64_t allocations = DriverAllocations();
-  RunMs(60000);
-  EXPECT_EQ(DriverAllocations(), allocations);
-  const auto whileStreaming = Sink().Counters();
+  const auto counters = RunStreaming(60000);
   StopStreams();
   ExpectPlaybackClean();
   ExpectCaptureClean(StreamUser::Os);
   ExpectCaptureClean(StreamUser::Asio);
   EXPECT_EQ(sinks[0]->Samples(0), sinks[1]->Samples(0));
-  EXPECT_EQ(whileStreaming.underruns, 0u);
-  EXPECT_EQ(whileStreaming.overruns, 0u);
+  ExpectNoFifoFaults(counters);
   EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   EXPECT_TRUE(machine->UnloadDriver());
 }
@@ -60,14 +48,10 @@ TEST_F(StreamTest, DuplexWithCaptureClockedPlaybackAndTwoCaptureFeeds) {
 TEST_F(StreamTest, RefillingEngineStaysInStepWithCapture) {
   Plug("velmor-dac");
   StartPlayback({StreamUser::Asio}, true);
-  RunMs(500);
-  const uint64_t allocations = DriverAllocations();
-  RunMs(4500);
-  EXPECT_EQ(DriverAllocations(), allocations);
-  const auto whileStreaming = Sink().Counters();
+  const auto counters = RunStreaming(5000);
   StopStreams();
   ExpectPlaybackClean();
-  EXPECT_EQ(whileStreaming.underruns, 0u);
+  ExpectNoFifoFaults(counters);
   EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   EXPECT_TRUE(machine->UnloadDriver());
 }
@@ -88,15 +72,10 @@ TEST_F(StreamTest, OtherDevicesPlayBitExact) {
       });
     }
     StartPlayback({StreamUser::Os}, false);
-    RunMs(500);
-    const uint64_t allocations = DriverAllocations();
-    RunMs(2500);
-    EXPECT_EQ(DriverAllocations(), allocations);
-    const auto whileStreaming = Sink().Counters();
+    const auto counters = RunStreaming(3000);
     StopStreams();
     ExpectPlaybackClean();
-    EXPECT_EQ(whileStreaming.underruns, 0u);
-    EXPECT_EQ(whileStreaming.overruns, 0u);
+    ExpectNoFifoFaults(counters);
     EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   }
   EXPECT_TRUE(machine->UnloadDriver());
