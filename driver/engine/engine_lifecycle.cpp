@@ -34,6 +34,8 @@ VOID CStreamEngine::InitializeObjects() {
   KeInitializeSemaphore(&m_Credits[kFeedback], 0, kFeedbackCredits);
   KeInitializeSpinLock(&m_ContextLock);
   KeInitializeSpinLock(&m_CompletedLock);
+  KeInitializeSpinLock(&m_ImplicitLock);
+  KeInitializeEvent(&m_SizingDone, NotificationEvent, FALSE);
   InitializeListHead(&m_FreePlayback);
   InitializeListHead(&m_CompletedCaptures);
   KeInitializeDpc(&m_CaptureDpcObject, CaptureDpc, this);

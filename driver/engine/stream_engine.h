@@ -141,6 +141,11 @@ class CStreamEngine {
   VOID CompleteFeedbackRead(TransferContext* context, NTSTATUS status, ULONG average);
   UCHAR FillByte() const;
 
+  // Implicit feedback (implicit_feedback.cpp).
+  VOID RunImplicitStart();
+  _IRQL_requires_(DISPATCH_LEVEL) VOID SizeFromCapture(ULONG bytes);
+  ULONG ImplicitLength(const TransferContext* context);
+
   // Capture (capture_worker.cpp, capture_transfers.cpp).
   static KSTART_ROUTINE CaptureWorkerEntry;
   VOID CaptureWorker();
@@ -170,6 +175,18 @@ class CStreamEngine {
   ULONG m_AsioRate = 0;
   ULONG m_AsioActive = 0;
   ULONG m_OpenCount[kDirectionCount] = {};
+  // Implicit feedback: each direction's nominal bytes per transfer and how many frames a
+  // transfer may run short (negative) or long; the sizing of the first playback transfers;
+  // the frames capture delivered beyond its nominal periods, not yet played.
+  ULONG m_ImplicitNominal[kDirectionCount] = {};
+  LONG m_ImplicitNegativeSlack[kDirectionCount] = {};
+  LONG m_ImplicitPositiveSlack[kDirectionCount] = {};
+  KSPIN_LOCK m_ImplicitLock = 0;
+  KEVENT m_SizingDone;
+  BOOLEAN m_Sizing = FALSE;
+  ULONG m_SizingIndex = 0;
+  ULONG m_SizingCompletions = 0;
+  LONG m_ImplicitFrames = 0;
 
   // Transfer state.
   PKTHREAD m_Worker[kDirectionCount] = {};

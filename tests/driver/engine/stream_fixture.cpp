@@ -134,6 +134,8 @@ sim::devices::SinkCounters StreamTest::RunStreaming(uint64_t ms) {
   const uint64_t allocations = DriverAllocations();
   RunMs(ms - kSettleMs);
   EXPECT_EQ(DriverAllocations(), allocations) << "allocations while streaming";
+  EXPECT_EQ(Device()->ViolationCount(), 0u)
+      << (Device()->Violations().empty() ? "" : Device()->Violations().front());
   return Sink().Counters();
 }
 

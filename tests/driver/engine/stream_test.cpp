@@ -61,7 +61,8 @@ TEST_F(StreamTest, OtherDevicesPlayBitExact) {
     std::string_view device;
     ULONG osBits;  // playback-only devices play at the operating-system stream's format
   };
-  const Case cases[] = {{"uac1-speaker", 16}, {"uac2-playback-only", 32}, {"uac1-headset", 0}};
+  const Case cases[] = {
+      {"uac1-speaker", 16}, {"uac2-playback-only", 32}, {"uac1-headset", 0}, {"uac2-implicit", 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.device);
     Plug(c.device);
