@@ -16,6 +16,7 @@
 #include "driver_types.h"
 #include "kernel_mode.h"
 #include "open_gate.h"
+#include "os_stream_sources.h"
 #include "playback_engine.h"
 #include "transfer_context.h"
 #include "usb_audio_model.h"
@@ -33,7 +34,7 @@ struct EngineDevice {
 // The two users of the streams; each has a playback engine and a capture feed.
 enum class StreamUser : ULONG { Asio = 0, Os = 1 };
 
-class CStreamEngine {
+class CStreamEngine final : public IOsStreamHost {
  public:
   // Dispatcher objects and lists; before Start, the directions are all closed.
   VOID InitializeObjects();
@@ -55,7 +56,7 @@ class CStreamEngine {
   // Under the stream mutex: the fixed rate changes and the free ASIO rate is dropped; the
   // device's clock is set (a failure is traced, the rate stays).
   _IRQL_requires_(PASSIVE_LEVEL) VOID ChangeFixedRate(ULONG rate);
-  const OsFormat& OsFormatOf(ULONG direction) const { return m_OsFormat[direction]; }
+  const OsFormat& OsFormatOf(ULONG direction) const override { return m_OsFormat[direction]; }
   const UsbFormat& UsbFormatOf(ULONG direction) const { return m_UsbFormat[direction]; }
 
   // --- directions ------------------------------------------------------------------------------
@@ -74,7 +75,14 @@ class CStreamEngine {
   // Starts or stops a user's engine or feed on the open directions.
   _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS StartPlaybackEngine(StreamUser user);
   _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS StartCaptureFeed(StreamUser user);
-  CChunkQueues& Chunks() { return m_Chunks; }
+  CChunkQueues& Chunks() override { return m_Chunks; }
+
+  // --- the miniport the operating-system stream moves its audio through ---------------------
+  VOID RegisterMiniport(PMINIPORTSTREAMCONTROL miniport);
+  VOID UnregisterMiniport(PMINIPORTSTREAMCONTROL miniport);
+  BOOLEAN HasMiniport();
+  PMINIPORTSTREAMCONTROL ReferenceMiniport() override;
+  BOOLEAN HasCaptureInterface() const override { return m_Model->CaptureInterface() != nullptr; }
 
   // --- faults and what they left -----------------------------------------------------------------
   // The next playback (capture) completion is taken as failed, once.
@@ -222,4 +230,8 @@ class CStreamEngine {
   CPlaybackEngine m_Engines[kPlaybackEngineCount];
   CCaptureFeed m_Feeds[kPlaybackEngineCount];
   CChunkQueues m_Chunks;
+  COsPlaybackSource m_OsSource;
+  COsCaptureSink m_OsSink;
+  PMINIPORTSTREAMCONTROL m_Miniport = nullptr;
+  KSPIN_LOCK m_MiniportLock = 0;
 };
