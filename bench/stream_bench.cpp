@@ -17,6 +17,7 @@
 #include "kernel/host_kernel.h"
 #include "sim/machine/machine.h"
 #include "usb_audio_adapter.h"
+#include "with_format.h"
 
 namespace {
 
@@ -31,53 +32,28 @@ double CpuSeconds() {
   return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
+using tarnlink::engine::testing::PlainSource;
+using tarnlink::engine::testing::WithFormat;
+
 // Plays a constant word: the engine's work is the same as for real audio.
-class ConstantSource final : public IPlaybackSource {
+class ConstantSource final : public PlainSource {
  public:
-  explicit ConstantSource(const UsbFormat& format) : format_(format) {}
-  USHORT Kind() override { return kStreamKindPcm; }
-  USHORT FormatTag() override { return format_.FormatTag; }
-  ULONG Bits() override { return format_.Bits; }
-  ULONG Channels() override { return format_.Channels; }
-  ULONG FrameBytes() override { return format_.FrameBytes; }
-  ULONG SampleRate() override { return format_.Rate; }
+  explicit ConstantSource(const UsbFormat& format) : PlainSource(format, true) {}
   ULONG Read(PVOID dst, ULONG frames) override {
     if (dst != nullptr) RtlFillMemory(dst, frames * format_.FrameBytes, 0x11);
     return frames;
   }
-  BOOLEAN HasCapture() override { return TRUE; }
-  BOOLEAN PlaybackStarted() override { return TRUE; }
-  ULONG FramesAvailable() override { return 0; }
-  NTSTATUS StartClock() override { return STATUS_SUCCESS; }
-  VOID Serviced() override {}
-  VOID StopClock() override {}
-  VOID AttachEngine(CPlaybackEngine*) override {}
-  VOID DetachEngine() override {}
-  VOID OutputReady() override {}
-
- private:
-  UsbFormat format_;
 };
 
 // Takes captured frames and keeps nothing.
-class DiscardingSink final : public ICaptureSink {
+class DiscardingSink final : public WithFormat<ICaptureSink> {
  public:
-  USHORT Kind() override { return kStreamKindPcm; }
-  USHORT FormatTag() override { return format_.FormatTag; }
-  ULONG Bits() override { return format_.Bits; }
-  ULONG Channels() override { return format_.Channels; }
-  ULONG FrameBytes() override { return format_.FrameBytes; }
-  ULONG SampleRate() override { return format_.Rate; }
-  VOID Write(PCVOID, ULONG frames) override { frames_ += frames; }
+  VOID Write(PCVOID, ULONG) override {}
   NTSTATUS Prepare(const UsbFormat& usb, ULONG) override {
     format_ = usb;
     return STATUS_SUCCESS;
   }
   VOID Stop() override {}
-
- private:
-  UsbFormat format_ = {};
-  uint64_t frames_ = 0;
 };
 
 // The machine with the driver loaded and the default device plugged at a fixed rate; with

@@ -16,48 +16,22 @@
 #include "sim/devices/uac_device.h"
 #include "stream_engine.h"
 #include "usb_audio_adapter.h"
+#include "with_format.h"
 
 namespace tarnlink::engine::testing {
 
-// The format slots of a test source or sink, answered from one record.
-template <typename Interface>
-class WithFormat : public Interface {
- public:
-  USHORT Kind() override { return kStreamKindPcm; }
-  USHORT FormatTag() override { return format_.FormatTag; }
-  ULONG Bits() override { return format_.Bits; }
-  ULONG Channels() override { return format_.Channels; }
-  ULONG FrameBytes() override { return format_.FrameBytes; }
-  ULONG SampleRate() override { return format_.Rate; }
-
- protected:
-  UsbFormat format_ = {};
-};
-
 // Plays the position signal in the USB format it is given, from frame 0 on.
-class PositionSource final : public WithFormat<IPlaybackSource> {
+class PositionSource final : public PlainSource {
  public:
   // constant: every sample is this word instead of the position signal.
   PositionSource(const UsbFormat& format, bool hasCapture, uint32_t constant = 0)
-      : hasCapture_(hasCapture), constant_(constant) {
-    format_ = format;
-  }
+      : PlainSource(format, hasCapture), constant_(constant) {}
   ULONG Read(PVOID dst, ULONG frames) override;
-  BOOLEAN HasCapture() override { return hasCapture_; }
-  BOOLEAN PlaybackStarted() override { return TRUE; }
-  ULONG FramesAvailable() override { return 1u << 20; }
-  NTSTATUS StartClock() override { return STATUS_SUCCESS; }
-  VOID Serviced() override {}
-  VOID StopClock() override {}
-  VOID AttachEngine(CPlaybackEngine*) override {}
-  VOID DetachEngine() override {}
-  VOID OutputReady() override {}
 
   sim::devices::SampleLayout Layout() const;
   uint64_t FramesRead() const { return next_; }
 
  private:
-  bool hasCapture_;
   uint32_t constant_;
   uint64_t next_ = 0;
 };
