@@ -1,25 +1,37 @@
-// fuzz_seed_corpus DIR: writes one configuration fuzz input per catalogue device into DIR.
+// fuzz_seed_corpus CONFIGURATION_DIR ANSWERS_DIR: writes one input per catalogue device for the
+// configuration descriptor target and one for the device-answers target.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "configuration_input.h"
+#include "device_answers.h"
 #include "sim/devices/catalogue.h"
 
+namespace {
+
+bool Write(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  const bool written = f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (f != nullptr) std::fclose(f);
+  if (!written) std::fprintf(stderr, "fuzz_seed_corpus: cannot write %s\n", path.c_str());
+  return written;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: fuzz_seed_corpus DIR\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: fuzz_seed_corpus CONFIGURATION_DIR ANSWERS_DIR\n");
     return 2;
   }
   const auto& catalogue = sim::devices::Catalogue();
   for (size_t i = 0; i < catalogue.size(); ++i) {
-    const std::vector<uint8_t> bytes = tarnlink::fuzz::EncodeCatalogueDevice(i);
-    const std::string path = std::string(argv[1]) + "/" + catalogue[i].name;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
-      std::fprintf(stderr, "fuzz_seed_corpus: cannot write %s\n", path.c_str());
+    if (!Write(std::string(argv[1]) + "/" + catalogue[i].name,
+               tarnlink::fuzz::EncodeCatalogueDevice(i)) ||
+        !Write(std::string(argv[2]) + "/" + catalogue[i].name,
+               tarnlink::fuzz::EncodeDeviceAnswersSeed(i)))
       return 1;
-    }
-    std::fclose(f);
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "sim/devices/byte_writer.h"
 #include "sim/devices/descriptor_builder.h"
+#include "sim/devices/extra_interfaces.h"
 #include "sim/devices/uac_constants.h"
 
 namespace sim::devices {
@@ -148,25 +149,6 @@ AudioFunctionSpec SimpleUac2(uint16_t vendor, uint16_t product, std::string name
   return f;
 }
 
-// An interface outside the audio function, for the devices whose every interface is configured.
-void AddVendorInterface(AudioFunctionSpec& f, uint8_t cls, uint8_t subclass, uint8_t protocol,
-                        const std::vector<uint8_t>& functional, uint8_t interruptEndpoint) {
-  const uint8_t number =
-      static_cast<uint8_t>(f.controlInterface + 1 + f.streams.size() + f.extraInterfaceCount);
-  ByteWriter w;
-  w.U8(9).U8(USB_INTERFACE_DESCRIPTOR_TYPE).U8(number).U8(0).U8(interruptEndpoint ? 1 : 0);
-  w.U8(cls).U8(subclass).U8(protocol).U8(0).Bytes(functional);
-  if (interruptEndpoint)
-    w.U8(7)
-        .U8(USB_ENDPOINT_DESCRIPTOR_TYPE)
-        .U8(interruptEndpoint)
-        .U8(USB_ENDPOINT_TYPE_INTERRUPT)
-        .U16(64)
-        .U8(4);
-  f.extraInterfaces = w.Take();
-  ++f.extraInterfaceCount;
-}
-
 CatalogueEntry VelmorDac() {
   AudioFunctionSpec f = Uac2Function(0x7A31, 0x0C5E, "Velmor USB Audio Tarn");
   f.manufacturer = "Velmor";
@@ -296,7 +278,7 @@ std::vector<CatalogueEntry> QuirkDevices() {
                    "vendor 0x1686 product 0x00DD: audio interfaces with class 0xFF, every "
                    "interface configured, synchronous playback whose packets start with a "
                    "32-bit length",
-                   f, b});
+                   f, b, true});
   }
   // Devices whose every interface is configured: a plain Audio 2.0 DAC beside another interface.
   struct Companion {
@@ -353,7 +335,7 @@ std::vector<CatalogueEntry> QuirkDevices() {
   for (const Companion& c : companions) {
     AudioFunctionSpec f = SimpleUac2(c.vendor, c.product, c.productName, c.capture, c.audioClass);
     AddVendorInterface(f, c.cls, c.subclass, c.protocol, c.functional, c.interruptEndpoint);
-    out.push_back({c.name, c.exercises, f, DeviceBehaviour{}});
+    out.push_back({c.name, c.exercises, f, DeviceBehaviour{}, true});
   }
   {
     CatalogueEntry implicit = Uac2Implicit();

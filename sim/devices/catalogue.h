@@ -18,6 +18,9 @@ struct CatalogueEntry {
   std::string exercises;
   AudioFunctionSpec spec;
   DeviceBehaviour behaviour;
+  // The driver package binds the device whole rather than its audio function: the devices
+  // whose every interface the driver configures.
+  bool boundWhole = false;
 };
 
 const std::vector<CatalogueEntry>& Catalogue();

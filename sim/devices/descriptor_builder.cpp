@@ -85,8 +85,9 @@ void AudioControl(ByteWriter& w, const AudioFunctionSpec& spec) {
     for (const StreamingInterfaceSpec& s : spec.streams) w.U8(s.bInterfaceNumber);
   }
   for (const EntitySpec& e : spec.entities) Entity(w, e, uac2);
-  // wTotalLength covers the header and every entity.
-  w.PatchU16(header + (uac2 ? 6 : 5), static_cast<uint32_t>(w.Size() - header));
+  // wTotalLength covers the header and every entity (and what sloppy firmware adds).
+  w.PatchU16(header + (uac2 ? 6 : 5),
+             static_cast<uint32_t>(w.Size() - header + spec.acTotalLengthExcess));
 }
 
 void FormatDescriptors(ByteWriter& w, const StreamingInterfaceSpec& s, const AltSettingSpec& a,

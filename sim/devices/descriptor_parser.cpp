@@ -180,8 +180,12 @@ bool DumpParser::Entities(size_t header, AudioFunctionSpec& spec) {
     if (list_[i].bytes.size() < 4) return Fail(list_[i].offset, "entity descriptor truncated");
     if (!Entity(list_[i], spec)) return false;
   }
-  if (end > (i < list_.size() ? list_[i].offset : config_.size()))
+  // Firmware that overstates the block is reproduced as it is, as long as the claim stays
+  // within the configuration.
+  const size_t interfaceEnd = i < list_.size() ? list_[i].offset : config_.size();
+  if (end > config_.size())
     return Fail(h.offset, "audio control wTotalLength runs past its interface");
+  if (end > interfaceEnd) spec.acTotalLengthExcess = static_cast<uint16_t>(end - interfaceEnd);
   return true;
 }
 

@@ -130,6 +130,9 @@ struct AudioFunctionSpec {
   uint8_t controlInterface = 0;
   bool interfaceAssociation = true;  // Audio 2.0 functions open with an association descriptor
   uint8_t bCategory = 0x0A;          // Audio 2.0 header category: 0x0A pro audio
+  // Sloppy firmware: the audio control header's wTotalLength claims this many bytes more than
+  // its entities take, running into the interfaces after it.
+  uint16_t acTotalLengthExcess = 0;
   uint8_t bmAttributes = USB_CONFIG_BUS_POWERED;
   uint8_t MaxPower = 50;  // units of 2 mA
   std::vector<EntitySpec> entities;

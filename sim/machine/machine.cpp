@@ -1,7 +1,9 @@
 #include "sim/machine/machine.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "kernel/driver_object_host.h"
 #include "kernel/io_state.h"
@@ -33,19 +35,51 @@ void WriteServiceKey() {
                     (image.size() + 1) * sizeof(char16_t));
 }
 
-// What the hub learns at enumeration, before any driver runs: the device descriptor.
-tarnlink::io::DeviceNodeInfo DescribeDevice(devices::UsbDevice& device) {
-  USB_DEVICE_DESCRIPTOR descriptor = {};
+USB_DEFAULT_PIPE_SETUP_PACKET GetDescriptorSetup(UCHAR type, USHORT length) {
   USB_DEFAULT_PIPE_SETUP_PACKET setup = {};
   setup.bmRequestType.B = 0x80;
   setup.bRequest = USB_REQUEST_GET_DESCRIPTOR;
-  setup.wValue.W = USB_DEVICE_DESCRIPTOR_TYPE << 8;
-  setup.wLength = sizeof(descriptor);
-  device.Control(devices::BusTime{}, setup,
+  setup.wValue.W = static_cast<USHORT>(type << 8);
+  setup.wLength = length;
+  return setup;
+}
+
+// What the hub learns at enumeration, before any driver runs: the device descriptor, and the
+// configuration the composite parent splits.
+USB_DEVICE_DESCRIPTOR ReadDeviceDescriptor(devices::UsbDevice& device) {
+  USB_DEVICE_DESCRIPTOR descriptor = {};
+  device.Control(devices::BusTime{}, GetDescriptorSetup(USB_DEVICE_DESCRIPTOR_TYPE,
+                                                        sizeof(descriptor)),
                  std::span<uint8_t>(reinterpret_cast<uint8_t*>(&descriptor), sizeof(descriptor)));
+  return descriptor;
+}
+
+std::vector<uint8_t> ReadConfiguration(devices::UsbDevice& device) {
+  std::vector<uint8_t> header(sizeof(USB_CONFIGURATION_DESCRIPTOR));
+  devices::ControlResult r = device.Control(
+      devices::BusTime{},
+      GetDescriptorSetup(USB_CONFIGURATION_DESCRIPTOR_TYPE, static_cast<USHORT>(header.size())),
+      header);
+  if (r.Stalled() || r.length < header.size()) return {};
+  std::vector<uint8_t> config(static_cast<size_t>(header[2] | header[3] << 8));
+  r = device.Control(devices::BusTime{},
+                     GetDescriptorSetup(USB_CONFIGURATION_DESCRIPTOR_TYPE,
+                                        static_cast<USHORT>(config.size())),
+                     config);
+  config.resize(r.Stalled() ? 0 : std::min(r.length, config.size()));
+  return config;
+}
+
+tarnlink::io::DeviceNodeInfo DescribeDevice(const USB_DEVICE_DESCRIPTOR& descriptor,
+                                            const AudioFunctionLayout* function) {
   char id[64];
-  std::snprintf(id, sizeof(id), "USB\\VID_%04X&PID_%04X\\1", descriptor.idVendor,
-                descriptor.idProduct);
+  if (function != nullptr) {
+    std::snprintf(id, sizeof(id), "USB\\VID_%04X&PID_%04X&MI_%02X\\1", descriptor.idVendor,
+                  descriptor.idProduct, function->FirstInterface());
+  } else {
+    std::snprintf(id, sizeof(id), "USB\\VID_%04X&PID_%04X\\1", descriptor.idVendor,
+                  descriptor.idProduct);
+  }
   return {std::u16string(id, id + std::strlen(id)), std::u16string(kServiceName),
           u"Velmor USB DAC"};
 }
@@ -110,25 +144,33 @@ PDEVICE_OBJECT Machine::FunctionDevice() const {
 }
 
 NTSTATUS Machine::PlugCatalogueDevice(std::string_view name) {
-  std::unique_ptr<devices::UsbDevice> device = devices::MakeCatalogueDevice(name);
-  if (device == nullptr) return STATUS_NOT_FOUND;
-  return PlugDevice(std::move(device));
+  const devices::CatalogueEntry* entry = devices::FindCatalogueEntry(name);
+  if (entry == nullptr) return STATUS_NOT_FOUND;
+  return PlugDevice(devices::MakeCatalogueDevice(name),
+                    entry->boundWhole ? Binding::Whole : Binding::Function);
 }
 
-NTSTATUS Machine::PlugDevice(std::unique_ptr<devices::UsbDevice> device) {
+NTSTATUS Machine::PlugDevice(std::unique_ptr<devices::UsbDevice> device, Binding binding) {
   if (!DriverLoaded() || DevicePlugged()) return STATUS_INVALID_DEVICE_STATE;
   device_ = std::move(device);
   controller_ = std::make_unique<usb::HostController>(options_.busSpeed, options_.controller);
   controller_->Attach(device_.get());
   surpriseRemoved_ = false;
   deviceAdded_ = false;
+  std::optional<AudioFunctionLayout> layout;
+  if (binding == Binding::Function) layout = FindAudioFunction(ReadConfiguration(*device_));
+  if (layout) function_ = std::make_unique<CompositeFunction>(controller_.get(), std::move(*layout));
+  tarnlink::usb::UsbPortBackend* backend =
+      function_ != nullptr ? static_cast<tarnlink::usb::UsbPortBackend*>(function_.get())
+                           : controller_.get();
 
   NTSTATUS status = STATUS_UNSUCCESSFUL;
   RunInKernelThread(
       [&] {
-        status = tarnlink::usb::CreateUsbStack(controller_.get(), &stack_);
+        status = tarnlink::usb::CreateUsbStack(backend, &stack_);
         if (NT_SUCCESS(status)) {
-          tarnlink::io::DeviceNodeInfo node = DescribeDevice(*device_);
+          tarnlink::io::DeviceNodeInfo node =
+              DescribeDevice(ReadDeviceDescriptor(*device_), Function());
           instanceId_ = node.instanceId;
           status = tarnlink::io::CreateDeviceNode(stack_.pdo, node);
         }
@@ -274,6 +316,7 @@ void Machine::RemoveFromBus() {
         },
         "pnp removal");
   }
+  function_.reset();
   controller_.reset();
   device_.reset();
   deviceAdded_ = false;

@@ -17,6 +17,7 @@
 #include "kernel/host_kernel.h"
 #include "kernel_mode.h"
 #include "sim/devices/usb_device.h"
+#include "sim/machine/composite_function.h"
 #include "sim/usb/host_controller.h"
 #include "usb/usb_port.h"
 
@@ -26,6 +27,13 @@ namespace sim::machine {
 inline constexpr std::u16string_view kServiceName = u"Velmor_USBDAC_AUDIO";
 
 enum class Removal { Orderly, Surprise };
+
+// How the driver package binds a device. Function: as Windows' composite parent driver presents
+// an audio device, the audio function on its own (the control interface and its streaming
+// interfaces), under an instance id that names its first interface (USB\VID_v&PID_p&MI_nn\...).
+// Whole: the device itself, every interface visible. A device without an audio-class control
+// interface can only be bound whole.
+enum class Binding { Function, Whole };
 
 struct MachineOptions {
   ULONG windowsVersion = NTDDI_WIN10;
@@ -52,8 +60,10 @@ class Machine {
   // Plugs the device into the root port and runs enumeration: device node, add-device and
   // start. Returns the first failure, after which the device has been removed again as
   // Windows removes a device whose start failed.
-  NTSTATUS PlugDevice(std::unique_ptr<devices::UsbDevice> device);
-  // The same with a fresh device of the built-in catalogue; STATUS_NOT_FOUND for an unknown name.
+  NTSTATUS PlugDevice(std::unique_ptr<devices::UsbDevice> device,
+                      Binding binding = Binding::Function);
+  // The same with a fresh device of the built-in catalogue, bound as the catalogue says;
+  // STATUS_NOT_FOUND for an unknown name.
   NTSTATUS PlugCatalogueDevice(std::string_view name);
   // The device leaves the bus; the driver sees a surprise removal. The remove request follows
   // with UnplugDevice, once the test has closed what it holds.
@@ -86,6 +96,12 @@ class Machine {
   PDEVICE_OBJECT FunctionDevice() const;
   usb::HostController* Controller() const { return controller_.get(); }
   devices::UsbDevice* Device() const { return device_.get(); }
+  // The audio function the driver was given, or null when the device is bound whole.
+  const AudioFunctionLayout* Function() const {
+    return function_ != nullptr ? &function_->Layout() : nullptr;
+  }
+  // The plugged device's instance id.
+  const std::u16string& InstanceId() const { return instanceId_; }
   tarnlink::kernel::HostKernel& kernel() { return kernel_; }
 
   // Runs body on a new kernel thread until it ends; false when the machine stopped instead.
@@ -110,6 +126,7 @@ class Machine {
   PDRIVER_OBJECT driver_ = nullptr;
   std::unique_ptr<devices::UsbDevice> device_;
   std::unique_ptr<usb::HostController> controller_;
+  std::unique_ptr<CompositeFunction> function_;
   tarnlink::usb::UsbStack stack_;
   bool deviceAdded_ = false;      // add-device created the driver's device
   bool surpriseRemoved_ = false;  // the driver has seen the surprise removal

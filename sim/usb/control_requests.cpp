@@ -134,10 +134,13 @@ NTSTATUS HostController::ClassOrVendor(PURB urb, UrbCompletion completion, void*
   return CompleteControl(urb, completion, context, usbd);
 }
 
-// Fills one interface record for (number, alternate) from the kept configuration and opens
-// its pipes. Returns a USBD status; the record is left as it was on failure.
-USBD_STATUS HostController::OpenInterface(PUSBD_INTERFACE_INFORMATION info, SIZE_T room) {
-  auto* config = reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(configuration_.data());
+// The interface a record names in a configuration, with its endpoints, when the record is
+// whole and has room for them; changes nothing.
+USBD_STATUS HostController::FindInterface(const std::vector<UCHAR>& configuration,
+                                          const USBD_INTERFACE_INFORMATION* info, SIZE_T room,
+                                          InterfaceEndpoints* found) const {
+  auto* config =
+      reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(const_cast<UCHAR*>(configuration.data()));
   if (room < GET_USBD_INTERFACE_SIZE(0) || info->Length < GET_USBD_INTERFACE_SIZE(0) ||
       info->Length > room) {
     return USBD_STATUS_INVALID_PARAMETER;
@@ -149,10 +152,11 @@ USBD_STATUS HostController::OpenInterface(PUSBD_INTERFACE_INFORMATION info, SIZE
     return USBD_STATUS_BUFFER_TOO_SMALL;
   }
   // The endpoints are the endpoint descriptors between this interface and the next one.
-  std::vector<const USB_ENDPOINT_DESCRIPTOR*> endpoints;
-  const ULONG total = static_cast<ULONG>(configuration_.size());
+  found->iface = iface;
+  found->endpoints.clear();
+  const ULONG total = static_cast<ULONG>(configuration.size());
   PVOID position = reinterpret_cast<UCHAR*>(iface) + iface->bLength;
-  while (endpoints.size() < iface->bNumEndpoints) {
+  while (found->endpoints.size() < iface->bNumEndpoints) {
     auto* common = USBD_ParseDescriptors(config, total, position, USB_ENDPOINT_DESCRIPTOR_TYPE);
     PUSB_COMMON_DESCRIPTOR nextInterface =
         USBD_ParseDescriptors(config, total, position, USB_INTERFACE_DESCRIPTOR_TYPE);
@@ -160,9 +164,20 @@ USBD_STATUS HostController::OpenInterface(PUSBD_INTERFACE_INFORMATION info, SIZE
         (nextInterface != nullptr && nextInterface < common)) {
       return USBD_STATUS_INAVLID_CONFIGURATION_DESCRIPTOR;
     }
-    endpoints.push_back(reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(common));
+    found->endpoints.push_back(reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(common));
     position = reinterpret_cast<UCHAR*>(common) + common->bLength;
   }
+  return USBD_STATUS_SUCCESS;
+}
+
+// Fills one interface record for (number, alternate) from the kept configuration and opens
+// its pipes. Returns a USBD status; the record is left as it was on failure.
+USBD_STATUS HostController::OpenInterface(PUSBD_INTERFACE_INFORMATION info, SIZE_T room) {
+  InterfaceEndpoints found;
+  USBD_STATUS usbd = FindInterface(configuration_, info, room, &found);
+  if (!USBD_SUCCESS(usbd)) return usbd;
+  PUSB_INTERFACE_DESCRIPTOR iface = found.iface;
+  const std::vector<const USB_ENDPOINT_DESCRIPTOR*>& endpoints = found.endpoints;
   pipes_.CloseInterface(info->InterfaceNumber);
   info->Class = iface->bInterfaceClass;
   info->SubClass = iface->bInterfaceSubClass;
@@ -207,21 +222,34 @@ NTSTATUS HostController::SelectConfiguration(PURB urb, UrbCompletion completion,
       source->bDescriptorType != USB_CONFIGURATION_DESCRIPTOR_TYPE) {
     return Refuse(urb, USBD_STATUS_INAVLID_CONFIGURATION_DESCRIPTOR, STATUS_INVALID_PARAMETER);
   }
-  configuration_.assign(reinterpret_cast<const UCHAR*>(source),
-                        reinterpret_cast<const UCHAR*>(source) + extent);
-  USBD_STATUS usbd =
-      Control(Setup(0x00, USB_REQUEST_SET_CONFIGURATION, source->bConfigurationValue, 0, 0),
-              nullptr, &length);
-  if (!USBD_SUCCESS(usbd)) return CompleteControl(urb, completion, context, usbd);
-  pipes_.CloseAll();
-  // One record per interface of the configuration, each as long as its Length says.
-  auto* cursor = reinterpret_cast<UCHAR*>(&request.Interface);
+  // The whole list is checked before the device hears of it: a refused request must leave the
+  // device as it was, not configured behind the driver's back.
+  std::vector<UCHAR> configuration(reinterpret_cast<const UCHAR*>(source),
+                                   reinterpret_cast<const UCHAR*>(source) + extent);
+  auto* first = reinterpret_cast<UCHAR*>(&request.Interface);
   const auto* end = reinterpret_cast<UCHAR*>(urb) + urb->UrbHeader.Length;
+  USBD_STATUS usbd = USBD_STATUS_SUCCESS;
+  UCHAR* cursor = first;
   for (UCHAR i = 0; i < source->bNumInterfaces && USBD_SUCCESS(usbd); ++i) {
     auto* info = reinterpret_cast<PUSBD_INTERFACE_INFORMATION>(cursor);
     const SIZE_T room = cursor <= end ? static_cast<SIZE_T>(end - cursor) : 0;
+    InterfaceEndpoints found;
     usbd = room < GET_USBD_INTERFACE_SIZE(0) ? USBD_STATUS_INVALID_PARAMETER
-                                             : OpenInterface(info, room);
+                                             : FindInterface(configuration, info, room, &found);
+    if (USBD_SUCCESS(usbd)) cursor += info->Length;
+  }
+  if (!USBD_SUCCESS(usbd)) return Refuse(urb, usbd, STATUS_INVALID_PARAMETER);
+
+  usbd = Control(Setup(0x00, USB_REQUEST_SET_CONFIGURATION, source->bConfigurationValue, 0, 0),
+                 nullptr, &length);
+  if (!USBD_SUCCESS(usbd)) return CompleteControl(urb, completion, context, usbd);
+  configuration_ = std::move(configuration);
+  pipes_.CloseAll();
+  // One record per interface of the configuration, each as long as its Length says.
+  cursor = first;
+  for (UCHAR i = 0; i < source->bNumInterfaces && USBD_SUCCESS(usbd); ++i) {
+    auto* info = reinterpret_cast<PUSBD_INTERFACE_INFORMATION>(cursor);
+    usbd = OpenInterface(info, static_cast<SIZE_T>(end - cursor));
     if (USBD_SUCCESS(usbd) && info->AlternateSetting != 0) {
       usbd = Control(
           Setup(0x01, USB_REQUEST_SET_INTERFACE, info->AlternateSetting, info->InterfaceNumber, 0),

@@ -84,6 +84,13 @@ class HostController : public tarnlink::usb::UsbPortBackend {
   NTSTATUS Isochronous(PURB urb, UrbCompletion completion, void* context);
   NTSTATUS CompleteControl(PURB urb, UrbCompletion completion, void* context, USBD_STATUS usbd);
   uint64_t ControlEndTick() const;
+  struct InterfaceEndpoints {
+    PUSB_INTERFACE_DESCRIPTOR iface = nullptr;
+    std::vector<const USB_ENDPOINT_DESCRIPTOR*> endpoints;
+  };
+  USBD_STATUS FindInterface(const std::vector<UCHAR>& configuration,
+                            const USBD_INTERFACE_INFORMATION* info, SIZE_T room,
+                            InterfaceEndpoints* found) const;
   USBD_STATUS OpenInterface(PUSBD_INTERFACE_INFORMATION info, SIZE_T room);
 
   // Plays every isochronous transaction due before tick to the device, in time order.

@@ -81,7 +81,9 @@ class UsbAudioAdapterTest : public sim::machine::testing::MachineTest {
   }
   // A fresh machine with other options, the driver loaded.
   void Reboot(const sim::machine::MachineOptions& options) {
-    if (machine->DriverLoaded()) ASSERT_TRUE(machine->UnloadDriver());
+    if (machine->DriverLoaded()) {
+      ASSERT_TRUE(machine->UnloadDriver());
+    }
     machine.reset();
     machine = std::make_unique<sim::machine::Machine>(kernel(), Entry(), options);
     ASSERT_EQ(machine->LoadDriver(), STATUS_SUCCESS);
@@ -407,8 +409,11 @@ TEST_F(UsbAudioAdapterTest, AStartFailingAtAnyAllocationLeavesNothingBehind) {
       kernel().FailPoolAllocation(nth, kDriverPoolTag);
       NTSTATUS status = Plug(name);
       kernel().ClearPoolFailures();
-      if (NT_SUCCESS(status)) EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
-      if (!NT_SUCCESS(status)) ++failedStarts;
+      if (NT_SUCCESS(status)) {
+        EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+      } else {
+        ++failedStarts;
+      }
     }
     // Most allocations of a start are ones it cannot do without.
     EXPECT_GT(failedStarts * 2, allocations) << name;
