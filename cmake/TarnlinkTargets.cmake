@@ -33,12 +33,21 @@ function(tarnlink_kernel_mode target)
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
 endfunction()
 
-# tarnlink_test(<name> SOURCES <files...> LIBS <targets...>)
-# A GoogleTest executable whose cases are registered with CTest one by one.
+# tarnlink_test(<name> [STREAMING] SOURCES <files...> LIBS <targets...>)
+# A GoogleTest executable whose cases are registered with CTest one by one. Parameterised cases
+# keep the names their name generators give (NO_PRETTY_VALUES), so that a test's CTest name is
+# the same in every build and `-R` and `--rerun-failed` find it. STREAMING labels them
+# `streaming`: scripts/test runs those again under schedule seeds.
 function(tarnlink_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "STREAMING" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_compile_options(${name} PRIVATE ${TARNLINK_WARNINGS})
+  tarnlink_strict(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  target_precompile_headers(${name} REUSE_FROM tarnlink_test_pch)
+  set(labels "")
+  if(ARG_STREAMING)
+    set(labels streaming)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
+                       PROPERTIES LABELS "${labels}")
 endfunction()

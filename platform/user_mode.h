@@ -24,6 +24,7 @@
 #else
 
 #include "win32/avrt.h"
+#include "win32/dbt.h"
 #include "win32/debugapi.h"
 #include "win32/errhandlingapi.h"
 #include "kernel/interlocked.h"
@@ -41,5 +42,6 @@
 #include "win32/windef.h"
 #include "win32/winerror.h"
 #include "win32/winreg.h"
+#include "win32/winuser.h"
 
 #endif

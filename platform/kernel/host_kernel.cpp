@@ -100,6 +100,15 @@ ULONG HostKernel::ExpectedBugCheck() const {
   return machine_->expectedBugCheck();
 }
 
+uint64_t HostKernel::ScheduleSeed() const {
+  return machine_->scheduleSeed();
+}
+
+uint64_t HostKernel::ThreadSwitches() const {
+  Lock lock(machine_->lock_);
+  return machine_->switches();
+}
+
 std::vector<ThreadInfo> HostKernel::Threads() const {
   Lock lock(machine_->lock_);
   return machine_->ThreadInfos();

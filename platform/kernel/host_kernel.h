@@ -2,13 +2,14 @@
 // at a time per process); it owns the clock, the scheduler, the pool, the trace ring, the
 // verifier and the object manager. Product code never includes this header.
 //
-// Scheduling: every thread the kernel knows is a host thread, but only one of them runs at any
-// moment. The running thread hands the processor on when it blocks (waits, delays, ending),
-// when a DPC becomes due while it runs below DISPATCH_LEVEL, or when it drives the machine
-// from the host side (RunUntil). The next thread is chosen deterministically: queued DPCs
-// first, then ready threads by priority, first readied first. In virtual time the clock moves
-// only when nothing can run, straight to the earliest deadline; when nothing can run and
-// nothing is due, the machine has deadlocked and stops with a report.
+// Scheduling: every thread the kernel knows runs on a fiber of the host thread that created
+// the machine, so only one of them runs at any moment. The running thread hands the processor
+// on when it blocks (waits, delays, ending), when a DPC becomes due while it runs below
+// DISPATCH_LEVEL, or when it drives the machine from the host side (RunUntil). The next thread
+// is chosen deterministically: queued DPCs first, then ready threads by priority, first readied
+// first. In virtual time the clock moves only when nothing can run, straight to the earliest
+// deadline; when nothing can run and nothing is due, the machine has deadlocked and stops with
+// a report.
 #pragma once
 
 #include <cstdint>
@@ -74,6 +75,11 @@ class HostKernel {
   struct Options {
     ClockMode clock = ClockMode::Virtual;
     size_t traceCapacity = 4096;
+    // Non-zero: the scheduler preempts at synchronisation points and picks among ready threads
+    // in an order drawn from this seed, as a multiprocessor would interleave them. 0 takes the
+    // seed from the environment variable TARNLINK_SCHEDULE_SEED, and without it the schedule
+    // is the deterministic one described above.
+    uint64_t scheduleSeed = 0;
   };
 
   HostKernel();
@@ -117,6 +123,11 @@ class HostKernel {
   void ExpectBugCheck(ULONG code);
   bool BugCheckExpected() const;
   ULONG ExpectedBugCheck() const;
+
+  // The seed of this machine's preemptions; 0 when it runs the default schedule.
+  uint64_t ScheduleSeed() const;
+  // How often the processor went from one thread to another, for measuring the scheduler.
+  uint64_t ThreadSwitches() const;
 
   // Threads.
   std::vector<ThreadInfo> Threads() const;

@@ -90,6 +90,7 @@ BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument
     machine.BugCheckLocked(lock, DRIVER_VERIFIER_DETECTED_VIOLATION,
                            "DPC queued before KeInitializeDpc",
                            {0x1600, reinterpret_cast<ULONG_PTR>(Dpc), 0, 0});
+  machine.PreemptionPoint(lock);
   if (!machine.QueueDpc(Dpc, SystemArgument1, SystemArgument2)) return FALSE;
   machine.PreemptForDpcs(lock, Machine::CurrentThread());
   return TRUE;
@@ -108,7 +109,7 @@ VOID KeFlushQueuedDpcs() {
   if (self->irql != PASSIVE_LEVEL)
     machine.BugCheckLocked(lock, IRQL_NOT_LESS_OR_EQUAL, "KeFlushQueuedDpcs above PASSIVE_LEVEL",
                            {0, self->irql, 0, 0x1601});
-  machine.PreemptForDpcs(lock, self);
+  machine.FlushDpcs(lock, self);
 }
 
 ULONG KeGetCurrentProcessorNumber() {

@@ -1,5 +1,6 @@
-// IRQL and spin locks. One thread holds the processor at a time, so a spin lock is never
-// contended: finding it held means it can never be released, and the verifier says so. Each
+// IRQL and spin locks. One thread holds the processor at a time, so a spin lock is contended
+// only when its holder was preempted under a schedule seed; otherwise finding it held means it
+// can never be released, and the verifier says so. Each
 // thread remembers the locks it holds and the IRQL each acquisition saved, so that releases by
 // the wrong thread or with the wrong IRQL are caught where they happen.
 #include "kernel/bugcheck.h"
@@ -26,15 +27,27 @@ void LowerTo(PKTHREAD thread, KIRQL irql) {
   machine.PreemptForDpcs(lock, thread);
 }
 
+// With a schedule seed the holder may be a thread preempted before its release: spin, giving
+// it the processor, as a second processor would. Returns the lock word once it stops spinning.
+ULONG_PTR SpinWhileHeld(PKSPIN_LOCK SpinLock) {
+  Machine& machine = Machine::Current();
+  tarnlink::kernel::Lock lock(machine.dispatcherLock());
+  ULONG_PTR word = *SpinLock;
+  while (word != 0 && machine.SpinOn(lock, word)) word = *SpinLock;
+  return word;
+}
+
 void Acquire(PKTHREAD thread, PKSPIN_LOCK SpinLock, KIRQL oldIrql, bool restoresIrql) {
   if (SpinLock == nullptr) Verify(DRIVER_VERIFIER_DETECTED_VIOLATION, "null spin lock", 0x1500);
   if (thread->irql < DISPATCH_LEVEL)
     Verify(IRQL_NOT_GREATER_OR_EQUAL, "spin lock acquired at DPC level below DISPATCH_LEVEL",
            reinterpret_cast<ULONG_PTR>(SpinLock), thread->irql);
-  const ULONG_PTR word = *SpinLock;
+  tarnlink::kernel::SynchronisationPoint();
+  ULONG_PTR word = *SpinLock;
   if (word == OwnerWord(thread))
     Verify(SPIN_LOCK_ALREADY_OWNED, "spin lock acquired again by its owner",
            reinterpret_cast<ULONG_PTR>(SpinLock));
+  if (word != 0) word = SpinWhileHeld(SpinLock);
   if (word != 0)
     Verify(DRIVER_VERIFIER_DETECTED_VIOLATION,
            "spin lock is held by a thread that cannot run to release it (or was never "

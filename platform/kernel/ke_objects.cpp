@@ -20,6 +20,8 @@ void CheckObject(Machine& machine, Lock& lock, PDISPATCHER_HEADER header, UCHAR 
     machine.BugCheckLocked(lock, IRQL_NOT_LESS_OR_EQUAL,
                            "dispatcher object used above DISPATCH_LEVEL",
                            {reinterpret_cast<ULONG_PTR>(header), KeGetCurrentIrql(), 0, 0});
+  // Signalling, resetting and releasing are where another processor's thread could step in.
+  machine.PreemptionPoint(lock);
 }
 
 void CheckEvent(Machine& machine, Lock& lock, PRKEVENT event) {

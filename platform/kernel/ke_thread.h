@@ -1,9 +1,7 @@
 // The kernel's thread record (host side). Drivers see PKTHREAD only as an opaque pointer.
 #pragma once
 
-#include <condition_variable>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "kernel/ke_types.h"
@@ -11,13 +9,7 @@
 
 namespace tarnlink::kernel {
 
-// The part of a thread that its host thread owns, so that it outlives the thread record: the
-// baton says the thread may run; die says the machine is going away.
-struct HostThreadSync {
-  std::condition_variable cv;
-  bool baton = false;
-  bool die = false;
-};
+class Fiber;
 
 enum class ThreadState {
   Initialized,  // created, never ran
@@ -89,5 +81,5 @@ struct _KTHREAD {
   PVOID startContext = nullptr;
   std::function<void()> body;
   NTSTATUS exitStatus = STATUS_SUCCESS;
-  std::shared_ptr<tarnlink::kernel::HostThreadSync> sync;
+  tarnlink::kernel::Fiber* fiber = nullptr;  // owned by the machine: it outlives the record
 };

@@ -164,6 +164,7 @@ NTSTATUS Machine::Wait(Lock& lock, ULONG count, PVOID* objects, WAIT_TYPE type,
               : "wait with a non-zero time-out at DISPATCH_LEVEL or above",
         {reinterpret_cast<ULONG_PTR>(count ? objects[0] : nullptr), self->irql, 0, 0x1302});
 
+  PreemptionPoint(lock);
   const NTSTATUS now = TrySatisfy(self, count, objects, type);
   if (now != STATUS_PENDING) return now;
   if (polls) return STATUS_TIMEOUT;

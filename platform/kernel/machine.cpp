@@ -55,6 +55,11 @@ Machine::Machine(const HostKernel::Options& options)
   InitializeListHead(&timerList_);
   InitializeListHead(&threads_);
   InitializeListHead(&workQueue_);
+  scheduleSeed_ = options.scheduleSeed;
+  if (scheduleSeed_ == 0)
+    if (const char* seed = std::getenv("TARNLINK_SCHEDULE_SEED"))
+      scheduleSeed_ = std::strtoull(seed, nullptr, 0);
+  randomState_ = scheduleSeed_;
   realStart_ = std::chrono::steady_clock::now();
   if (mode_ == ClockMode::Virtual) {
     systemTimeBase_ = kVirtualBootSystemTime;
@@ -67,10 +72,10 @@ Machine::Machine(const HostKernel::Options& options)
   }
   if (!NT_SUCCESS(PsHostCreateProcess("System", &systemProcess_)))
     Fatal("cannot create the System process");
+  hostFiber_ = std::make_unique<Fiber>();
   Lock lock(lock_);
   hostThread_ = CreateThread(lock, ThreadRole::Host, "host", 8, nullptr, OB_FLAG_MACHINE_OWNED);
   hostThread_->state = ThreadState::Running;
-  hostThread_->sync->baton = true;
   running_ = hostThread_;
   SetCurrentThread(hostThread_);
   dpcProcessor_ = CreateThread(lock, ThreadRole::DpcProcessor, "dpc processor 0", HIGH_PRIORITY,
@@ -88,13 +93,15 @@ void Machine::Shutdown() {
   {
     Lock lock(lock_);
     dying_ = true;
-    for (const auto& sync : syncs_) {
-      sync->die = true;
-      sync->cv.notify_all();
+    // Each thread that ran and has not ended gets the processor once more, to unwind its stack
+    // and come back here; threads that never ran have nothing on theirs.
+    for (const std::unique_ptr<Fiber>& fiber : fibers_) {
+      if (!fiber->started() || fiber->finished()) continue;
+      fiber->Resume();
+      SetCurrentThread(hostThread_);
     }
   }
-  for (std::thread& thread : hostThreads_) thread.join();
-  hostThreads_.clear();
+  fibers_.clear();
   // Every other thread is gone: what is still alive is freed without calling any driver.
   objects_.DiscardAll();
   systemProcess_ = nullptr;

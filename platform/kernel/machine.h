@@ -4,15 +4,14 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "kernel/failure_schedule.h"
+#include "kernel/fiber.h"
 #include "kernel/host_kernel.h"
 #include "kernel/ke_thread.h"
 #include "kernel/object_manager.h"
@@ -50,11 +49,25 @@ class Machine {
   // A DPC became due while the running thread is below DISPATCH_LEVEL: let it run now.
   void PreemptForDpcs(Lock& lock, PKTHREAD self);
   bool DpcsPending() const { return !IsListEmpty(&dpcQueue_); }
+  // Seeded preemption. At a synchronisation point the running thread may give the processor
+  // to another ready thread; a spin lock found held by a preempted thread is spun on.
+  uint64_t scheduleSeed() const { return scheduleSeed_; }
+  uint64_t switches() const { return switches_; }
+  void PreemptionPoint(Lock& lock);
+  // Host-side platform state (the Win32 layer's) is being changed under a lock of its own:
+  // no seeded preemption until it is released. See PreemptionHold.
+  void HoldPreemption() { ++preemptionHolds_; }
+  void ReleasePreemption() { --preemptionHolds_; }
+  // Gives the processor away while the thread whose owner word is in a spin lock the caller
+  // wants is preempted; false when the holder cannot run (the lock can never be released).
+  bool SpinOn(Lock& lock, ULONG_PTR ownerWord);
+  // Returns once no DPC is queued or running.
+  void FlushDpcs(Lock& lock, PKTHREAD self);
   PKTHREAD CreateThread(Lock& lock, ThreadRole role, std::string name, KPRIORITY priority,
                         std::function<void()> body, ULONG objectFlags);
-  // Ends the calling thread: bookkeeping, processor handed on. The caller returns from its
-  // host thread function (or exits it) right after.
-  void ExitThread(Lock& lock, PKTHREAD self, NTSTATUS status);
+  // Ends the calling thread from anywhere on its stack: unwinds to the thread's entry, which
+  // ends it with `status`.
+  [[noreturn]] static void TerminateCurrentThread(NTSTATUS status);
   bool RunUntil(const std::function<bool()>& done, const uint64_t* deadline);
 
   // ---- Dispatcher (ke_wait.cpp). Lock held. ----
@@ -128,10 +141,22 @@ class Machine {
                   const ULONG_PTR (&params)[4]);
   void ReportDeadlock(Lock& lock);
   PKTHREAD PickNext();
+  PKTHREAD PickReadyAtRandom();
+  uint64_t NextRandom();
+  // The running thread goes back among the ready ones and the processor goes elsewhere.
+  void Yield(Lock& lock, PKTHREAD self);
   void Dequeue(PKTHREAD thread);
   void HandTo(PKTHREAD next);
-  void WaitForBaton(Lock& lock, PKTHREAD self);
-  void StartHostThread(PKTHREAD thread);
+  // Chooses the thread that runs next and marks it running: moves the clock when nothing can
+  // run, and stops the machine as deadlocked when nothing is due.
+  void Dispatch(Lock& lock);
+  // Switches to the thread marked running, unless that is `self`; returns when `self` runs.
+  void RunOther(Lock& lock, PKTHREAD self);
+  void UnwindForShutdown(Lock& lock, PKTHREAD self);
+  static void ThreadEntry(void* thread);
+  void RunThreadBody(Lock& lock, PKTHREAD thread);
+  // Ends the calling thread: bookkeeping, then the processor goes to the next thread for good.
+  [[noreturn]] void ExitThread(Lock& lock, PKTHREAD self, NTSTATUS status);
   void DpcProcessorMain(Lock& lock, PKTHREAD self);
   void WorkerMain(Lock& lock, PKTHREAD self);
   void WakeHostAfterStop(PKTHREAD self);
@@ -154,6 +179,10 @@ class Machine {
   PKTHREAD dpcProcessor_ = nullptr;
   LIST_ENTRY readyQueues_[MAXIMUM_PRIORITY];
   uint32_t readyMask_ = 0;
+  uint64_t scheduleSeed_ = 0;
+  std::atomic<int> preemptionHolds_{0};  // taken without the dispatcher lock
+  uint64_t switches_ = 0;  // times the processor went from one thread to another
+  uint64_t randomState_ = 0;
   LIST_ENTRY dpcQueue_;
   LIST_ENTRY timerList_;
   LIST_ENTRY threads_;
@@ -163,8 +192,8 @@ class Machine {
   std::vector<PKTHREAD> idleWorkers_;
   std::vector<PKTHREAD> workers_;
 
-  std::vector<std::thread> hostThreads_;
-  std::vector<std::shared_ptr<HostThreadSync>> syncs_;
+  std::unique_ptr<Fiber> hostFiber_;  // the stack of the host thread that made the machine
+  std::vector<std::unique_ptr<Fiber>> fibers_;  // one per other thread, freed after it ends
   bool dying_ = false;
 
   std::atomic<bool> stopped_{false};
@@ -181,6 +210,10 @@ class Machine {
   std::vector<PKTHREAD> hostStarted_;  // threads started through HostKernel, referenced
   HostKernel* host_ = nullptr;
 };
+
+// A synchronisation point outside the dispatcher (interlocked operations): with a schedule
+// seed the running thread may be preempted here.
+void SynchronisationPoint();
 
 // Bug checks from API code that does not hold the dispatcher lock.
 [[noreturn]] void Verify(ULONG code, const char* reason, ULONG_PTR p1 = 0, ULONG_PTR p2 = 0,

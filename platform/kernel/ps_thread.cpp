@@ -1,6 +1,4 @@
 // System threads: thread objects created through the object manager and run by the scheduler.
-#include <pthread.h>
-
 #include "kernel/bugcheck.h"
 #include "kernel/ke.h"
 #include "kernel/machine.h"
@@ -67,16 +65,11 @@ NTSTATUS PsCreateSystemThread(PHANDLE ThreadHandle, ULONG DesiredAccess,
 }
 
 NTSTATUS PsTerminateSystemThread(NTSTATUS ExitStatus) {
-  Machine& machine = Machine::Current();
   PKTHREAD self = Machine::CurrentThread();
   if (self->role != ThreadRole::System)
     Verify(DRIVER_VERIFIER_DETECTED_VIOLATION,
            "PsTerminateSystemThread called outside a system thread", 0x1700);
-  {
-    Lock lock(machine.dispatcherLock());
-    machine.ExitThread(lock, self, ExitStatus);
-  }
-  pthread_exit(nullptr);
+  Machine::TerminateCurrentThread(ExitStatus);
 }
 
 PKTHREAD KeGetCurrentThread() {

@@ -126,7 +126,9 @@ void Machine::StopLocked(Lock&, StopInfo::Kind kind, ULONG code, const std::stri
     out << "*** DEADLOCK\n";
   }
   out << "reason: " << reason << "\nthread: " << stop_.thread << "\ntime: " << stop_.time
-      << " (100 ns units since boot)\nthreads:\n"
+      << " (100 ns units since boot)\n";
+  if (scheduleSeed_ != 0) out << "schedule seed: " << scheduleSeed_ << '\n';
+  out << "threads:\n"
       << DescribeThreads() << "recent trace points (oldest first):\n"
       << FormatTrace(stop_.trace);
   stop_.report = out.str();
@@ -174,8 +176,8 @@ void Machine::BugCheckLocked(Lock& lock, ULONG code, const std::string& reason,
   }
   WakeHostAfterStop(self);
   self->state = ThreadState::Parked;
-  self->sync->baton = false;
-  for (;;) WaitForBaton(lock, self);
+  // Resumed only when the machine goes, which unwinds the parked stack.
+  for (;;) RunOther(lock, self);
 }
 
 void Machine::BugCheck(ULONG code, const char* reason, ULONG_PTR p1, ULONG_PTR p2, ULONG_PTR p3,

@@ -35,4 +35,8 @@ std::vector<std::u16string> DebugOutput();
 // GetDevicePowerState reports it; devices are on until told otherwise.
 void SetDevicePower(PVOID deviceObject, bool on);
 
+// Sends WM_POWERBROADCAST with Event (PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC) to every
+// top-level window; each window's thread handles it before its posted messages.
+void BroadcastPower(WPARAM Event);
+
 }  // namespace tarnlink::win32

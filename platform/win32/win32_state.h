@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kernel/ke_types.h"
+#include "kernel/preemption_hold.h"
 #include "win32/win32_host.h"
 
 namespace tarnlink::win32 {
@@ -34,6 +35,7 @@ struct ThreadRecord {
 
 struct KeyNotify;      // registry_notify.cpp
 struct DeviceInfoSet;  // setupapi.cpp
+struct WindowSystem;   // window_system.h
 
 struct ModuleRecord {
   ModuleDefinition definition;
@@ -41,8 +43,24 @@ struct ModuleRecord {
   std::map<ULONG_PTR, ULONG> loadCounts;  // by process id
 };
 
+// The lock of the state: recursive, and no seeded preemption while it is held.
+class StateLock {
+ public:
+  void lock() {
+    mutex_.lock();
+    kernel::HoldPreemption();
+  }
+  void unlock() {
+    kernel::ReleasePreemption();
+    mutex_.unlock();
+  }
+
+ private:
+  std::recursive_mutex mutex_;
+};
+
 struct State {
-  std::recursive_mutex lock;  // guards the maps; never held while blocking or calling out
+  StateLock lock;  // guards the maps; never held while blocking or calling out
   std::map<ULONG, std::unique_ptr<ThreadRecord>> threads;  // by thread id
   std::vector<std::unique_ptr<ModuleRecord>> modules;
   std::map<std::u16string, ProgramEntry> programs;  // by folded path
@@ -51,6 +69,7 @@ struct State {
   std::vector<std::u16string> debugOutput;
   std::map<PVOID, bool> devicesOff;  // device objects not in D0
   std::map<PVOID, std::shared_ptr<DeviceInfoSet>> deviceInfoSets;  // by HDEVINFO
+  std::shared_ptr<WindowSystem> windowSystem;  // made on first use
   // Registry notification per key handle, by (process id, handle).
   std::map<std::pair<ULONG_PTR, HANDLE>, std::shared_ptr<KeyNotify>> keyNotifies;
   ULONG_PTR nextModuleHandle = 0x180000000;

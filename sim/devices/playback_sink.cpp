@@ -14,6 +14,8 @@ void PlaybackSink::Start(const SinkFormat& format, const ClockTimeline& clock, b
   short_ = false;
   level_ = 0;
   samples_.assign(format.channels, {});
+  checkers_.clear();
+  for (unsigned c = 0; c < format.channels; ++c) checkers_.emplace_back(c, format.layout);
 }
 
 void PlaybackSink::Stop() {
@@ -34,6 +36,7 @@ void PlaybackSink::Receive(std::span<const uint8_t> bytes, uint64_t nowNs) {
     for (unsigned c = 0; c < format_.channels; ++c) {
       const uint32_t word = ReadLe(bytes.data() + f * frameBytes + c * width, width);
       if (dsd_ && word == 0x96969696u) ++counters_.dsdIdleWords;
+      checkers_[c].Add(word);
       if (format_.keepSamples) samples_[c].push_back(word);
     }
   }
@@ -79,6 +82,10 @@ uint32_t PlaybackSink::Feedback(uint64_t nowNs) {
   if (correction > limit) correction = limit;
   if (correction < -limit) correction = -limit;
   return static_cast<uint32_t>(nominal + correction);
+}
+
+Continuity PlaybackSink::Check(unsigned channel) const {
+  return channel < checkers_.size() ? checkers_[channel].Result() : Continuity{};
 }
 
 const std::vector<uint32_t>& PlaybackSink::Samples(unsigned channel) const {

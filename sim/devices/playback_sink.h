@@ -1,6 +1,7 @@
 // The receiving end of an isochronous OUT stream: a FIFO that the device's converter drains at
-// the device clock's true rate, the explicit feedback value that tells the host that rate, and
-// a record of every sample received, per channel, for checking.
+// the device clock's true rate, the explicit feedback value that tells the host that rate, a
+// position-signal check of every channel as the samples arrive, and, when asked for, a record
+// of every sample received.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,7 @@ struct SinkFormat {
   uint32_t ticksPerSecond = 8000;
   uint32_t fifoFrames = 0;    // capacity; excess frames are lost (overrun)
   uint32_t targetFrames = 0;  // level at which the converter starts, and feedback aims for
-  bool keepSamples = true;
+  bool keepSamples = false;  // a minute of audio is a lot to keep: only tests that look ask
 };
 
 struct SinkCounters {
@@ -45,7 +46,10 @@ class PlaybackSink {
 
   uint32_t Level() const { return level_; }
   const SinkCounters& Counters() const { return counters_; }
+  // The received samples of a channel; empty unless the format keeps them.
   const std::vector<uint32_t>& Samples(unsigned channel) const;
+  // What the received samples of a channel say read as a position signal.
+  Continuity Check(unsigned channel) const;
   const ClockTimeline& Clock() const { return clock_; }
 
  private:
@@ -59,6 +63,7 @@ class PlaybackSink {
   uint32_t level_ = 0;
   SinkCounters counters_;
   std::vector<std::vector<uint32_t>> samples_;
+  std::vector<ContinuityChecker> checkers_;
 };
 
 }  // namespace sim::devices

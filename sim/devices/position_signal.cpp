@@ -41,41 +41,47 @@ uint64_t PositionSignal::FrameRange(SampleLayout layout) {
   return uint64_t{1} << (Bits(layout) - kChannelBits);
 }
 
+ContinuityChecker::ContinuityChecker(unsigned channel, SampleLayout layout)
+    : channel_(channel & 31u), layout_(layout), range_(PositionSignal::FrameRange(layout)) {}
+
+void ContinuityChecker::Add(uint32_t word) {
+  const uint64_t index = index_++;
+  if (!started_) {
+    if (word == 0) {
+      ++result_.leadingSilence;
+      return;
+    }
+    started_ = true;
+  }
+  ++result_.frames;
+  if (PositionSignal::DecodeChannel(word, layout_) != channel_) {
+    // A stray sample still takes its frame's place: the sequence goes on after it.
+    ++result_.wrongChannel;
+    if (result_.firstBreak < 0) result_.firstBreak = static_cast<int64_t>(index);
+    previous_ = (previous_ + 1) % range_;
+    return;
+  }
+  const uint64_t frame = PositionSignal::DecodeFrame(word, layout_);
+  if (havePrevious_) {
+    const uint64_t step = (frame + range_ - previous_) % range_;
+    // Steps in the upper half of the code's range are read as going back.
+    if (step == 0 || step > range_ / 2) {
+      ++result_.repeats;
+    } else if (step > 1) {
+      ++result_.gaps;
+      result_.framesMissing += step - 1;
+    }
+    if (step != 1 && result_.firstBreak < 0) result_.firstBreak = static_cast<int64_t>(index);
+  }
+  previous_ = frame;
+  havePrevious_ = true;
+}
+
 Continuity CheckContinuity(const std::vector<uint32_t>& words, unsigned channel,
                            SampleLayout layout) {
-  Continuity c;
-  const uint64_t range = PositionSignal::FrameRange(layout);
-  size_t i = 0;
-  while (i < words.size() && words[i] == 0) ++i;
-  c.leadingSilence = i;
-  bool havePrevious = false;
-  uint64_t previous = 0;
-  for (; i < words.size(); ++i) {
-    ++c.frames;
-    const uint32_t w = words[i];
-    if (PositionSignal::DecodeChannel(w, layout) != (channel & 31u)) {
-      // A stray sample still takes its frame's place: the sequence goes on after it.
-      ++c.wrongChannel;
-      if (c.firstBreak < 0) c.firstBreak = static_cast<int64_t>(i);
-      previous = (previous + 1) % range;
-      continue;
-    }
-    const uint64_t frame = PositionSignal::DecodeFrame(w, layout);
-    if (havePrevious) {
-      const uint64_t step = (frame + range - previous) % range;
-      // Steps in the upper half of the code's range are read as going back.
-      if (step == 0 || step > range / 2) {
-        ++c.repeats;
-      } else if (step > 1) {
-        ++c.gaps;
-        c.framesMissing += step - 1;
-      }
-      if (step != 1 && c.firstBreak < 0) c.firstBreak = static_cast<int64_t>(i);
-    }
-    previous = frame;
-    havePrevious = true;
-  }
-  return c;
+  ContinuityChecker checker(channel, layout);
+  for (const uint32_t word : words) checker.Add(word);
+  return checker.Result();
 }
 
 }  // namespace sim::devices

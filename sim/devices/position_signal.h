@@ -40,6 +40,24 @@ struct Continuity {
   bool Clean() const { return gaps == 0 && repeats == 0 && wrongChannel == 0; }
 };
 
+// Checks one channel's samples as they arrive, so that a long run need not keep them.
+class ContinuityChecker {
+ public:
+  ContinuityChecker(unsigned channel, SampleLayout layout);
+  void Add(uint32_t word);
+  const Continuity& Result() const { return result_; }
+
+ private:
+  unsigned channel_;
+  SampleLayout layout_;
+  uint64_t range_;
+  uint64_t index_ = 0;  // of the next sample
+  uint64_t previous_ = 0;
+  bool started_ = false;  // past the leading silence
+  bool havePrevious_ = false;
+  Continuity result_;
+};
+
 Continuity CheckContinuity(const std::vector<uint32_t>& words, unsigned channel,
                            SampleLayout layout);
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <string>
 
 #include "sim/devices/byte_writer.h"
 #include "sim/devices/descriptor_builder.h"
@@ -9,6 +10,13 @@
 
 namespace sim::devices {
 namespace {
+
+// The start of a message about an isochronous endpoint; built only when something is wrong.
+std::string EndpointText(const char* direction, uint8_t endpoint) {
+  std::ostringstream out;
+  out << direction << " endpoint 0x" << std::hex << int{endpoint} << ": ";
+  return out.str();
+}
 
 constexpr size_t kViolationsKept = 64;
 
@@ -50,9 +58,13 @@ std::unique_ptr<UacDevice> UacDevice::FromDump(const ParsedDump& dump, DeviceBeh
   if (!dump.Ok()) return nullptr;
   DescriptorImage image{dump.deviceDescriptor, dump.configurationDescriptor, {}};
   const AudioFunctionSpec& spec = *dump.spec;
-  if (dump.deviceDescriptor[14]) image.strings[dump.deviceDescriptor[14]] = spec.manufacturer;
-  if (dump.deviceDescriptor[15]) image.strings[dump.deviceDescriptor[15]] = spec.product;
-  if (dump.deviceDescriptor[16]) image.strings[dump.deviceDescriptor[16]] = spec.serialNumber;
+  // A string the defaults leave empty is one the device does not have: its index stalls.
+  const auto add = [&](uint8_t index, const std::string& text) {
+    if (index != 0 && !text.empty()) image.strings[index] = text;
+  };
+  add(dump.deviceDescriptor[14], spec.manufacturer);
+  add(dump.deviceDescriptor[15], spec.product);
+  add(dump.deviceDescriptor[16], spec.serialNumber);
   return std::make_unique<UacDevice>(spec, std::move(image), behaviour);
 }
 
@@ -200,36 +212,36 @@ IsoStatus UacDevice::IsoOut(const BusTime& time, uint8_t endpoint,
                             std::span<const uint8_t> packet) {
   const AltSettingSpec* alt = nullptr;
   Stream* s = StreamWithEndpoint(endpoint, &alt);
-  std::ostringstream out;
-  out << "OUT endpoint 0x" << std::hex << int{endpoint} << std::dec << ": ";
+  const auto violation = [&](const std::string& what) {
+    Violation(EndpointText("OUT", endpoint) + what);
+  };
   if (!s || alt->data.bEndpointAddress != endpoint || alt->data.In()) {
-    Violation(out.str() + "not active in the current alternate setting");
+    violation("not active in the current alternate setting");
     return IsoStatus::NoResponse;
   }
   if (packet.size() > alt->data.Capacity()) {
-    out << packet.size() << "-byte packet exceeds wMaxPacketSize";
-    Violation(out.str());
+    violation(std::to_string(packet.size()) + "-byte packet exceeds wMaxPacketSize");
     return IsoStatus::Babble;
   }
   std::span<const uint8_t> payload = packet;
   if (behaviour_.playbackLengthHeader) {
     const size_t length = packet.size() >= 4 ? ReadLe(packet.data(), 4) : 0;
     if (packet.size() < 4 || length != packet.size() - 4) {
-      out << "length header does not match the " << packet.size() << "-byte packet";
-      Violation(out.str());
+      violation("length header does not match the " + std::to_string(packet.size()) +
+                "-byte packet");
       return IsoStatus::Ok;
     }
     payload = packet.subspan(4);
   }
   if (payload.empty()) return IsoStatus::Ok;
   if (!s->started) {
-    Violation(out.str() + "audio sent while the clock is not valid");
+    violation("audio sent while the clock is not valid");
     return IsoStatus::Ok;
   }
   const uint32_t frameBytes = alt->FrameBytes();
   if (frameBytes == 0 || payload.size() % frameBytes != 0) {
-    out << payload.size() << " bytes are not whole " << frameBytes << "-byte frames";
-    Violation(out.str());
+    violation(std::to_string(payload.size()) + " bytes are not whole " +
+              std::to_string(frameBytes) + "-byte frames");
   } else {
     // Frames per packet must stay within the tolerance of the nominal rate.
     const uint64_t perPacket = uint64_t{s->sink.Clock().Rate()} * IntervalTicks(alt->data);
@@ -237,10 +249,9 @@ IsoStatus UacDevice::IsoOut(const BusTime& time, uint8_t endpoint,
     const uint64_t low = perPacket / tps, high = (perPacket + tps - 1) / tps;
     const uint64_t frames = payload.size() / frameBytes,
                    tolerance = behaviour_.packetToleranceFrames;
-    if (frames + tolerance < low || frames > high + tolerance) {
-      out << frames << "-frame packet outside " << low << ".." << high << " +/- " << tolerance;
-      Violation(out.str());
-    }
+    if (frames + tolerance < low || frames > high + tolerance)
+      violation(std::to_string(frames) + "-frame packet outside " + std::to_string(low) + ".." +
+                std::to_string(high) + " +/- " + std::to_string(tolerance));
   }
   s->sink.Receive(payload, time.Nanoseconds());
   return IsoStatus::Ok;
@@ -250,10 +261,7 @@ IsoInResult UacDevice::IsoIn(const BusTime& time, uint8_t endpoint, std::span<ui
   const AltSettingSpec* alt = nullptr;
   Stream* s = StreamWithEndpoint(endpoint, &alt);
   if (!s || (endpoint & USB_ENDPOINT_DIRECTION_MASK) == 0) {
-    std::ostringstream out;
-    out << "IN endpoint 0x" << std::hex << int{endpoint} << ": not active in the current "
-        << "alternate setting";
-    Violation(out.str());
+    Violation(EndpointText("IN", endpoint) + "not active in the current alternate setting");
     return {IsoStatus::NoResponse, 0};
   }
   if (alt->data.bEndpointAddress == endpoint) {

@@ -29,7 +29,7 @@ struct DeviceBehaviour {
   uint32_t packetToleranceFrames = 1;  // allowed deviation of a packet from the nominal size
   uint32_t captureHoldbackFrames = 0;  // uneven capture packets (wide packet window devices)
   bool playbackLengthHeader = false;   // each OUT packet starts with its 32-bit payload length
-  bool keepSamples = true;
+  bool keepSamples = false;            // the playback sink keeps every sample it receives
 };
 
 // The bytes a device answers GET_DESCRIPTOR with.

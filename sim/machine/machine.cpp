@@ -11,6 +11,8 @@
 #include "kernel/registry_store.h"
 #include "portcls/portcls_host.h"
 #include "sim/devices/catalogue.h"
+#include "win32/win32_host.h"
+#include "win32/winuser.h"
 
 namespace sim::machine {
 namespace {
@@ -246,7 +248,20 @@ NTSTATUS Machine::SendDevicePower(UCHAR minor, DEVICE_POWER_STATE state) {
 }
 
 NTSTATUS Machine::SetDevicePower(DEVICE_POWER_STATE state) {
-  return SendDevicePower(IRP_MN_SET_POWER, state);
+  const NTSTATUS status = SendDevicePower(IRP_MN_SET_POWER, state);
+  if (NT_SUCCESS(status)) tarnlink::win32::SetDevicePower(stack_.pdo, state == PowerDeviceD0);
+  return status;
+}
+
+NTSTATUS Machine::SuspendSystem() {
+  tarnlink::win32::BroadcastPower(PBT_APMSUSPEND);
+  return DevicePlugged() ? SetDevicePower(PowerDeviceD3) : STATUS_SUCCESS;
+}
+
+NTSTATUS Machine::ResumeSystem() {
+  const NTSTATUS status = DevicePlugged() ? SetDevicePower(PowerDeviceD0) : STATUS_SUCCESS;
+  tarnlink::win32::BroadcastPower(PBT_APMRESUMEAUTOMATIC);
+  return status;
 }
 
 NTSTATUS Machine::QueryDevicePower(DEVICE_POWER_STATE state) {

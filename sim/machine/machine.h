@@ -80,6 +80,11 @@ class Machine {
   // as the power manager sends when the device idles, the system sleeps or wakes.
   NTSTATUS SetDevicePower(DEVICE_POWER_STATE state);
   NTSTATUS QueryDevicePower(DEVICE_POWER_STATE state);
+  // The system sleeps: top-level windows get WM_POWERBROADCAST PBT_APMSUSPEND, then the device
+  // goes to D3. Waking brings the device back to D0, then windows get PBT_APMRESUMEAUTOMATIC.
+  // GetDevicePowerState follows the device's D-state throughout.
+  NTSTATUS SuspendSystem();
+  NTSTATUS ResumeSystem();
 
   // Values written into the device's hardware key (its "Device Parameters") at every plug,
   // before the driver starts, as an installer or an administrator would have left them.

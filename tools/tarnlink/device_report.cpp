@@ -1,113 +1,25 @@
 #include "device_report.h"
 
 #include <cstdio>
+#include <set>
 
 #include "audio_trace_points.h"
+#include "descriptor_bytes.h"
 #include "driver_types.h"
+#include "endpoint_timing.h"
 #include "format_checks.h"
+#include "usb_names.h"
 #include "usb_trace_points.h"
 
 namespace tarnlink::tool {
 namespace {
 
-EndpointReport DescribeEndpoint(const USB_ENDPOINT_DESCRIPTOR& e) {
-  static const char* const kSync[] = {"none", "async", "adaptive", "sync"};
-  static const char* const kUsage[] = {"data", "feedback", "implicit_feedback", "reserved"};
-  EndpointReport r;
-  r.address = e.bEndpointAddress;
-  r.sync = kSync[(e.bmAttributes >> 2) & 3];
-  r.usage = kUsage[(e.bmAttributes >> 4) & 3];
-  r.maxPacket = e.wMaxPacketSize;
-  r.interval = e.bInterval;
-  return r;
-}
+constexpr uint8_t kInterfaceDescriptor = 4;
 
-std::vector<std::string> FormatNames(const AltFormat& format, bool uac2) {
-  static const char* const kNames[] = {"PCM", "PCM8", "IEEE_FLOAT", "ALAW", "MULAW"};
-  std::vector<std::string> names;
-  if (uac2) {
-    for (uint32_t bit = 0; bit < 32; ++bit) {
-      if ((format.bmFormats & (1u << bit)) == 0) continue;
-      names.push_back(bit < 5 ? kNames[bit] : "bit" + std::to_string(bit));
-    }
-  } else if (format.wFormatTag >= 1 && format.wFormatTag <= 5) {
-    names.push_back(kNames[format.wFormatTag - 1]);
-  } else {
-    names.push_back("tag" + std::to_string(format.wFormatTag));
-  }
-  return names;
-}
-
-AltSettingReport DescribeAlt(const USBAudioAltSetting& setting, uint32_t alt, bool uac2) {
-  AltSettingReport r;
-  r.alt = alt;
-  AltFormat format;
-  if (ReadAltFormat(setting, uac2, &format)) {
-    r.channels = format.channels;
-    r.subslotBytes = format.containerBits / 8;
-    r.bitResolution = format.bitResolution;
-    r.formats = FormatNames(format, uac2);
-    if (!uac2) {
-      const FormatTypeI1* rates = format.uac1Rates;
-      r.continuousRates = rates->bSamFreqType == 0;
-      const ULONG count = r.continuousRates ? 2 : rates->bSamFreqType;
-      r.rates.emplace();
-      for (ULONG k = 0; k < count; ++k) r.rates->push_back(FormatTypeI1Rate(rates, k));
-    }
-  }
-  if (setting.DataEndpoint != nullptr) r.data = DescribeEndpoint(*setting.DataEndpoint);
-  if (setting.FeedbackEndpoint != nullptr) r.feedback = DescribeEndpoint(*setting.FeedbackEndpoint);
-  return r;
-}
-
-EntityReport DescribeEntity(CUSBAudioEntity& e, bool uac2) {
-  EntityReport r;
-  r.id = e.GetID();
-  char name[32];
-  e.GetName(name, sizeof(name));
-  r.name = name;
-  switch (e.Subtype()) {
-    case uac::ac::kInputTerminal:
-      r.kind = "input_terminal";
-      break;
-    case uac::ac::kOutputTerminal:
-      r.kind = "output_terminal";
-      break;
-    case uac::ac::kFeatureUnit:
-      r.kind = "feature_unit";
-      break;
-    case uac::ac2::kClockSource:
-      r.kind = uac2 ? "clock_source" : "other";
-      break;
-    case uac::ac2::kClockSelector:
-      r.kind = uac2 ? "clock_selector" : "other";
-      break;
-    case uac::ac1::kProcessingUnit:
-      r.kind = uac2 ? "other" : "processing_unit";
-      break;
-    default:
-      r.kind = "other";
-      break;
-  }
-  if (e.IsTerminal()) {
-    r.terminalType = e.TerminalType();
-    const ULONG clock = static_cast<CUSBAudioTerminal&>(e).GetClockSourceID();
-    if (clock != kNoEntityId) r.clockId = clock;
-  }
-  if (r.kind == "output_terminal" || r.kind == "feature_unit") {
-    r.sourceIds.push_back(e.GetSourceID(0));
-  } else if (r.kind == "clock_selector") {
-    auto& selector = static_cast<CUSBAudioClockSelector&>(e);
-    for (ULONG i = 0; i < selector.InputCount(); ++i) r.sourceIds.push_back(e.GetSourceID(i));
-  }
-  return r;
-}
-
-std::string ProductString(CUSBAudioCL& model) {
-  const UCHAR index = model.DeviceDescriptor().iProduct;
-  if (index == 0) return "";
+std::optional<std::string> StringOf(CUSBAudioCL& model, UCHAR index) {
+  if (index == 0) return std::nullopt;
   USBStringDescriptor record;
-  if (!NT_SUCCESS(model.GetStringDescriptor(index, 0, &record))) return "";
+  if (!NT_SUCCESS(model.GetStringDescriptor(index, 0, &record))) return std::nullopt;
   std::string text;
   for (ULONG i = 0; i < record.CharacterCount(); ++i) {
     const WCHAR c = record.CharacterAt(i);
@@ -159,9 +71,26 @@ std::string RefusalReason(const std::vector<uint32_t>& tracePoints, NTSTATUS sta
   return kNotModelled;
 }
 
+// Which setting format selection takes for the format, and whether its packets fit there.
+void CheckPacketFit(CUSBAudioCL& model, USBAudioStreamInterface* record, MaxFormatReport* r) {
+  ULONG channels = 0, containerBits = 0, alt = 0;
+  if (!NT_SUCCESS(model.FindAltSetting(record, static_cast<USHORT>(r->tag), r->channels,
+                                       r->containerBits, r->rate, &channels, &containerBits,
+                                       &alt)) ||
+      alt == 0 || record->AltSettings[alt].DataEndpoint == nullptr) {
+    return;
+  }
+  const EndpointTiming timing =
+      TimingOf(*record->AltSettings[alt].DataEndpoint, model.IsHighSpeed());
+  r->alt = alt;
+  r->largestPacket = LargestPacketBytes(channels * (containerBits / 8), r->rate, timing.intervalUs);
+  r->endpointCapacity = timing.Capacity();
+}
+
 std::vector<MaxFormatReport> MaxFormats(CUSBAudioCL& model, ULONG direction) {
   std::vector<MaxFormatReport> formats;
-  if (model.StreamInterface(direction) == nullptr) return formats;
+  USBAudioStreamInterface* record = model.StreamInterface(direction);
+  if (record == nullptr) return formats;
   for (uint32_t rate : ReportedPcmRates()) {
     MaxFormatReport r;
     r.rate = rate;
@@ -172,12 +101,49 @@ std::vector<MaxFormatReport> MaxFormats(CUSBAudioCL& model, ULONG direction) {
         r.tag = tag;
         r.channels = channels;
         r.containerBits = bits;
+        CheckPacketFit(model, record, &r);
         formats.push_back(r);
         break;
       }
     }
   }
   return formats;
+}
+
+// The interfaces of the configuration that are neither the audio control interface nor a
+// streaming interface of the model.
+std::vector<IgnoredInterfaceReport> IgnoredInterfaces(CUSBAudioCL& model) {
+  std::set<uint32_t> modelled = {model.AudioControlInterfaceNumber()};
+  for (USBAudioStreamInterface* s = model.FirstStreamInterface(); s != nullptr; s = s->Next) {
+    modelled.insert(s->InterfaceNumber);
+  }
+  std::vector<IgnoredInterfaceReport> ignored;
+  const auto* config = reinterpret_cast<const uint8_t*>(model.ConfigurationDescriptor());
+  std::set<uint32_t> seen;
+  ForEachDescriptor(config, config + model.ConfigurationDescriptor()->wTotalLength,
+                    [&](const uint8_t* d) {
+                      if (d[1] != kInterfaceDescriptor || d[0] < sizeof(USB_INTERFACE_DESCRIPTOR)) {
+                        return true;
+                      }
+                      const auto* i = reinterpret_cast<const USB_INTERFACE_DESCRIPTOR*>(d);
+                      if (modelled.count(i->bInterfaceNumber) != 0 ||
+                          !seen.insert(i->bInterfaceNumber).second) {
+                        return true;
+                      }
+                      IgnoredInterfaceReport r;
+                      r.number = i->bInterfaceNumber;
+                      r.kind = InterfaceClassName(i->bInterfaceClass, i->bInterfaceSubClass);
+                      r.reason = r.kind == "audio streaming"
+                                     ? "the driver could not model it (a setting or its "
+                                       "terminal link is missing or malformed)"
+                                     : "not audio the driver streams";
+                      if (model.Quirks().configureAllInterfaces) {
+                        r.reason += "; selected in the configuration, never driven";
+                      }
+                      ignored.push_back(std::move(r));
+                      return true;
+                    });
+  return ignored;
 }
 
 }  // namespace
@@ -222,12 +188,14 @@ DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
                    : "the device refused the configuration or an alternate setting 0";
     return r;
   }
-  const bool uac2 = model.IsUAC2();
-  r.uac2 = uac2;
+  const USB_DEVICE_DESCRIPTOR& device = model.DeviceDescriptor();
+  r.uac2 = model.IsUAC2();
   r.highSpeed = model.IsHighSpeed();
-  r.vendorId = model.DeviceDescriptor().idVendor;
-  r.productId = model.DeviceDescriptor().idProduct;
-  r.product = ProductString(model);
+  r.vendorId = device.idVendor;
+  r.productId = device.idProduct;
+  r.manufacturer = StringOf(model, device.iManufacturer);
+  r.product = StringOf(model, device.iProduct);
+  r.serialNumber = StringOf(model, device.iSerialNumber);
   r.controlInterface = model.AudioControlInterfaceNumber();
   const UsbAudioQuirks& q = model.Quirks();
   if (q.audioClass == uac::kInterfaceClassVendor) r.quirks.push_back("vendor_interface_class");
@@ -241,26 +209,14 @@ DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
     r.captureInterface = model.CaptureInterface()->InterfaceNumber;
   }
   r.sharedClock = model.SharesOneClock();
-  r.implicitFeedback = model.ImplicitFeedbackPairing();
+  r.implicitFeedback = model.IsImplicitFeedbackMode();
   for (CUSBAudioEntity* e = model.FirstEntity(); e != nullptr; e = e->Next()) {
-    r.entities.push_back(DescribeEntity(*e, uac2));
+    r.entities.push_back(DescribeEntity(model, *e));
   }
   for (USBAudioStreamInterface* s = model.FirstStreamInterface(); s != nullptr; s = s->Next) {
-    StreamingReport sr;
-    sr.number = s->InterfaceNumber;
-    sr.capture = s->Direction == Value(Direction::Capture);
-    sr.terminalId = s->Terminal->GetID();
-    if (CUSBAudioClock* clock = model.TerminalClock(s)) {
-      ULONG minimum = 0, maximum = 0;
-      if (NT_SUCCESS(clock->GetSampleRateRange(&minimum, &maximum, 0, 0xFFFFFFFF))) {
-        sr.clockRange = {minimum, maximum};
-      }
-    }
-    for (ULONG alt = 1; alt < s->AltSettingCount; ++alt) {
-      sr.alts.push_back(DescribeAlt(s->AltSettings[alt], alt, uac2));
-    }
-    r.streams.push_back(std::move(sr));
+    r.streams.push_back(DescribeStream(model, *s));
   }
+  r.ignoredInterfaces = IgnoredInterfaces(model);
   r.maxFormats[0] = MaxFormats(model, Value(Direction::Playback));
   r.maxFormats[1] = MaxFormats(model, Value(Direction::Capture));
   return r;

@@ -1,152 +1,150 @@
 #include "info_command.h"
 
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <optional>
-#include <string>
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
+#include "command_line.h"
+#include "descriptor_file.h"
+#include "descriptor_readout.h"
 #include "device_report.h"
 #include "report_output.h"
 #include "sim/devices/catalogue.h"
-#include "sim/devices/descriptor_parser.h"
 
 namespace tarnlink::tool {
 namespace {
 
 using sim::devices::UsbSpeed;
 
-struct InfoOptions {
-  std::string device = std::string(sim::devices::kDefaultDeviceName);
-  std::string descriptors;
-  bool listDevices = false;
-  bool json = false;
-  std::optional<UsbSpeed> speed;
-};
+// Refuses an empty value: an empty name or path is a mistake, not a request for the default.
+const CLI::Validator kNotEmpty(
+    [](const std::string& value) { return value.empty() ? std::string("is empty") : ""; }, "",
+    "not empty");
 
-int Usage(const char* problem) {
-  std::fprintf(stderr,
-               "tarnlink info: %s\n"
-               "usage: tarnlink info [--device NAME | --descriptors FILE] [--speed full|high] "
-               "[--json]\n",
-               problem);
-  return 2;
-}
+const CLI::Validator kCatalogueName(
+    [](const std::string& name) {
+      return sim::devices::FindCatalogueEntry(name) != nullptr
+                 ? std::string()
+                 : "no catalogue device '" + name + "' (`tarnlink info --list` names them)";
+    },
+    "", "catalogue name");
 
-bool IsOption(const char* arg) {
-  return std::strncmp(arg, "--", 2) == 0;
-}
-
-std::optional<int> ParseOptions(int argc, char** argv, InfoOptions* options) {
-  for (int i = 0; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--json") == 0) {
-      options->json = true;
-    } else if (std::strcmp(arg, "--device") == 0) {
-      if (i + 1 >= argc || IsOption(argv[i + 1])) {
-        options->listDevices = true;
-      } else {
-        options->device = argv[++i];
-      }
-    } else if (std::strcmp(arg, "--descriptors") == 0) {
-      if (i + 1 >= argc) return Usage("--descriptors needs a file");
-      options->descriptors = argv[++i];
-    } else if (std::strcmp(arg, "--speed") == 0) {
-      const char* value = i + 1 < argc ? argv[++i] : "";
-      if (std::strcmp(value, "full") == 0) {
-        options->speed = UsbSpeed::Full;
-      } else if (std::strcmp(value, "high") == 0) {
-        options->speed = UsbSpeed::High;
-      } else {
-        return Usage("--speed is full or high");
-      }
-    } else {
-      return Usage((std::string("unknown argument ") + arg).c_str());
+void ListCatalogue(bool json, std::ostream& out) {
+  if (json) {
+    nlohmann::ordered_json devices = nlohmann::ordered_json::array();
+    for (const sim::devices::CatalogueEntry& e : sim::devices::Catalogue()) {
+      devices.push_back({{"name", e.name}, {"exercises", e.exercises}});
     }
+    out << nlohmann::ordered_json{{"devices", devices}}.dump() << "\n";
+    return;
   }
-  return std::nullopt;
-}
-
-void ListCatalogue() {
   for (const sim::devices::CatalogueEntry& e : sim::devices::Catalogue()) {
-    std::printf("%-22s %s\n", e.name.c_str(), e.exercises.c_str());
+    out << e.name << std::string(e.name.size() < 22 ? 23 - e.name.size() : 1, ' ') << e.exercises
+        << "\n";
   }
 }
 
-// The speed a dump runs at unless asked otherwise: high for a USB 2.0 device.
-UsbSpeed DefaultSpeed(const std::vector<uint8_t>& device) {
-  const unsigned bcdUSB = device.size() >= 4 ? device[2] | (device[3] << 8) : 0;
-  return bcdUSB >= 0x0200 ? UsbSpeed::High : UsbSpeed::Full;
-}
-
-// A device answering with the dump's own bytes, whether or not the simulator understands them:
-// what counts is what the driver makes of them.
-std::unique_ptr<sim::devices::UsbDevice> DeviceFromDump(const std::vector<uint8_t>& bytes,
-                                                        UsbSpeed speed, std::string* problem) {
-  sim::devices::DumpDefaults defaults;
-  defaults.speed = speed;
-  const sim::devices::ParsedDump dump = sim::devices::ParseDescriptorDump(bytes, defaults);
-  if (dump.Ok()) return sim::devices::UacDevice::FromDump(dump, {});
-  if (bytes.size() < 18 + 9 || bytes[0] != 18 || bytes[1] != 1) {
-    *problem =
-        "not a descriptors file (a device descriptor followed by a configuration): " + dump.error;
-    return nullptr;
+int DumpDescriptors(PluggedDevice& plugged, const std::string& path, std::ostream& out,
+                    std::ostream& err) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!ReadDescriptors(*plugged.device, plugged.busSpeed, &bytes, &error) ||
+      !WriteDescriptorFile(path, bytes, &error)) {
+    err << "tarnlink info: " << error << "\n";
+    return kExitRefused;
   }
-  sim::devices::AudioFunctionSpec spec;
-  spec.speed = speed;
-  sim::devices::DescriptorImage image;
-  image.device.assign(bytes.begin(), bytes.begin() + 18);
-  image.configuration.assign(bytes.begin() + 18, bytes.end());
-  return std::make_unique<sim::devices::UacDevice>(spec, image, sim::devices::DeviceBehaviour{});
+  out << "wrote " << bytes.size() << " bytes of descriptors to " << path << "\n";
+  return kExitOk;
 }
 
 }  // namespace
 
-int RunInfo(int argc, char** argv) {
-  InfoOptions options;
-  if (std::optional<int> exit = ParseOptions(argc, argv, &options)) return *exit;
-  if (options.listDevices) {
-    ListCatalogue();
-    return 0;
+CLI::App* AddInfoCommand(CLI::App& program, InfoOptions* options) {
+  CLI::App* info = program.add_subcommand(
+      "info",
+      "How the driver models and starts a device: class version, entities, streaming interfaces, "
+      "formats, and what it refuses.");
+  options->device.catalogueName = std::string(sim::devices::kDefaultDeviceName);
+  CLI::Option* device =
+      info->add_option("--device", options->device.catalogueName,
+                       "A catalogue device (see --list)")
+          ->type_name("NAME")
+          ->check(kNotEmpty)
+          ->check(kCatalogueName)
+          ->capture_default_str();
+  CLI::Option* descriptors =
+      info->add_option("--descriptors", options->device.descriptorsPath,
+                       "A Linux sysfs `descriptors` file: the device descriptor, then the "
+                       "configuration. The bus runs at high speed for bcdUSB 0x0200 and above")
+          ->type_name("FILE")
+          ->check(kNotEmpty);
+  CLI::Option* library =
+      info->add_option("--device-library", options->device.libraryPath,
+                       "A shared library exporting the C device interface "
+                       "(sim/devices/device_abi.h): a device maker's own device")
+          ->type_name("FILE.so")
+          ->check(kNotEmpty);
+  CLI::Option* list = info->add_flag("--list", options->list, "List the catalogue devices");
+  device->excludes(descriptors)->excludes(library);
+  descriptors->excludes(library);
+  list->excludes(device)->excludes(descriptors)->excludes(library);
+  info->add_option_function<std::string>(
+          "--speed",
+          [options](const std::string& speed) {
+            options->device.speed = speed == "full" ? UsbSpeed::Full : UsbSpeed::High;
+          },
+          "The bus speed (default: the fastest the device offers)")
+      ->type_name("full|high")
+      ->check(CLI::IsMember({"full", "high"}).description(""))
+      ->excludes(list);
+  CLI::Option* json =
+      info->add_flag("--json", options->json, "One JSON object instead of text (keys: see README)");
+  info->add_option("--dump-descriptors", options->dumpPath,
+                   "Write the device's descriptors to FILE in the sysfs `descriptors` format "
+                   "(for --descriptors) instead of reporting")
+      ->type_name("FILE")
+      ->check(kNotEmpty)
+      ->excludes(list)
+      ->excludes(json);
+  info->footer(
+      "exit codes: 0 shown, 2 refused by the driver or bad arguments, 1 the machine stopped\n"
+      "examples:\n"
+      "  tarnlink info                                   the default catalogue device\n"
+      "  tarnlink info --device uac1-headset --json\n"
+      "  tarnlink info --descriptors /sys/bus/usb/devices/1-1/descriptors --speed full\n"
+      "  tarnlink info --list\n"
+      "  tarnlink info --device uac2-implicit --dump-descriptors implicit.bin\n"
+      "  tarnlink info --device-library build/default/sim/devices/velmor_dac_device.so");
+  return info;
+}
+
+int RunInfo(const InfoOptions& options, std::ostream& out, std::ostream& err) {
+  if (options.list) {
+    ListCatalogue(options.json, out);
+    return kExitOk;
+  }
+  PluggedDevice plugged;
+  std::string error;
+  if (!OpenDevice(options.device, &plugged, &error)) {
+    err << "tarnlink info: " << error << "\n";
+    return kExitRefused;
   }
 
-  std::unique_ptr<sim::devices::UsbDevice> device;
-  UsbSpeed speed = UsbSpeed::High;
-  if (!options.descriptors.empty()) {
-    std::ifstream in(options.descriptors, std::ios::binary);
-    if (!in) return Usage(("cannot read " + options.descriptors).c_str());
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
-    speed = options.speed.value_or(DefaultSpeed(bytes));
-    std::string problem;
-    device = DeviceFromDump(bytes, speed, &problem);
-    if (device == nullptr) return Usage(problem.c_str());
-  } else {
-    const sim::devices::CatalogueEntry* entry = sim::devices::FindCatalogueEntry(options.device);
-    if (entry == nullptr) {
-      std::fprintf(stderr, "tarnlink info: no device '%s'; these are known:\n",
-                   options.device.c_str());
-      ListCatalogue();
-      return 2;
-    }
-    speed = options.speed.value_or(entry->spec.bcdUSB >= 0x0200 ? UsbSpeed::High : UsbSpeed::Full);
-    device = sim::devices::MakeCatalogueDevice(options.device);
-  }
+  if (!options.dumpPath.empty()) return DumpDescriptors(plugged, options.dumpPath, out, err);
 
   DeviceReport report;
   std::string failure;
   const bool ran = ProbeDevice(
-      std::move(device), speed,
+      std::move(plugged.device), plugged.busSpeed,
       [&](CUSBAudioCL& model, const ProbeStatus& status) { report = CollectReport(model, status); },
       &failure);
   if (!ran) {
-    std::fprintf(stderr, "tarnlink info: the simulated machine stopped\n%s\n", failure.c_str());
-    return 1;
+    err << "tarnlink info: the simulated machine stopped\n" << failure << "\n";
+    return kExitFailed;
   }
+  report.notes = std::move(plugged.notes);
   const std::string text = options.json ? ReportJson(report) : ReportText(report);
-  std::fputs(text.c_str(), report.refused && !options.json ? stderr : stdout);
-  return report.refused ? 2 : 0;
+  (report.refused && !options.json ? err : out) << text;
+  return report.refused ? kExitRefused : kExitOk;
 }
 
 }  // namespace tarnlink::tool

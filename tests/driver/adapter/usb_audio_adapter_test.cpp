@@ -378,6 +378,15 @@ TEST_F(UsbAudioAdapterTest, ReturnToD0DropsBandwidthAndReplaysTheStreamKind) {
   EXPECT_TRUE(machine->UnloadDriver());
 }
 
+TEST_F(UsbAudioAdapterTest, SystemSleepTakesTheDeviceToD3AndWakingBackToD0) {
+  ASSERT_EQ(Plug(), STATUS_SUCCESS);
+  EXPECT_EQ(machine->SuspendSystem(), STATUS_SUCCESS);
+  EXPECT_EQ(Adapter()->PowerState(), PowerDeviceD3);
+  EXPECT_EQ(machine->ResumeSystem(), STATUS_SUCCESS);
+  EXPECT_EQ(Adapter()->PowerState(), PowerDeviceD0);
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
 TEST_F(UsbAudioAdapterTest, RemovalNoticesReachTheAdapterOnceItExists) {
   ASSERT_EQ(Plug(), STATUS_SUCCESS);
   EXPECT_FALSE(Adapter()->RemovalNoticed());

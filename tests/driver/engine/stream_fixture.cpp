@@ -54,6 +54,8 @@ void StreamTest::Plug(std::string_view name,
   const auto* entry = sim::devices::FindCatalogueEntry(name);
   ASSERT_NE(entry, nullptr);
   sim::devices::DeviceBehaviour behaviour = entry->behaviour;
+  // The checks here read the samples, some with the layouts the sources wrote them in.
+  behaviour.keepSamples = true;
   if (change) change(behaviour);
   ASSERT_EQ(machine->PlugDevice(std::make_unique<sim::devices::UacDevice>(entry->spec, behaviour)),
             STATUS_SUCCESS);
@@ -179,7 +181,9 @@ UCHAR StreamTest::Endpoint(ULONG direction, bool feedback) {
 }
 
 void StreamTest::Reboot() {
-  if (machine->DriverLoaded()) ASSERT_TRUE(machine->UnloadDriver());
+  if (machine->DriverLoaded()) {
+    ASSERT_TRUE(machine->UnloadDriver());
+  }
   machine.reset();
   for (auto& source : sources) source.reset();
   for (auto& sink : sinks) sink.reset();

@@ -18,6 +18,7 @@ class WithFormat : public Interface {
   ULONG SampleRate() override { return format_.Rate; }
 
  protected:
+  ~WithFormat() = default;  // never deleted through the base
   UsbFormat format_ = {};
 };
 
@@ -37,6 +38,9 @@ class PlainSource : public WithFormat<IPlaybackSource> {
   VOID AttachEngine(CPlaybackEngine*) override {}
   VOID DetachEngine() override {}
   VOID OutputReady() override {}
+
+ protected:
+  ~PlainSource() = default;
 
  private:
   bool hasCapture_;

@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 0xFFFFFFFF,
                                 96000,
                                 96000}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(AudioModelTest, OversizedRangeAnswerIsRefused) {
   Plug(Uac2Device(false));

@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         PacketCase{"HighSpeed48000", true, 48000, 2, 32, 2, 32, 48, 40, 56, true, 393216},
         PacketCase{"HighSpeed16Bit", true, 96000, 2, 16, 1, 16, 48, 44, 52, true, 0},
         PacketCase{"FullSpeed48000", false, 48000, 2, 16, 1, 16, 192, 188, 196, true, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 // --- the implicit-feedback variant -------------------------------------------------------------
 
@@ -131,7 +131,7 @@ TEST_P(PacketWindowTest, WidensTheWindowOnlyForTheQuirkDevice) {
 INSTANTIATE_TEST_SUITE_P(Window, PacketWindowTest,
                          ::testing::Values(WindowCase{"Ordinary", false, 40, 56, -80, 80},
                                            WindowCase{"WideQuirk", true, 32, 64, -160, 160}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(AudioModelTest, SlackOfNoFormatIsRefusedButTheOtherOutputsAreWritten) {
   Plug(Uac2Device(true));
@@ -255,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(
         MaxFormatCase{"Uac1Pcm", true, 0, 1, 44100, STATUS_SUCCESS, 2, 16},
         MaxFormatCase{"Uac1RateOutsideTheList", true, 0, 1, 96000, STATUS_NO_MATCH, 0, 0},
         MaxFormatCase{"Uac1NoCapture", true, 1, 1, 44100, STATUS_INVALID_DEVICE_REQUEST, 0, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(AudioModelTest, FormatLimitsSpanEverySetting) {
   PlugCatalogue("velmor-dac");

@@ -170,7 +170,7 @@ const HostileCase kCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Hostile, HostileDescriptorTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace tarnlink::audio_model::testing

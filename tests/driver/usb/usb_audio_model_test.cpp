@@ -53,7 +53,9 @@ TEST_P(CatalogueModelTest, ModelsEveryStreamingInterfaceWithLinkedTerminals) {
         EXPECT_NE(a.GeneralDescriptor, nullptr);
         EXPECT_NE(a.FormatDescriptor, nullptr);
       }
-      if (model_->IsUAC2()) EXPECT_NE(model_->TerminalClock(s), nullptr);
+      if (model_->IsUAC2()) {
+        EXPECT_NE(model_->TerminalClock(s), nullptr);
+      }
     }
     EXPECT_EQ(device_->inner().Configuration(), 1);
   }));
@@ -66,8 +68,8 @@ std::vector<std::string> CatalogueNames() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, CatalogueModelTest, ::testing::ValuesIn(CatalogueNames()),
-                         [](const auto& info) {
-                           std::string n = info.param;
+                         [](const auto& param) {
+                           std::string n = param.param;
                            for (char& c : n)
                              if (c == '-') c = '_';
                            return n;
@@ -169,7 +171,7 @@ TEST_P(ProcessingUnitTest, OnlyTheLastEntitysLinkDecides) {
 INSTANTIATE_TEST_SUITE_P(Uac1, ProcessingUnitTest,
                          ::testing::Values(LastEntityCase{"Last", true, STATUS_NOT_IMPLEMENTED},
                                            LastEntityCase{"Inside", false, STATUS_SUCCESS}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 // --- streaming interfaces ----------------------------------------------------------------------
 
@@ -274,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
         FeedbackCase{"Uac1SynchAddressNamesIt", false, 0x81, 1, false, 0x81, false, false},
         FeedbackCase{"Uac1SynchAddressElsewhere", false, 0x83, 1, false, 0, false, false},
         FeedbackCase{"Uac1Interval16Unserviceable", false, 0x81, 16, true, 0, false, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(AudioModelTest, Uac1FunctionsShareOneClockAlways) {
   PlugCatalogue("uac1-headset");

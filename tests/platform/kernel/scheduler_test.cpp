@@ -131,6 +131,13 @@ TEST_F(SchedulerTest, ReadyThreadsRunByPriorityThenInOrderOfReadiness) {
 
 struct ExitProbe {
   bool afterTerminate = false;
+  bool unwound = false;
+};
+
+// Records that the stack frame holding it was unwound.
+struct UnwindWitness {
+  bool* unwound;
+  ~UnwindWitness() { *unwound = true; }
 };
 
 TEST_F(SchedulerTest, SystemThreadEndsThroughPsTerminateSystemThread) {
@@ -141,9 +148,11 @@ TEST_F(SchedulerTest, SystemThreadEndsThroughPsTerminateSystemThread) {
   ASSERT_EQ(PsCreateSystemThread(
                 &handle, THREAD_ALL_ACCESS, &attributes, nullptr, nullptr,
                 [](PVOID context) {
+                  auto* seen = static_cast<ExitProbe*>(context);
+                  UnwindWitness witness{&seen->unwound};
                   Sleep100ns(300);
                   PsTerminateSystemThread(STATUS_SUCCESS);
-                  static_cast<ExitProbe*>(context)->afterTerminate = true;
+                  seen->afterTerminate = true;
                 },
                 &probe),
             STATUS_SUCCESS);
@@ -155,8 +164,25 @@ TEST_F(SchedulerTest, SystemThreadEndsThroughPsTerminateSystemThread) {
   EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
   EXPECT_EQ(Now(), 300u);
   EXPECT_FALSE(probe.afterTerminate);
+  EXPECT_TRUE(probe.unwound) << "the thread's stack was unwound";
   ObDereferenceObject(thread);
   CheckLeaksAtTearDown();
+}
+
+TEST(SchedulerTeardown, AThreadBlockedWhenTheMachineGoesHasItsStackUnwound) {
+  bool unwound = false;
+  KEVENT never;
+  KeInitializeEvent(&never, NotificationEvent, FALSE);
+  {
+    HostKernel kernel;
+    kernel.StartThread([&] {
+      UnwindWitness witness{&unwound};
+      KeWaitForSingleObject(&never, Executive, KernelMode, FALSE, nullptr);
+    });
+    ASSERT_TRUE(kernel.RunPending());
+    EXPECT_FALSE(unwound);
+  }
+  EXPECT_TRUE(unwound);
 }
 
 TEST_F(SchedulerTest, RunForStopsAtTheRequestedInstant) {

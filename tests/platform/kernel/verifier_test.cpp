@@ -191,7 +191,7 @@ TEST_P(VerifierTest, StopsTheMachineWithItsBugCheck) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Misuses, VerifierTest, ::testing::ValuesIn(kMisuses),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(KernelTest, PoolLeftAtUnloadStopsTheMachineWithTheLeakReport) {
   ExpectBugCheck(DRIVER_VERIFIER_DETECTED_VIOLATION);

@@ -62,7 +62,9 @@ TEST_F(ComTest, AnInProcessServerIsCreatedThroughTheRegistry) {
   RunAsUser([] {
     RegisterModule({u"C:\\Velmor\\Tarnlink_asio.dll",
                     nullptr,
-                    {{"DllGetClassObject", reinterpret_cast<FARPROC>(GetClassObject)}}});
+                    {{"DllGetClassObject",
+                      // Through the generic function type, as GetProcAddress's callers do.
+                      reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(GetClassObject))}}});
     IUnknown* object = nullptr;
     EXPECT_EQ(CoCreateInstance(kDriver, nullptr, CLSCTX_INPROC_SERVER, kDriver,
                                reinterpret_cast<LPVOID*>(&object)),

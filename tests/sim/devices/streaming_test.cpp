@@ -6,6 +6,7 @@
 
 #include "sim/devices/byte_writer.h"
 #include "sim/devices/catalogue.h"
+#include "sim/devices/playback_sink.h"
 #include "tests/sim/devices/device_host.h"
 
 namespace sim::devices {
@@ -118,7 +119,7 @@ TEST_P(ExplicitFeedback, FollowsTheDeviceClockForAMinute) {
   EXPECT_EQ(sink.Counters().overruns, 0u);
   EXPECT_EQ(device.ViolationCount(), 0u) << device.Violations().front();
   for (unsigned ch = 0; ch < alt.bNrChannels; ++ch) {
-    const Continuity check = CheckContinuity(sink.Samples(ch), ch, layout);
+    const Continuity check = sink.Check(ch);
     EXPECT_TRUE(check.Clean());
     EXPECT_EQ(check.frames, sent);
   }
@@ -238,6 +239,36 @@ TEST(Playback, UnderrunsAndOverrunsAreCounted) {
   host.Idle(200);
   EXPECT_EQ(velmor->Sink(1)->Counters().underruns, 1u);
   EXPECT_GT(velmor->Sink(1)->Counters().framesMissing, 0u);
+}
+
+// The sink checks each channel's position signal as it arrives; it keeps the samples only
+// when asked to.
+TEST(Playback, SinkChecksPositionsAsTheyArriveAndKeepsSamplesOnlyWhenAsked) {
+  const SampleLayout layout{4, 32};
+  const auto frames = [&](std::initializer_list<uint64_t> positions) {
+    std::vector<uint8_t> bytes;
+    for (const uint64_t frame : positions)
+      for (unsigned ch = 0; ch < 2; ++ch) {
+        const std::vector<uint8_t> word = Le(PositionSignal::Encode(frame, ch, layout), 4);
+        bytes.insert(bytes.end(), word.begin(), word.end());
+      }
+    return bytes;
+  };
+  for (const bool keep : {false, true}) {
+    PlaybackSink sink;
+    sink.Start({2, layout, 8000, 64, 8, keep}, ClockTimeline(48000, 0, 0), false);
+    sink.Receive(frames({0, 1, 2}), 0);
+    sink.Receive(frames({5, 6}), 125000);
+    for (unsigned ch = 0; ch < 2; ++ch) {
+      const Continuity check = sink.Check(ch);
+      EXPECT_EQ(check.frames, 5u);
+      EXPECT_EQ(check.gaps, 1u);
+      EXPECT_EQ(check.framesMissing, 2u);
+      EXPECT_EQ(check.firstBreak, 3);
+      EXPECT_EQ(check.wrongChannel, 0u);
+    }
+    EXPECT_EQ(sink.Samples(1).size(), keep ? 5u : 0u);
+  }
 }
 
 TEST(Playback, NativeDsdNeeds32BitWordsAndCountsIdle) {

@@ -2,14 +2,14 @@
 // arguments.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "device_report.h"
-#include "info_command.h"
 #include "report_output.h"
 #include "sim/devices/catalogue.h"
 #include "sim/devices/descriptor_builder.h"
@@ -26,6 +26,14 @@ std::string JsonOf(const char* name) {
       &failure))
       << failure;
   return ReportJson(report);
+}
+
+// A catalogue name as a test name.
+std::string Identifier(std::string name) {
+  for (char& c : name) {
+    if (c == '-') c = '_';
+  }
+  return name;
 }
 
 struct JsonCase {
@@ -58,28 +66,54 @@ INSTANTIATE_TEST_SUITE_P(
              R"j("shared_clock":true)j", R"j("implicit_feedback":false)j",
              R"j("id":3,"name":"ClockSelector(3)","kind":"clock_selector","terminal_type":null,"source_ids":[1,2],"clock_id":null)j",
              R"j("kind":"output_terminal","terminal_type":770,"source_ids":[11],"clock_id":3)j",
-             R"j("rates":null)j",
-             R"j("feedback_endpoint":{"address":129,"sync":"none","usage":"feedback","max_packet":4,"interval":4})j",
-             R"j({"rate":768000,"tag":1,"channels":2,"container_bits":32})j"}},
+             R"j("feedback_endpoint":{"address":129,"sync":"none","usage":"feedback","max_packet":4,"interval":4,"interval_us":1000,"transactions":1,"capacity":4,"feedback_format":"16.16","feedback_period_us":1000})j",
+             R"j({"rate":768000,"tag":1,"channels":2,"container_bits":32,"fits_endpoint":true)j",
+             R"j("manufacturer":"Velmor","product":"Velmor USB Audio Tarn","serial_number":"VT0001")j",
+             R"j("terminal_type_name":"Headphones")j",
+             R"j("clock_kind":"internal_programmable","clock_rates":{"rates":[48000,96000,192000,384000,768000],"spans":[]})j",
+             // Behind the selector: the rates of both clock sources, one by one.
+             R"j("rates":[44100,48000,88200,96000,176400,192000,352800,384000,705600,768000],"continuous_rates":false,"rate_spans":[],"channel_config":["FL","FR"])j",
+             R"j("feature_controls":[{"channel":0,"controls":["mute","volume"],"volume_db":{"min":-100.0,"max":0.0,"res":0.5}}])j",
+             R"j("used":true)j", R"j("ignored_interfaces":[])j"}},
         JsonCase{"uac1-headset",
                  {R"j("uac_version":"1.0")j", R"j("speed":"full")j", R"j("clock_id":null)j",
                   R"j("rates":[44100,48000])j", R"j("shared_clock":true)j",
                   R"j("feedback_endpoint":{"address":129,"sync":"none","usage":"data")j",
-                  R"j("capture":[{"rate":44100,"tag":1,"channels":1,"container_bits":16})j"}},
+                  R"j("feedback_format":"10.14","feedback_period_us":2000)j",
+                  R"j("channels":2,"channel_config":["L","R"])j",
+                  R"j("capture":[{"rate":44100,"tag":1,"channels":1,"container_bits":16)j"}},
+        // Playback without a feedback endpoint, paced by the capture stream.
+        JsonCase{"uac2-implicit", {R"j("implicit_feedback":true)j"}},
         JsonCase{"uac2-slow-feedback",
-                 {R"j("implicit_feedback":true)j", R"j("feedback_endpoint":null)j"}},
+                 {R"j("implicit_feedback":true)j", R"j("feedback_endpoint":null)j",
+                  R"j("ignored_endpoints":[{"address":129,"usage":"feedback","reason":"served only every 16 ms, too rarely for the driver to stream through; playback is paced by the capture stream instead"}])j"}},
+        JsonCase{"quirk-dfu-interface",
+                 {R"j("ignored_interfaces":[{"number":3,"class":"device firmware upgrade")j"}},
         JsonCase{"uac2-playback-only", {R"j("capture_interface":null)j", R"j("capture":[])j"}},
         JsonCase{
             "quirk-length-header",
             {R"j("quirks":["vendor_interface_class","configure_all_interfaces","playback_length_header"])j"}}),
-    [](const auto& info) {
-      std::string n = info.param.device;
-      for (char& c : n)
-        if (c == '-') c = '_';
-      return n;
-    });
+    [](const ::testing::TestParamInfo<JsonCase>& param) { return Identifier(param.param.device); });
 
-// --- the command ---------------------------------------------------------------------------
+// --- the command line ----------------------------------------------------------------------
+
+struct Outcome {
+  int exit = -1;
+  std::string out;
+  std::string err;
+};
+
+Outcome RunTool(std::vector<std::string> args) {
+  args.insert(args.begin(), "tarnlink");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  Outcome o;
+  o.exit = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
+  o.out = out.str();
+  o.err = err.str();
+  return o;
+}
 
 class InfoCommandTest : public ::testing::Test {
  protected:
@@ -98,12 +132,6 @@ class InfoCommandTest : public ::testing::Test {
     return path_;
   }
 
-  int Run(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    return RunInfo(static_cast<int>(argv.size()), argv.data());
-  }
-
   std::string path_ = (std::filesystem::temp_directory_path() /
                        ("tarnlink-info-" +
                         std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".bin"))
@@ -111,25 +139,140 @@ class InfoCommandTest : public ::testing::Test {
 };
 
 TEST_F(InfoCommandTest, ExitCodesTellAcceptedFromRefused) {
-  EXPECT_EQ(Run({"--descriptors", WriteDump("uac1-speaker"), "--json"}), 0);
-  EXPECT_EQ(Run({"--descriptors", WriteDump("velmor-dac"), "--speed", "full"}), 0);
+  EXPECT_EQ(RunTool({"info", "--descriptors", WriteDump("uac1-speaker"), "--json"}).exit, 0);
+  EXPECT_EQ(RunTool({"info", "--descriptors", WriteDump("velmor-dac"), "--speed", "full"}).exit,
+            0);
   // The audio control interface's class code is no longer audio: nothing to drive.
-  EXPECT_EQ(
-      Run({"--descriptors", WriteDump("velmor-dac",
-                                      [](std::vector<uint8_t>& c) {
-                                        for (size_t at = 0; at + 8 < c.size(); at += c[at]) {
-                                          if (c[at + 1] == 4 && c[at + 5] == 1 && c[at + 6] == 1) {
-                                            c[at + 5] = 0x42;
-                                            return;
-                                          }
-                                        }
-                                      })}),
-      2);
-  EXPECT_EQ(Run({"--descriptors", path_ + ".missing"}), 2);
-  EXPECT_EQ(Run({"--device", "no-such-device"}), 2);
-  EXPECT_EQ(Run({"--speed", "ludicrous"}), 2);
-  EXPECT_EQ(Run({"--device"}), 0);  // lists the catalogue
-  EXPECT_EQ(Run({"--device", "uac2-implicit", "--json"}), 0);
+  const Outcome refused = RunTool(
+      {"info", "--descriptors", WriteDump("velmor-dac", [](std::vector<uint8_t>& c) {
+         for (size_t at = 0; at + 8 < c.size(); at += c[at]) {
+           if (c[at + 1] == 4 && c[at + 5] == 1 && c[at + 6] == 1) {
+             c[at + 5] = 0x42;
+             return;
+           }
+         }
+       })});
+  EXPECT_EQ(refused.exit, 2);
+  EXPECT_NE(refused.err.find("the driver refuses the device"), std::string::npos) << refused.err;
+  EXPECT_EQ(RunTool({"info", "--device", "uac2-implicit", "--json"}).exit, 0);
+}
+
+// Every mistake on the command line is a message on stderr and exit code 2, never a crash, a
+// silent default or output on stdout.
+struct ArgumentCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* error;  // part of the message
+};
+
+class InfoArgumentTest : public InfoCommandTest, public ::testing::WithParamInterface<ArgumentCase> {};
+
+TEST_P(InfoArgumentTest, IsRefusedWithAMessage) {
+  std::vector<std::string> args = {"info"};
+  for (const std::string& a : GetParam().args) {
+    if (a == "DUMP") {
+      args.push_back(WriteDump("uac1-speaker"));
+    } else if (a == "TEXT") {
+      std::ofstream(path_) << "not descriptors\n";
+      args.push_back(path_);
+    } else {
+      args.push_back(a);
+    }
+  }
+  const Outcome o = RunTool(args);
+  EXPECT_EQ(o.exit, 2);
+  EXPECT_EQ(o.out, "");
+  EXPECT_NE(o.err.find(GetParam().error), std::string::npos) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mistakes, InfoArgumentTest,
+    ::testing::Values(
+        ArgumentCase{"DirectoryAsDescriptors", {"--descriptors", "/"}, "is a directory"},
+        ArgumentCase{"MissingFile", {"--descriptors", "/nonexistent/descriptors"}, "No such file"},
+        ArgumentCase{"EmptyDescriptors", {"--descriptors", ""}, "is empty"},
+        ArgumentCase{"EmptyDevice", {"--device", ""}, "is empty"},
+        ArgumentCase{"UnknownDevice", {"--device", "no-such-device"}, "no-such-device"},
+        ArgumentCase{"DeviceAndDescriptors", {"--device", "velmor-dac", "--descriptors", "DUMP"},
+                     "excludes"},
+        ArgumentCase{"ListAndDevice", {"--list", "--device", "velmor-dac"}, "excludes"},
+        ArgumentCase{"MissingLibrary", {"--device-library", "/nonexistent/device.so"},
+                     "/nonexistent/device.so"},
+        ArgumentCase{"DumpAsJson", {"--dump-descriptors", "out.bin", "--json"}, "excludes"},
+        ArgumentCase{"UnknownSpeed", {"--speed", "ludicrous"}, "ludicrous"},
+        ArgumentCase{"UnknownArgument", {"--colour"}, "--colour"},
+        ArgumentCase{"NotADescriptorsFile", {"--descriptors", "TEXT"},
+                     "not a descriptors file"}),
+    [](const ::testing::TestParamInfo<ArgumentCase>& param) { return param.param.name; });
+
+TEST_F(InfoCommandTest, HelpAndListingAnswerOnStdout) {
+  for (const char* help : {"--help", "-h"}) {
+    const Outcome o = RunTool({"info", help});
+    EXPECT_EQ(o.exit, 0) << help;
+    EXPECT_NE(o.out.find("/sys/bus/usb/devices/1-1/descriptors"), std::string::npos) << o.out;
+  }
+  EXPECT_NE(RunTool({"--help"}).out.find("info"), std::string::npos);
+
+  const Outcome list = RunTool({"info", "--list", "--json"});
+  EXPECT_EQ(list.exit, 0);
+  EXPECT_EQ(list.out.rfind(R"j({"devices":[{"name":"velmor-dac","exercises":)j", 0), 0u) << list.out;
+
+  // --device=NAME is the same as --device NAME.
+  EXPECT_EQ(RunTool({"info", "--device=uac1-headset", "--json"}).out,
+            RunTool({"info", "--device", "uac1-headset", "--json"}).out);
+}
+
+TEST_F(InfoCommandTest, ADeviceLibraryIsReportedAsTheDeviceItServes) {
+  const Outcome library = RunTool({"info", "--device-library", TARNLINK_EXAMPLE_DEVICE, "--json"});
+  EXPECT_EQ(library.exit, 0) << library.err;
+  EXPECT_EQ(library.out, RunTool({"info", "--json"}).out);
+  EXPECT_EQ(RunTool({"info", "--device-library", TARNLINK_EXAMPLE_DEVICE, "--device",
+                     "velmor-dac"})
+                .exit,
+            2);
+}
+
+TEST_F(InfoCommandTest, ADumpHasNoStringsToShow) {
+  const Outcome o = RunTool({"info", "--descriptors", WriteDump("velmor-dac"), "--json"});
+  EXPECT_EQ(o.exit, 0);
+  EXPECT_NE(o.out.find(R"j("manufacturer":null,"product":null,"serial_number":null)j"),
+            std::string::npos)
+      << o.out;
+}
+
+TEST_F(InfoCommandTest, DumpedDescriptorsReadBackAsTheSameFunction) {
+  for (const sim::devices::CatalogueEntry& e : sim::devices::Catalogue()) {
+    ASSERT_EQ(RunTool({"info", "--device", e.name, "--dump-descriptors", path_}).exit, 0);
+    std::ifstream in(path_, std::ios::binary);
+    const std::vector<uint8_t> dumped((std::istreambuf_iterator<char>(in)),
+                                      std::istreambuf_iterator<char>());
+    std::vector<uint8_t> expected = sim::devices::BuildDeviceDescriptor(e.spec);
+    const std::vector<uint8_t> config = sim::devices::BuildConfigurationDescriptor(e.spec);
+    expected.insert(expected.end(), config.begin(), config.end());
+    EXPECT_EQ(dumped, expected) << e.name;
+    EXPECT_EQ(RunTool({"info", "--descriptors", path_}).exit, 0) << e.name;
+  }
+  EXPECT_EQ(RunTool({"info", "--dump-descriptors", "/nonexistent/dir/out.bin"}).exit, 2);
+}
+
+TEST_F(InfoCommandTest, SaysWhatTheBusSpeedCannotCarryOrRun) {
+  // 768 kHz of two 32-bit channels is 6152 bytes per 1 ms frame at most, against 776.
+  const Outcome full = RunTool({"info", "--speed", "full"});
+  EXPECT_EQ(full.exit, 0);
+  EXPECT_NE(full.out.find("768000 Hz: PCM, 2 ch, 32-bit containers - not usable: packets of up "
+                          "to 6152 bytes"),
+            std::string::npos)
+      << full.out;
+  const Outcome json = RunTool({"info", "--speed", "full", "--json"});
+  EXPECT_NE(json.out.find(R"j({"rate":768000,"tag":1,"channels":2,"container_bits":32,"fits_endpoint":false,"largest_packet":6152)j"),
+            std::string::npos)
+      << json.out;
+
+  const Outcome high = RunTool({"info", "--device", "uac1-headset", "--speed", "high"});
+  EXPECT_NE(high.out.find("note: high speed was asked for, but the device is full-speed only"),
+            std::string::npos)
+      << high.out;
+  EXPECT_NE(high.out.find("at full speed"), std::string::npos);
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     c[at + 3] = 0x77;
                                   },
                                   "could not be modelled"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace tarnlink::tool

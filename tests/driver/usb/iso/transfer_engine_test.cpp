@@ -328,7 +328,7 @@ TEST_P(RefusedSubmissionTest, GivesEverythingBackAndNeverCallsBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefusedSubmissionTest, ::testing::ValuesIn(kRefusedCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(TransferEngineTest, EveryRequestCallsBackOnceWhenTheDeviceGoes) {
   PlugTestDevice();

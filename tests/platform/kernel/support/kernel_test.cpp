@@ -28,6 +28,9 @@ void KernelTest::TearDown() {
     if (deadlockExpected_) ADD_FAILURE() << "the expected deadlock did not happen";
     if (checkLeaks_ && !kernel_->DeclareDriverUnloaded()) ADD_FAILURE() << kernel_->Stop()->report;
   }
+  if (HasFailure() && kernel_->ScheduleSeed() != 0)
+    ADD_FAILURE() << "under schedule seed " << kernel_->ScheduleSeed()
+                  << " (TARNLINK_SCHEDULE_SEED reproduces it)";
   kernel_.reset();
 }
 

@@ -64,6 +64,45 @@ LONG WatchSettings(HANDLE quit) {
   return error;
 }
 
+// A hidden window as the device-watch thread makes it: power broadcasts, timers, device notices.
+LRESULT CALLBACK WatchProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_POWERBROADCAST && wParam == PBT_APMSUSPEND) SetTimer(window, 2, 12, nullptr);
+  if (message == WM_TIMER) KillTimer(window, wParam);
+  if (message == WM_DEVICECHANGE && (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE))
+    PostMessageW(window, WM_APP, 1, 0);
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int RunWindow() {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = WatchProcedure;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  windowClass.lpszClassName = WSTR("Velmor_USBDAC_ASIO");
+  if (RegisterClassExW(&windowClass) == 0) return 1;
+  HWND window = CreateWindowExW(0, WSTR("Velmor_USBDAC_ASIO"), WSTR(""), WS_OVERLAPPEDWINDOW, 0,
+                                0, 0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  HDEVNOTIFY notify = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  SetWindowLongPtrW(window, GWLP_USERDATA, GetWindowLongPtrW(window, GWLP_USERDATA));
+  SendMessageW(window, WM_APP, 0, 0);
+  PostQuitMessage(0);
+  MSG message;
+  PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+  while (GetMessageW(&message, nullptr, 0, 0)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  if (notify != nullptr) UnregisterDeviceNotification(notify);
+  DestroyWindow(window);
+  UnregisterClassW(WSTR("Velmor_USBDAC_ASIO"), nullptr);
+  return IsWindow(window) ? 1 : 0;
+}
+
 }  // namespace
 
 int main() {
@@ -113,11 +152,12 @@ int main() {
 
   const DWORD queried = QueryDevice(WSTR("\\\\?\\usb#vid_7a31&pid_0c5e#1#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\\asio"));
   Sleep(1);
+  const int windowed = RunWindow();
   if (listener != nullptr) CloseHandle(listener);
   for (HANDLE h : {instance, opened, quit, thread}) CloseHandle(h);
   DeleteCriticalSection(&g_lock);
   SetLastError(ERROR_SUCCESS);
-  return static_cast<int>((existed ? 1 : 0) + priority + exitCode + watched + queried +
+  return static_cast<int>(windowed + (existed ? 1 : 0) + priority + exitCode + watched + queried +
                           (ticks & 1) + (GetCurrentThreadId() & 0) + (GetCurrentProcessId() & 0) +
                           (counter.QuadPart & 0) + (GetCurrentThread() == GetCurrentProcess()));
 }

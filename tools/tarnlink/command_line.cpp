@@ -1,0 +1,34 @@
+#include "command_line.h"
+
+#include <CLI/CLI.hpp>
+
+#include "info_command.h"
+
+namespace tarnlink::tool {
+
+int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  CLI::App program(
+      "Runs the Tarnlink driver package on a simulated machine with simulated USB audio devices.",
+      "tarnlink");
+  program.set_version_flag("--version", "tarnlink " TARNLINK_VERSION);
+  program.require_subcommand(0, 1);
+  program.footer(
+      "Run `tarnlink COMMAND --help` for a command's options and examples.\n"
+      "example:\n"
+      "  tarnlink info --descriptors /sys/bus/usb/devices/1-1/descriptors");
+
+  InfoOptions info;
+  CLI::App* infoCommand = AddInfoCommand(program, &info);
+
+  try {
+    program.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help and version end with code 0; every real parse error is a bad argument.
+    return program.exit(e, out, err) == 0 ? kExitOk : kExitRefused;
+  }
+  if (infoCommand->parsed()) return RunInfo(info, out, err);
+  out << program.help();
+  return kExitOk;
+}
+
+}  // namespace tarnlink::tool
