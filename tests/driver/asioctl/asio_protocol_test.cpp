@@ -31,8 +31,11 @@ TEST(AsioProtocol, PrepareRequestReadsTheClientsBytesAtTheirOffsets) {
   EXPECT_EQ(request.latencyPercent, 150u);
   EXPECT_EQ(request.dsd, 1u);
   EXPECT_EQ(request.formatTag, 3u);
-  EXPECT_EQ(request.periodEvent, 0x1122334455667788ull);
-  EXPECT_EQ(request.outputEvent, 0xABCull);
+  // Read by value: the handles lie at offsets no 64-bit reference may bind to.
+  const ULONGLONG periodEvent = request.periodEvent;
+  const ULONGLONG outputEvent = request.outputEvent;
+  EXPECT_EQ(periodEvent, 0x1122334455667788ull);
+  EXPECT_EQ(outputEvent, 0xABCull);
 }
 
 TEST(AsioProtocol, ThirteenFormatRecordsFillTheClientsTwoHundredEightySixBytes) {
