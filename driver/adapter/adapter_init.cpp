@@ -74,8 +74,6 @@ VOID UsbAudioAdapter::InitializeDirectionState() {
   m_AsioOwner = 0;
   m_StreamStarted = FALSE;
   KeInitializeEvent(&m_RemovalEvent, NotificationEvent, FALSE);
-  KeInitializeSpinLock(&m_MiniportLock);
-  KeInitializeTimerEx(&m_PlaybackTimer, NotificationTimer);
   m_Initialized = TRUE;
 }
 

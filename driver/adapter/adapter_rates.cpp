@@ -15,7 +15,7 @@ STDMETHODIMP UsbAudioAdapter::SetFixedRate(ULONG Rate) {
   const ULONG asioRate = m_Engine.AsioRate();
   if (Rate == m_Engine.FixedRate() && (asioRate == 0 || asioRate == Rate)) return STATUS_SUCCESS;
   if (!NT_SUCCESS(m_Model.IsRateSupported(Rate))) return STATUS_INVALID_PARAMETER;
-  if (RegisteredMiniport() == nullptr) return STATUS_DEVICE_NOT_READY;
+  if (!m_Engine.HasMiniport()) return STATUS_DEVICE_NOT_READY;
   // The miniport's streams give up the device and its subdevice is unregistered here, once
   // the miniport exists.
 

@@ -28,6 +28,4 @@ inline constexpr ULONG kTraceSlotNotImplemented = 0x1016;
 inline constexpr ULONG kTraceAdapterRefused = 0x1017;
 inline constexpr ULONG kTracePowerState = 0x1018;
 inline constexpr ULONG kTraceStreamKindReplayFailed = 0x1019;
-inline constexpr ULONG kTraceResetFormatFailed = 0x101A;
 inline constexpr ULONG kTraceSetFixedRate = 0x101B;
-inline constexpr ULONG kTraceStreamKindRefused = 0x101C;

@@ -42,7 +42,6 @@ STDMETHODIMP UsbAudioAdapter::NonDelegatingQueryInterface(REFIID interfaceId, PV
 UsbAudioAdapter::~UsbAudioAdapter() {
   if (m_Initialized) m_Engine.Shutdown();
   ForgetInDispatchContext();
-  if (m_Initialized) KeCancelTimer(&m_PlaybackTimer);
   // The product string, the device model and the registry key follow as members, in that
   // order.
 }
@@ -55,27 +54,13 @@ VOID UsbAudioAdapter::ForgetInDispatchContext() {
 
 STDMETHODIMP UsbAudioAdapter::RegisterMiniport(PMINIPORTSTREAMCONTROL Miniport) {
   if (Miniport == nullptr) return STATUS_INVALID_PARAMETER;
-  KIRQL irql;
-  KeAcquireSpinLock(&m_MiniportLock, &irql);
-  m_Miniport = Miniport;
-  KeReleaseSpinLock(&m_MiniportLock, irql);
+  m_Engine.RegisterMiniport(Miniport);
   return STATUS_SUCCESS;
 }
 
 STDMETHODIMP UsbAudioAdapter::UnregisterMiniport(PMINIPORTSTREAMCONTROL Miniport) {
-  KIRQL irql;
-  KeAcquireSpinLock(&m_MiniportLock, &irql);
-  if (m_Miniport == Miniport) m_Miniport = nullptr;
-  KeReleaseSpinLock(&m_MiniportLock, irql);
+  m_Engine.UnregisterMiniport(Miniport);
   return STATUS_SUCCESS;
-}
-
-PMINIPORTSTREAMCONTROL UsbAudioAdapter::RegisteredMiniport() {
-  KIRQL irql;
-  KeAcquireSpinLock(&m_MiniportLock, &irql);
-  PMINIPORTSTREAMCONTROL miniport = m_Miniport;
-  KeReleaseSpinLock(&m_MiniportLock, irql);
-  return miniport;
 }
 
 STDMETHODIMP UsbAudioAdapter::NotifyRemoval() {

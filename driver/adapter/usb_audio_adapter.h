@@ -95,7 +95,6 @@ class UsbAudioAdapter final : public IUsbAudioAdapter,
   NTSTATUS InitializeStreamObjects();
   // The lowest rate the device offers, 44100 when it cannot say.
   ULONG LowestDeviceRate();
-  PMINIPORTSTREAMCONTROL RegisteredMiniport();
   VOID ForgetInDispatchContext();
 
   // Device and settings. Declared before the model so that the model is destroyed first and
@@ -107,8 +106,6 @@ class UsbAudioAdapter final : public IUsbAudioAdapter,
   CUSBAudioCL m_Model;
   BOOLEAN m_AmdWorkaround = FALSE;
   USBStringDescriptor m_ProductString;
-  PMINIPORTSTREAMCONTROL m_Miniport = nullptr;
-  KSPIN_LOCK m_MiniportLock = 0;
   BOOLEAN m_Initialized = FALSE;  // step 1 of Init ran: the dispatcher objects exist
 
   DEVICE_POWER_STATE m_PowerState = PowerDeviceD0;
@@ -122,6 +119,4 @@ class UsbAudioAdapter final : public IUsbAudioAdapter,
   BOOLEAN m_PlaybackOnly = FALSE;
   volatile LONG m_AsioOwner = 0;
   BOOLEAN m_StreamStarted = FALSE;
-  // The timer of the operating-system playback source.
-  KTIMER m_PlaybackTimer;
 };

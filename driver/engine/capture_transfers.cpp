@@ -25,10 +25,13 @@ VOID CStreamEngine::CaptureCompletion(NTSTATUS status, ULONG bytes, ULONG startF
   if (checked != context->Status) ++engine->m_LostTime[kDirectionCapture];
   context->Status = checked;
   if (!running) KeSetEvent(&events.Running, IO_NO_INCREMENT, FALSE);
-  if (NT_SUCCESS(context->Status) && !engine->m_Device.AmdWorkaround) {
-    for (CPlaybackEngine& playback : engine->m_Engines) {
-      playback.CompletionNotice(bytes, startFrame + engine->m_CaptureTransferMs);
+  if (NT_SUCCESS(context->Status)) {
+    if (!engine->m_Device.AmdWorkaround) {
+      for (CPlaybackEngine& playback : engine->m_Engines) {
+        playback.CompletionNotice(bytes, startFrame + engine->m_CaptureTransferMs);
+      }
     }
+    if (engine->m_Model->IsImplicitFeedbackMode()) engine->SizeFromCapture(bytes);
   }
   KIRQL irql;
   KeAcquireSpinLock(&engine->m_CompletedLock, &irql);

@@ -43,9 +43,10 @@ NTSTATUS CStreamEngine::ConfigureDirection(ULONG direction) {
   ULONG outBits = 0;
   ULONG maxBytes = 0;
   if (implicit) {
-    status = m_Model->SelectStreamingFormat(direction, tag, channels, bits, useRate, periodMs,
-                                            &outChannels, &outBits, nullptr, nullptr, nullptr,
-                                            &maxBytes);
+    status = m_Model->SelectStreamingFormat(
+        direction, tag, channels, bits, useRate, periodMs, &outChannels, &outBits,
+        &m_ImplicitNominal[direction], &m_ImplicitNegativeSlack[direction],
+        &m_ImplicitPositiveSlack[direction], &maxBytes);
   } else {
     status = m_Model->SelectStreamingFormat(direction, tag, channels, bits, useRate, periodMs,
                                             &outChannels, &outBits, &maxBytes);

@@ -34,12 +34,22 @@ VOID CStreamEngine::InitializeObjects() {
   KeInitializeSemaphore(&m_Credits[kFeedback], 0, kFeedbackCredits);
   KeInitializeSpinLock(&m_ContextLock);
   KeInitializeSpinLock(&m_CompletedLock);
+  KeInitializeSpinLock(&m_ImplicitLock);
+  KeInitializeEvent(&m_SizingDone, NotificationEvent, FALSE);
   InitializeListHead(&m_FreePlayback);
   InitializeListHead(&m_CompletedCaptures);
   KeInitializeDpc(&m_CaptureDpcObject, CaptureDpc, this);
   m_Engines[Value(StreamUser::Asio)].Initialize(Value(StreamUser::Asio), TRUE);
   m_Engines[Value(StreamUser::Os)].Initialize(Value(StreamUser::Os), FALSE);
   for (CCaptureFeed& feed : m_Feeds) feed.Initialize();
+  // The operating-system stream's source and sink are wired once; the ASIO stream brings its
+  // own when it prepares.
+  KeInitializeSpinLock(&m_MiniportLock);
+  m_Miniport = nullptr;
+  m_OsSource.Initialize(this);
+  m_OsSink.Initialize(this);
+  m_Engines[Value(StreamUser::Os)].SetSource(&m_OsSource);
+  m_Feeds[Value(StreamUser::Os)].SetTarget(&m_OsSink);
   m_FixedRate = 0;
   m_AsioRate = 0;
   m_AsioActive = 0;
@@ -65,6 +75,37 @@ NTSTATUS CStreamEngine::Start(const EngineDevice& device) {
   if (!NT_SUCCESS(status)) return status;
   m_Started = TRUE;
   return STATUS_SUCCESS;
+}
+
+VOID CStreamEngine::RegisterMiniport(PMINIPORTSTREAMCONTROL miniport) {
+  KIRQL irql;
+  KeAcquireSpinLock(&m_MiniportLock, &irql);
+  m_Miniport = miniport;
+  KeReleaseSpinLock(&m_MiniportLock, irql);
+}
+
+VOID CStreamEngine::UnregisterMiniport(PMINIPORTSTREAMCONTROL miniport) {
+  KIRQL irql;
+  KeAcquireSpinLock(&m_MiniportLock, &irql);
+  if (m_Miniport == miniport) m_Miniport = nullptr;
+  KeReleaseSpinLock(&m_MiniportLock, irql);
+}
+
+BOOLEAN CStreamEngine::HasMiniport() {
+  KIRQL irql;
+  KeAcquireSpinLock(&m_MiniportLock, &irql);
+  const BOOLEAN registered = m_Miniport != nullptr;
+  KeReleaseSpinLock(&m_MiniportLock, irql);
+  return registered;
+}
+
+PMINIPORTSTREAMCONTROL CStreamEngine::ReferenceMiniport() {
+  KIRQL irql;
+  KeAcquireSpinLock(&m_MiniportLock, &irql);
+  PMINIPORTSTREAMCONTROL miniport = m_Miniport;
+  if (miniport != nullptr) miniport->AddRef();
+  KeReleaseSpinLock(&m_MiniportLock, irql);
+  return miniport;
 }
 
 VOID CStreamEngine::Shutdown() {

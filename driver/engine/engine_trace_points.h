@@ -35,3 +35,4 @@ inline constexpr ULONG kTraceWriteOffsetNegative = 0x2022;
 inline constexpr ULONG kTraceFeedTargetMissing = 0x2023;
 inline constexpr ULONG kTraceChunkDropped = 0x2024;
 inline constexpr ULONG kTraceCaptureChunksEmpty = 0x2025;
+inline constexpr ULONG kTraceImplicitStartEnded = 0x2026;

@@ -55,7 +55,9 @@ VOID CStreamEngine::SubmitPlayback(TransferContext* completed) {
   // pacing state advances with every playback request, so requests must go out in the order
   // their sizes were taken.
   const PlaybackPacing pacing = m_Model->LatchPlaybackPacing();
-  const ULONG length = m_Model->TransferBytes(pacing, m_PlaybackTransferMs);
+  const ULONG length = m_Model->IsImplicitFeedbackMode()
+                           ? ImplicitLength(context)
+                           : m_Model->TransferBytes(pacing, m_PlaybackTransferMs);
   context->FeedbackUsed = pacing.feedback;
   NTSTATUS status = STATUS_SUCCESS;
   if (length == 0) {

@@ -78,7 +78,11 @@ VOID CStreamEngine::PlaybackWorker() {
   }
   KeClearEvent(&events.Reset);
   const BOOLEAN feedback = ExplicitFeedback();
-  if (feedback) KeSetEvent(&m_FeedbackRun, IO_NO_INCREMENT, FALSE);
+  if (m_Model->IsImplicitFeedbackMode()) {
+    RunImplicitStart();
+  } else if (feedback) {
+    KeSetEvent(&m_FeedbackRun, IO_NO_INCREMENT, FALSE);
+  }
 
   for (;;) {
     // The stop event is waited on with the credits: a worker whose credits are all on the bus
@@ -155,9 +159,13 @@ VOID CStreamEngine::RestartPlaybackPipeline() {
   KeAcquireSpinLock(&m_ContextLock, &irql);
   for (CPlaybackEngine& engine : m_Engines) engine.EmptyPending();
   KeReleaseSpinLock(&m_ContextLock, irql);
-  if (ExplicitFeedback()) KeSetEvent(&m_FeedbackRun, IO_NO_INCREMENT, FALSE);
   CPlaybackEngine& asio = m_Engines[Value(StreamUser::Asio)];
   if (asio.IsStarted() && asio.IsCaptureClocked()) InterlockedExchange(&m_StreamInterrupted, 1);
   FillContexts();
   for (CPlaybackEngine& engine : m_Engines) engine.LatencyReset();
+  if (m_Model->IsImplicitFeedbackMode()) {
+    RunImplicitStart();
+  } else if (ExplicitFeedback()) {
+    KeSetEvent(&m_FeedbackRun, IO_NO_INCREMENT, FALSE);
+  }
 }

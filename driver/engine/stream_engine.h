@@ -16,6 +16,7 @@
 #include "driver_types.h"
 #include "kernel_mode.h"
 #include "open_gate.h"
+#include "os_stream_sources.h"
 #include "playback_engine.h"
 #include "transfer_context.h"
 #include "usb_audio_model.h"
@@ -33,7 +34,7 @@ struct EngineDevice {
 // The two users of the streams; each has a playback engine and a capture feed.
 enum class StreamUser : ULONG { Asio = 0, Os = 1 };
 
-class CStreamEngine {
+class CStreamEngine final : public IOsStreamHost {
  public:
   // Dispatcher objects and lists; before Start, the directions are all closed.
   VOID InitializeObjects();
@@ -55,7 +56,7 @@ class CStreamEngine {
   // Under the stream mutex: the fixed rate changes and the free ASIO rate is dropped; the
   // device's clock is set (a failure is traced, the rate stays).
   _IRQL_requires_(PASSIVE_LEVEL) VOID ChangeFixedRate(ULONG rate);
-  const OsFormat& OsFormatOf(ULONG direction) const { return m_OsFormat[direction]; }
+  const OsFormat& OsFormatOf(ULONG direction) const override { return m_OsFormat[direction]; }
   const UsbFormat& UsbFormatOf(ULONG direction) const { return m_UsbFormat[direction]; }
 
   // --- directions ------------------------------------------------------------------------------
@@ -74,7 +75,14 @@ class CStreamEngine {
   // Starts or stops a user's engine or feed on the open directions.
   _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS StartPlaybackEngine(StreamUser user);
   _IRQL_requires_(PASSIVE_LEVEL) NTSTATUS StartCaptureFeed(StreamUser user);
-  CChunkQueues& Chunks() { return m_Chunks; }
+  CChunkQueues& Chunks() override { return m_Chunks; }
+
+  // --- the miniport the operating-system stream moves its audio through ---------------------
+  VOID RegisterMiniport(PMINIPORTSTREAMCONTROL miniport);
+  VOID UnregisterMiniport(PMINIPORTSTREAMCONTROL miniport);
+  BOOLEAN HasMiniport();
+  PMINIPORTSTREAMCONTROL ReferenceMiniport() override;
+  BOOLEAN HasCaptureInterface() const override { return m_Model->CaptureInterface() != nullptr; }
 
   // --- faults and what they left -----------------------------------------------------------------
   // The next playback (capture) completion is taken as failed, once.
@@ -141,6 +149,11 @@ class CStreamEngine {
   VOID CompleteFeedbackRead(TransferContext* context, NTSTATUS status, ULONG average);
   UCHAR FillByte() const;
 
+  // Implicit feedback (implicit_feedback.cpp).
+  VOID RunImplicitStart();
+  _IRQL_requires_(DISPATCH_LEVEL) VOID SizeFromCapture(ULONG bytes);
+  ULONG ImplicitLength(const TransferContext* context);
+
   // Capture (capture_worker.cpp, capture_transfers.cpp).
   static KSTART_ROUTINE CaptureWorkerEntry;
   VOID CaptureWorker();
@@ -170,6 +183,18 @@ class CStreamEngine {
   ULONG m_AsioRate = 0;
   ULONG m_AsioActive = 0;
   ULONG m_OpenCount[kDirectionCount] = {};
+  // Implicit feedback: each direction's nominal bytes per transfer and how many frames a
+  // transfer may run short (negative) or long; the sizing of the first playback transfers;
+  // the frames capture delivered beyond its nominal periods, not yet played.
+  ULONG m_ImplicitNominal[kDirectionCount] = {};
+  LONG m_ImplicitNegativeSlack[kDirectionCount] = {};
+  LONG m_ImplicitPositiveSlack[kDirectionCount] = {};
+  KSPIN_LOCK m_ImplicitLock = 0;
+  KEVENT m_SizingDone;
+  BOOLEAN m_Sizing = FALSE;
+  ULONG m_SizingIndex = 0;
+  ULONG m_SizingCompletions = 0;
+  LONG m_ImplicitFrames = 0;
 
   // Transfer state.
   PKTHREAD m_Worker[kDirectionCount] = {};
@@ -205,4 +230,8 @@ class CStreamEngine {
   CPlaybackEngine m_Engines[kPlaybackEngineCount];
   CCaptureFeed m_Feeds[kPlaybackEngineCount];
   CChunkQueues m_Chunks;
+  COsPlaybackSource m_OsSource;
+  COsCaptureSink m_OsSink;
+  PMINIPORTSTREAMCONTROL m_Miniport = nullptr;
+  KSPIN_LOCK m_MiniportLock = 0;
 };

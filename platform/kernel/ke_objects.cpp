@@ -96,6 +96,10 @@ LONG KePulseEvent(PRKEVENT Event, KPRIORITY Increment, BOOLEAN Wait) {
 
 VOID KeInitializeMutex(PRKMUTEX Mutex, ULONG Level) {
   UNREFERENCED_PARAMETER(Level);
+  if (Machine* machine = Machine::CurrentOrNull()) {
+    Lock lock(machine->dispatcherLock());
+    machine->ForgetLockOrder(Mutex);
+  }
   InitializeHeader(&Mutex->Header, MutantObject, 1);
   Mutex->MutantListEntry.Flink = Mutex->MutantListEntry.Blink = nullptr;
   Mutex->OwnerThread = nullptr;

@@ -149,6 +149,14 @@ NTSTATUS Machine::Wait(Lock& lock, ULONG count, PVOID* objects, WAIT_TYPE type,
                      {0x1301, reinterpret_cast<ULONG_PTR>(object), i, 0});
     mutex |= object->Type == MutantObject;
   }
+  if (mutex && !IsListEmpty(&self->mutantList)) {
+    for (ULONG i = 0; i < count; ++i) {
+      auto* object = static_cast<PDISPATCHER_HEADER>(objects[i]);
+      auto* candidate = reinterpret_cast<PKMUTANT>(object);
+      if (object->Type == MutantObject && candidate->OwnerThread != self)
+        CheckLockOrder(lock, self, candidate);
+    }
+  }
   if (self->irql >= DISPATCH_LEVEL && (mutex || !polls))
     BugCheckLocked(
         lock, IRQL_NOT_LESS_OR_EQUAL,

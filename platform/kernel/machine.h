@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "kernel/failure_schedule.h"
@@ -75,6 +76,14 @@ class Machine {
   void WaitTest(PDISPATCHER_HEADER object);
   void Unwait(PKTHREAD thread, NTSTATUS status);
   void AbandonMutexes(PKTHREAD thread);
+
+  // ---- Lock order (lock_order.cpp). Lock held. ----
+  // The calling thread, holding other mutexes, is about to wait for `mutex`: as Windows'
+  // deadlock detection does, the machine stops when some thread ever took them the other way
+  // round (directly or through other mutexes), and otherwise remembers this order.
+  void CheckLockOrder(Lock& lock, PKTHREAD self, PKMUTANT mutex);
+  // A mutex initialised anew (perhaps where another one lived) has no order yet.
+  void ForgetLockOrder(const void* mutex);
 
   // ---- Timers and clock (clock.cpp, ke_timer.cpp). ----
   uint64_t Now() const;
@@ -155,6 +164,8 @@ class Machine {
   std::string DescribeWait(PKTHREAD thread) const;
 
   std::mutex lock_;  // the dispatcher lock: every scheduler and dispatcher-object field
+  // Mutex -> mutexes some thread waited for while holding it.
+  std::unordered_map<const void*, std::vector<const void*>> lockOrder_;
   ClockMode mode_;
   std::atomic<uint64_t> virtualNow_{0};
   std::chrono::steady_clock::time_point realStart_;

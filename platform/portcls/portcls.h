@@ -24,6 +24,11 @@ struct _PCPROPERTY_REQUEST;
 typedef struct _PCPROPERTY_REQUEST PCPROPERTY_REQUEST, *PPCPROPERTY_REQUEST;
 struct IRegistryKey;
 typedef IRegistryKey* PREGISTRYKEY;
+// The position a WaveRT stream reports, in bytes of its cyclic buffer.
+typedef struct {
+  ULONGLONG PlayOffset;
+  ULONGLONG WriteOffset;
+} KSAUDIO_POSITION, *PKSAUDIO_POSITION;
 struct IMiniportWaveRTStream;
 typedef IMiniportWaveRTStream* PMINIPORTWAVERTSTREAM;
 struct IPortWaveRTStream;

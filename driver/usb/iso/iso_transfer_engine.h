@@ -12,6 +12,7 @@
 
 #include "iso_stream_values.h"
 #include "iso_transfer_port.h"
+#include "iso_urb_cache.h"
 #include "kernel_mode.h"
 #include "playback_pacing.h"
 #include "rate_pattern_table.h"
@@ -28,6 +29,7 @@ struct IsoEngineStreams {
 class CIsoTransferEngine {
  public:
   explicit CIsoTransferEngine(IIsoTransferPort& port) : m_Port(port) {}
+  ~CIsoTransferEngine() { m_UrbCache.Flush(m_Port.UsbdHandle()); }
   CIsoTransferEngine(const CIsoTransferEngine&) = delete;
   CIsoTransferEngine& operator=(const CIsoTransferEngine&) = delete;
 
@@ -104,6 +106,8 @@ class CIsoTransferEngine {
   // Releases what a request took: its URB (through the USBD library when isochronous), its
   // separate buffer and the context itself.
   VOID ReleaseRequest(USBRequestContext* context);
+  // The request's isochronous URB for `packets` packets, from the cache when it has one.
+  NTSTATUS TakeIsoUrb(USBRequestContext* context, ULONG packets);
   // Allocates and fills the isochronous URB of a request on its pipe: packets of
   // MaximumPacketSize over the context's byte count. 0 packets is refused.
   NTSTATUS BuildPipeIsochRequest(USBRequestContext* context, ULONG packets, PVOID buffer,
@@ -124,6 +128,7 @@ class CIsoTransferEngine {
   VOID TraceCurrentBusFrame(PURB urb);
 
   IIsoTransferPort& m_Port;
+  CIsoUrbCache m_UrbCache;
   IsoEngineStreams m_Streams = {};
   const RatePatternRow* m_RatePatternRow = nullptr;
   ULONG m_PatternPosition = 0;

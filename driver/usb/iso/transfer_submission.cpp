@@ -39,7 +39,7 @@ USBRequestContext* CIsoTransferEngine::TakeRequestContext(PUSBD_PIPE_INFORMATION
 VOID CIsoTransferEngine::ReleaseRequest(USBRequestContext* context) {
   if (PURB urb = context->urb) {
     if (urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER) {
-      USBD_UrbFree(m_Port.UsbdHandle(), urb);
+      m_UrbCache.Give(m_Port.UsbdHandle(), urb, context->urbPackets);
     } else {
       FreeDriverPool(urb);
     }
@@ -48,6 +48,11 @@ VOID CIsoTransferEngine::ReleaseRequest(USBRequestContext* context) {
     ExFreePoolWithTag(context->separateBuffer, kLengthHeaderPoolTag);
   }
   m_Port.FreeRequestContext(context);
+}
+
+NTSTATUS CIsoTransferEngine::TakeIsoUrb(USBRequestContext* context, ULONG packets) {
+  context->urb = m_UrbCache.Take(m_Port.UsbdHandle(), packets, &context->urbPackets);
+  return context->urb != nullptr ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
 }
 
 NTSTATUS CIsoTransferEngine::Submit(USBRequestContext* context, PIO_COMPLETION_ROUTINE routine) {
@@ -118,11 +123,7 @@ NTSTATUS CIsoTransferEngine::SubmitPlayback(const PlaybackPacing& before, PVOID 
     if (context->separateBuffer == nullptr) status = STATUS_INSUFFICIENT_RESOURCES;
   }
   if (NT_SUCCESS(status)) {
-    status = USBD_IsochUrbAllocate(m_Port.UsbdHandle(), packets, &context->urb);
-    if (!NT_SUCCESS(status)) {
-      context->urb = nullptr;
-      status = STATUS_INSUFFICIENT_RESOURCES;
-    }
+    status = TakeIsoUrb(context, packets);
   }
   if (NT_SUCCESS(status)) {
     auto& iso = context->urb->UrbIsochronousTransfer;
@@ -185,10 +186,7 @@ NTSTATUS CIsoTransferEngine::BuildPipeIsochRequest(USBRequestContext* context, U
     TRACE_POINT(kTraceIsoNoLayout, context->requestedBytes, pipe.MaximumPacketSize);
     return STATUS_INVALID_PARAMETER;
   }
-  if (!NT_SUCCESS(USBD_IsochUrbAllocate(m_Port.UsbdHandle(), packets, &context->urb))) {
-    context->urb = nullptr;
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
+  if (!NT_SUCCESS(TakeIsoUrb(context, packets))) return STATUS_INSUFFICIENT_RESOURCES;
   FillPipeIsochUrb(context->urb->UrbIsochronousTransfer, pipe, buffer, context->requestedBytes,
                    transferFlags, startFrame, packets);
   return STATUS_SUCCESS;

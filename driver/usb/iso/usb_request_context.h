@@ -27,4 +27,5 @@ struct USBRequestContext {
   // so a completion never reads pipe information that a later alternate setting replaced.
   ULONG requestedBytes;
   UCHAR pipeInterval;
+  ULONG urbPackets;  // packet capacity of an isochronous URB, which goes back to the cache
 };

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -14,47 +16,23 @@
 #include "sim/devices/uac_device.h"
 #include "stream_engine.h"
 #include "usb_audio_adapter.h"
+#include "with_format.h"
 
 namespace tarnlink::engine::testing {
 
-// The format slots of a test source or sink, answered from one record.
-template <typename Interface>
-class WithFormat : public Interface {
- public:
-  USHORT Kind() override { return kStreamKindPcm; }
-  USHORT FormatTag() override { return format_.FormatTag; }
-  ULONG Bits() override { return format_.Bits; }
-  ULONG Channels() override { return format_.Channels; }
-  ULONG FrameBytes() override { return format_.FrameBytes; }
-  ULONG SampleRate() override { return format_.Rate; }
-
- protected:
-  ~WithFormat() = default;  // never deleted through the base
-  UsbFormat format_ = {};
-};
-
 // Plays the position signal in the USB format it is given, from frame 0 on.
-class PositionSource final : public WithFormat<IPlaybackSource> {
+class PositionSource final : public PlainSource {
  public:
-  PositionSource(const UsbFormat& format, bool hasCapture) : hasCapture_(hasCapture) {
-    format_ = format;
-  }
+  // constant: every sample is this word instead of the position signal.
+  PositionSource(const UsbFormat& format, bool hasCapture, uint32_t constant = 0)
+      : PlainSource(format, hasCapture), constant_(constant) {}
   ULONG Read(PVOID dst, ULONG frames) override;
-  BOOLEAN HasCapture() override { return hasCapture_; }
-  BOOLEAN PlaybackStarted() override { return TRUE; }
-  ULONG FramesAvailable() override { return 1u << 20; }
-  NTSTATUS StartClock() override { return STATUS_SUCCESS; }
-  VOID Serviced() override {}
-  VOID StopClock() override {}
-  VOID AttachEngine(CPlaybackEngine*) override {}
-  VOID DetachEngine() override {}
-  VOID OutputReady() override {}
 
   sim::devices::SampleLayout Layout() const;
   uint64_t FramesRead() const { return next_; }
 
  private:
-  bool hasCapture_;
+  uint32_t constant_;
   uint64_t next_ = 0;
 };
 
@@ -87,10 +65,43 @@ class StreamTest : public sim::machine::testing::MachineTest {
   CStreamEngine& Engine() { return Adapter()->Engine(); }
   sim::devices::UacDevice* Device();
   const sim::devices::PlaybackSink& Sink();
+  // The layout of the samples on the bus in a direction's current alternate setting.
+  sim::devices::SampleLayout DeviceLayout(ULONG direction);
+  // Opens playback (and capture with it on a two-direction device) and starts the named
+  // users' engines on position sources; clocked: the sources say their user records too.
+  void StartPlayback(std::initializer_list<StreamUser> users, bool clocked);
+  // Starts the named users' capture feeds into recording sinks; capture must be open.
+  void StartCapture(std::initializer_list<StreamUser> users);
+  // Stops every engine and feed and closes what StartPlayback or StartCapture opened.
+  void StopStreams();
+  // Lets the started streams run for ms of simulated time and proves that after the first half
+  // second they allocate nothing; returns the playback sink's counters before anything stops
+  // (the FIFO runs dry once the stream stops, until then it never may).
+  sim::devices::SinkCounters RunStreaming(uint64_t ms);
+  static void ExpectNoFifoFaults(const sim::devices::SinkCounters& counters);
+  // Every sample the device received since the direction opened, per channel, is the
+  // position signal of the source (after leading silence), without gaps or repeats.
+  void ExpectPlaybackClean();
+  void ExpectCaptureClean(StreamUser user);
+
+  std::unique_ptr<PositionSource> sources[2];
+  std::unique_ptr<RecordingSink> sinks[2];
+  ULONG opened = 0;  // directions opened by the helpers, as a bit mask
+  sim::devices::SampleLayout captureLayout;
   // Runs body on a kernel thread; fails the test when the machine stopped.
   void InKernel(const std::function<void()>& body);
   // Lets the machine run for the given milliseconds of simulated time.
   void RunMs(uint64_t ms);
+  sim::usb::BusFaults& Faults() { return machine->Controller()->Faults(); }
+  UCHAR Endpoint(ULONG direction, bool feedback = false);
+  // A fresh machine with the driver loaded, for the next case of a table.
+  void Reboot();
+  // Allocations with the driver's tag so far.
+  uint64_t DriverAllocations();
 };
+
+// The continuity of one channel of what the device's playback sink received.
+sim::devices::Continuity SinkContinuity(const sim::devices::PlaybackSink& sink, unsigned channel,
+                                        sim::devices::SampleLayout layout);
 
 }  // namespace tarnlink::engine::testing

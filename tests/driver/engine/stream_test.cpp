@@ -1,6 +1,6 @@
 // Streams through the real engine on the simulated bus: what the device plays is the source's
-// position signal, bit-exact and gap-free; what it captures arrives the same way; faults are
-// recovered and leave nothing behind.
+// position signal, bit-exact and gap-free, and what it captures arrives the same way.
+#include <algorithm>
 #include <memory>
 
 #include "stream_fixture.h"
@@ -8,31 +8,156 @@
 namespace tarnlink::engine::testing {
 namespace {
 
-TEST_F(StreamTest, PlaybackReachesTheDeviceBitExactAndGapFree) {
-  Plug("velmor-dac");
-  std::unique_ptr<PositionSource> source;
-  InKernel([&] {
-    CStreamEngine& engine = Engine();
-    ASSERT_EQ(engine.OpenDirection(kDirectionPlayback), STATUS_SUCCESS);
-    source = std::make_unique<PositionSource>(engine.UsbFormatOf(kDirectionPlayback), false);
-    engine.PlaybackEngineOf(StreamUser::Os).SetSource(source.get());
-    ASSERT_EQ(engine.StartPlaybackEngine(StreamUser::Os), STATUS_SUCCESS);
-  });
-  RunMs(2000);
-  // The FIFO runs dry once the stream stops; until then it never may.
-  const auto whileStreaming = Sink().Counters();
-  InKernel([&] {
-    Engine().PlaybackEngineOf(StreamUser::Os).Stop();
-    EXPECT_EQ(Engine().CloseDirection(kDirectionPlayback), STATUS_SUCCESS);
-  });
-  const auto& sink = Sink();
-  for (unsigned channel = 0; channel < 2; ++channel) {
-    const auto seen = sink.Check(channel);
-    EXPECT_TRUE(seen.Clean()) << "channel " << channel << " first break " << seen.firstBreak;
-    EXPECT_GT(seen.frames, 40000u);
+TEST_F(StreamTest, PlaybackAtEveryRateAndCrystalErrorIsBitExactWithoutFifoFaults) {
+  struct Case {
+    ULONG rate;
+    double ppm;
+  };
+  const Case cases[] = {{44100, 100},  {96000, -100}, {192000, 100},
+                        {384000, -100}, {768000, 100}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.rate << " Hz, " << c.ppm << " ppm");
+    machine->PresetHardwareDword(u"SampleRate", c.rate);
+    Plug("velmor-dac", [&](sim::devices::DeviceBehaviour& b) { b.crystalPpm = c.ppm; });
+    StartPlayback({StreamUser::Os}, false);
+    const auto counters = RunStreaming(3000);
+    StopStreams();
+    ExpectPlaybackClean();
+    ExpectNoFifoFaults(counters);
+    EXPECT_EQ(Engine().Recoveries(kDirectionPlayback), 0u);
+    EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   }
-  EXPECT_EQ(whileStreaming.underruns, 0u);
-  EXPECT_EQ(whileStreaming.overruns, 0u);
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
+TEST_F(StreamTest, DuplexWithCaptureClockedPlaybackAndTwoCaptureFeeds) {
+  Plug("velmor-dac");
+  StartCapture({StreamUser::Os, StreamUser::Asio});
+  StartPlayback({StreamUser::Os}, true);
+  const auto counters = RunStreaming(60000);
+  StopStreams();
+  ExpectPlaybackClean();
+  ExpectCaptureClean(StreamUser::Os);
+  ExpectCaptureClean(StreamUser::Asio);
+  ExpectNoFifoFaults(counters);
+  EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
+TEST_F(StreamTest, RefillingEngineStaysInStepWithCapture) {
+  Plug("velmor-dac");
+  StartPlayback({StreamUser::Asio}, true);
+  const auto counters = RunStreaming(5000);
+  StopStreams();
+  ExpectPlaybackClean();
+  ExpectNoFifoFaults(counters);
+  EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
+TEST_F(StreamTest, OtherDevicesPlayBitExact) {
+  struct Case {
+    std::string_view device;
+    ULONG osBits;  // playback-only devices play at the operating-system stream's format
+  };
+  const Case cases[] = {
+      {"uac1-speaker", 16}, {"uac2-playback-only", 32}, {"uac1-headset", 0}, {"uac2-implicit", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.device);
+    Plug(c.device);
+    if (c.osBits != 0) {
+      InKernel([&] {
+        EXPECT_EQ(Adapter()->SetOsFormat(kDirectionPlayback, 1, 2, c.osBits, 48000),
+                  STATUS_SUCCESS);
+      });
+    }
+    StartPlayback({StreamUser::Os}, false);
+    const auto counters = RunStreaming(3000);
+    StopStreams();
+    ExpectPlaybackClean();
+    ExpectNoFifoFaults(counters);
+    EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  }
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
+TEST_F(StreamTest, TwoPlaybackEnginesReachTheDeviceAsTheirSaturatedSum) {
+  struct Case {
+    uint32_t constant;  // what the second engine plays
+  };
+  // The position code stays far below 2^28 here, so the first sum is exact; the second
+  // clips at full scale for every sample but the first few frames.
+  for (const Case& c : {Case{1u << 28}, Case{0x7FFFFF00u}}) {
+    SCOPED_TRACE(c.constant);
+    Plug("velmor-dac");
+    InKernel([&] {
+      CStreamEngine& engine = Engine();
+      ASSERT_EQ(engine.OpenDirection(kDirectionPlayback), STATUS_SUCCESS);
+      opened |= 1u << kDirectionPlayback;
+      const UsbFormat& usb = engine.UsbFormatOf(kDirectionPlayback);
+      ASSERT_EQ(usb.Bits, 32u);
+      sources[0] = std::make_unique<PositionSource>(usb, false);
+      sources[1] = std::make_unique<PositionSource>(usb, false, c.constant);
+      for (StreamUser user : {StreamUser::Asio, StreamUser::Os}) {
+        engine.PlaybackEngineOf(user).SetSource(sources[Value(user)].get());
+        ASSERT_EQ(engine.StartPlaybackEngine(user), STATUS_SUCCESS);
+      }
+    });
+    RunMs(2000);
+    StopStreams();
+    const auto layout = sources[0]->Layout();
+    for (unsigned channel = 0; channel < 2; ++channel) {
+      const auto& words = Sink().Samples(channel);
+      // Each engine writes every transfer from the one in which it was started on: after the
+      // leading silence either engine may play alone for a few transfers (the other one's
+      // first transfer came a little later), and from the first sum on every sample is a sum.
+      size_t i = 0;
+      while (i < words.size() && words[i] == 0) ++i;
+      ASSERT_LT(i, words.size());
+      while (i < words.size() && words[i] == c.constant) ++i;
+      ASSERT_LT(i, words.size());
+      // The position codes stay below the constant; the first sums are of low frames, which
+      // never clip.
+      const uint32_t lead = words[i] < c.constant ? words[i] : words[i] - c.constant;
+      const uint64_t first = sim::devices::PositionSignal::DecodeFrame(lead, layout);
+      uint64_t sums = 0;
+      // The engines also stop one after the other: either may play alone at the end.
+      bool tail = false;
+      for (uint64_t frame = first; i < words.size() && words[i] != 0; ++i, ++frame) {
+        const uint64_t code = sim::devices::PositionSignal::Encode(frame, channel, layout);
+        const uint64_t sum = std::min<uint64_t>(code + c.constant, 0x7FFFFFFF);
+        if (sums == 0 && words[i] == code) continue;
+        tail = tail || (sums != 0 && words[i] != sum);
+        if (tail) {
+          ASSERT_TRUE(words[i] == code || words[i] == c.constant) << "sample " << i;
+        } else {
+          ASSERT_EQ(words[i], sum) << "channel " << channel << " sample " << i;
+          ++sums;
+        }
+      }
+      EXPECT_GT(sums, 80000u);
+    }
+    EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  }
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
+TEST_F(StreamTest, DsdStreamKindReachesTheDeviceWhichIdlesWithTheDsdFill) {
+  Plug("velmor-dac");
+  InKernel([&] {
+    EXPECT_EQ(Engine().SetStreamKind(kStreamKindDsd), STATUS_SUCCESS);
+    EXPECT_EQ(Device()->StreamKind(Adapter()->Model().PlaybackInterface()->InterfaceNumber),
+              kStreamKindDsd);
+    ASSERT_EQ(Engine().OpenDirection(kDirectionPlayback), STATUS_SUCCESS);
+    // The kind cannot change under an open direction.
+    EXPECT_EQ(Engine().SetStreamKind(kStreamKindPcm), STATUS_DEVICE_BUSY);
+  });
+  RunMs(500);
+  EXPECT_GT(Sink().Counters().dsdIdleWords, 1000u);
+  InKernel([&] {
+    EXPECT_EQ(Engine().CloseDirection(kDirectionPlayback), STATUS_SUCCESS);
+    EXPECT_EQ(Engine().SetStreamKind(kStreamKindPcm), STATUS_SUCCESS);
+  });
   EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   EXPECT_TRUE(machine->UnloadDriver());
 }

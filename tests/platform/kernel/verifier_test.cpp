@@ -78,6 +78,29 @@ const Misuse kMisuses[] = {
        KeAcquireSpinLock(&lock, &saved);
        KeReleaseSpinLock(&lock, PASSIVE_LEVEL);
      }},
+    {"MutexOrderInverted", DRIVER_VERIFIER_DETECTED_VIOLATION, "lock order inversion",
+     [] {
+       KMUTEX first;
+       KMUTEX second;
+       KMUTEX third;
+       KeInitializeMutex(&first, 0);
+       KeInitializeMutex(&second, 0);
+       KeInitializeMutex(&third, 0);
+       const auto take = [](KMUTEX& m) {
+         KeWaitForSingleObject(&m, Executive, KernelMode, FALSE, nullptr);
+       };
+       // first before second, second before third; then third before first closes the cycle.
+       take(first);
+       take(second);
+       KeReleaseMutex(&second, FALSE);
+       KeReleaseMutex(&first, FALSE);
+       take(second);
+       take(third);
+       KeReleaseMutex(&third, FALSE);
+       KeReleaseMutex(&second, FALSE);
+       take(third);
+       take(first);
+     }},
     {"MutexReleasedByNonOwner", KMODE_EXCEPTION_NOT_HANDLED, "does not own",
      [] {
        KMUTEX mutex;

@@ -33,10 +33,11 @@ TEST_P(ExplicitFeedbackBusTest, TheDeviceReceivesExactlyWhatItConsumes) {
   const uint64_t requests = playback.counters.submitted + feedback.counters.submitted;
   ASSERT_TRUE(kernel().RunFor(60 * kSecond));
   const sim::devices::SinkCounters after = device_->inner().Sink(1)->Counters();
-  // Per request the pool gives the URB and nothing else: contexts come from the look-aside
-  // list, IRPs from the pool, and packet layout and feedback decoding allocate nothing.
-  EXPECT_EQ(kernel().PoolTotals().totalCount - allocations,
-            playback.counters.submitted + feedback.counters.submitted - requests);
+  // Requests allocate nothing once running: URBs come back from the engine's cache, contexts
+  // from the look-aside list, IRPs from the pool, and packet layout and feedback decoding
+  // allocate nothing.
+  EXPECT_GT(playback.counters.submitted + feedback.counters.submitted, requests);
+  EXPECT_EQ(kernel().PoolTotals().totalCount, allocations);
   Drain({&playback, &feedback});
 
   EXPECT_EQ(playback.counters.failedSubmissions + playback.counters.failedCompletions, 0u);

@@ -198,15 +198,9 @@ class RefusedSubmissionTest : public TransferEngineTest,
   void Select(ULONG direction, ULONG channels, ULONG bits, ULONG rate) {
     SelectFormat(direction, channels, bits, rate);
   }
-  void FailNextAllocation(ULONG tag) { kernel().FailPoolAllocation(1, tag); }
+  void FailNextAllocation(ULONG tag) { FailAllocation(1, tag); }
+  void FailAllocation(uint64_t nth, ULONG tag) { kernel().FailPoolAllocation(nth, tag); }
   void FailNextMapping() { kernel().FailMdlMapping(1); }
-  // One capture request through to its completion, so that a request context waits in the
-  // look-aside list and the next request's first allocation is its URB.
-  void CompleteOneCapture() {
-    Report report;
-    AtDispatch([&] { Capture(&report); });
-    ASSERT_TRUE(kernel().RunUntil([&] { return report.calls != 0; }));
-  }
 
   NTSTATUS Playback(Report* r, ULONG bytes) {
     return model_->SubmitPlayback(buffer_.data(), nullptr, bytes, 1, Report::Record, r);
@@ -282,9 +276,9 @@ const RefusedCase kRefusedCases[] = {
     {"NoUrb", nullptr,
      [](Test& t) {
        t.Select(0, 2, 16, 44100);
-       t.Select(1, 2, 24, 48000);
-       t.CompleteOneCapture();
-       t.FailNextAllocation(kUrbTag);
+       // With no URB cached yet, the request's context is the first allocation, its URB
+       // the second.
+       t.FailAllocation(2, kUrbTag);
      },
      kMillisecondOfPlayback, STATUS_INSUFFICIENT_RESOURCES},
     {"NoIrp", nullptr,

@@ -1,0 +1,164 @@
+// Faults on a running stream, each recovered (or ended) with the audio in order afterwards and
+// nothing left behind at unload.
+#include "stream_fixture.h"
+
+namespace tarnlink::engine::testing {
+namespace {
+
+// What a recovery may do to the played signal: lose frames, never reorder or repeat them.
+void ExpectPlaybackInOrder(const sim::devices::PlaybackSink& sink, sim::devices::SampleLayout layout) {
+  for (unsigned channel = 0; channel < 2; ++channel) {
+    const auto seen = SinkContinuity(sink, channel, layout);
+    EXPECT_EQ(seen.repeats, 0u) << "channel " << channel << " first break " << seen.firstBreak;
+    EXPECT_EQ(seen.wrongChannel, 0u) << "channel " << channel;
+  }
+}
+
+class StreamFaultTest : public StreamTest {
+ protected:
+  // Duplex on the default device: position signal out, two feeds in.
+  void StartDuplex(std::string_view device = "velmor-dac") {
+    Plug(device);
+    StartCapture({StreamUser::Os});
+    StartPlayback({StreamUser::Os}, false);
+    RunMs(500);
+  }
+  void Unplug() {
+    EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+    EXPECT_TRUE(machine->UnloadDriver());
+  }
+};
+
+TEST_F(StreamFaultTest, OneFailedPlaybackCompletionRecoversOnce) {
+  // Paced by explicit feedback, and by capture (the recovery sizes its transfers anew).
+  for (std::string_view device : {"velmor-dac", "uac2-implicit"}) {
+    SCOPED_TRACE(device);
+    StartDuplex(device);
+    InKernel([&] { Engine().FailNextPlayback(); });
+    RunMs(500);
+    const uint64_t before = Sink().Counters().framesReceived;
+    RunMs(500);
+    EXPECT_EQ(Engine().Recoveries(kDirectionPlayback), 1u);
+    EXPECT_EQ(Engine().Recoveries(kDirectionCapture), 0u);
+    EXPECT_GT(Sink().Counters().framesReceived, before + 20000) << "playing again";
+    StopStreams();
+    ExpectPlaybackInOrder(Sink(), sources[1]->Layout());
+    ExpectCaptureClean(StreamUser::Os);
+    Unplug();
+    Reboot();
+  }
+}
+
+TEST_F(StreamFaultTest, OneFailedCaptureCompletionRecoversOnceAndReportsTheGap) {
+  StartDuplex();
+  InKernel([&] { Engine().FailNextCapture(); });
+  RunMs(1000);
+  EXPECT_EQ(Engine().Recoveries(kDirectionCapture), 1u);
+  // The failed transfer and those the recovery aborted each tell the sink of the hole.
+  EXPECT_GE(sinks[1]->EmptyDeliveries(), 1u);
+  const auto& samples = sinks[1]->Samples(0);
+  const auto seen = sim::devices::CheckContinuity(samples, 0, captureLayout);
+  EXPECT_EQ(seen.repeats, 0u);
+  EXPECT_GT(seen.frames, 40000u);
+  StopStreams();
+  Unplug();
+}
+
+enum class BusFault { LostTime, Stall, DroppedOut, ShortIn, ZeroFeedback, WildFeedback };
+
+TEST_F(StreamFaultTest, BusFaultsAreRecoveredAndTheStreamGoesOn) {
+  for (BusFault fault : {BusFault::LostTime, BusFault::Stall, BusFault::DroppedOut,
+                         BusFault::ShortIn, BusFault::ZeroFeedback, BusFault::WildFeedback}) {
+    SCOPED_TRACE(static_cast<int>(fault));
+    StartDuplex();
+    sim::usb::BusFaults& faults = Faults();
+    const uint64_t tick = uint64_t{machine->Controller()->CurrentFrame()} * 8;
+    switch (fault) {
+      case BusFault::LostTime:
+        faults.lostTime.push_back({tick + 16, tick + 16 + 8 * 20});
+        break;
+      case BusFault::Stall:
+        faults.stalledEndpoints.insert(Endpoint(kDirectionPlayback));
+        break;
+      case BusFault::DroppedOut:
+        faults.dropEveryNth[Endpoint(kDirectionPlayback)] = 500;
+        break;
+      case BusFault::ShortIn:
+        faults.shortenBy[Endpoint(kDirectionCapture)] = 8;
+        break;
+      case BusFault::ZeroFeedback:
+        // The device's value minus twice itself reads as nothing sensible.
+        faults.feedbackOffset[Endpoint(kDirectionPlayback, true)] = -(6 << 16) * 2;
+        break;
+      case BusFault::WildFeedback:
+        faults.feedbackOffset[Endpoint(kDirectionPlayback, true)] = 3 << 16;
+        break;
+    }
+    RunMs(100);
+    faults = {};
+    RunMs(500);
+    const uint64_t before = Sink().Counters().framesReceived;
+    RunMs(500);
+    EXPECT_GT(Sink().Counters().framesReceived, before + 20000) << "playing again";
+    const ULONG playbackRecoveries = Engine().Recoveries(kDirectionPlayback);
+    const ULONG captureRecoveries = Engine().Recoveries(kDirectionCapture);
+    switch (fault) {
+      case BusFault::LostTime:
+        EXPECT_GE(playbackRecoveries, 1u);
+        EXPECT_GE(captureRecoveries, 1u);
+        break;
+      case BusFault::Stall:  // the recovery's pipe reset clears the halt
+        EXPECT_EQ(playbackRecoveries, 1u);
+        break;
+      case BusFault::ShortIn:  // packets outside the capture window fail their transfers
+        EXPECT_GE(captureRecoveries, 1u);
+        EXPECT_EQ(playbackRecoveries, 0u);
+        break;
+      case BusFault::DroppedOut:    // the device misses frames; the host sees nothing wrong
+      case BusFault::ZeroFeedback:  // replaced by the nominal value
+      case BusFault::WildFeedback:
+        EXPECT_EQ(playbackRecoveries, 0u);
+        break;
+    }
+    StopStreams();
+    ExpectPlaybackInOrder(Sink(), sources[1]->Layout());
+    Unplug();
+    Reboot();
+  }
+}
+
+TEST_F(StreamFaultTest, NoCompletionWithinTenSecondsFailsTheOpen) {
+  Plug("velmor-dac");
+  const uint64_t tick = uint64_t{machine->Controller()->CurrentFrame()} * 8;
+  Faults().lostTime.push_back({tick, tick + 8 * 12000});
+  InKernel([&] {
+    const uint64_t before = Now();
+    EXPECT_EQ(Engine().OpenDirection(kDirectionPlayback), STATUS_UNSUCCESSFUL);
+    EXPECT_GE(Now() - before, 10000 * kMs);
+    EXPECT_EQ(Engine().OpenCount(kDirectionPlayback), 0u);
+    EXPECT_FALSE(Engine().WorkerRunning(kDirectionCapture));
+  });
+  EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
+TEST_F(StreamFaultTest, SurpriseRemovalInDuplexEndsBothWorkers) {
+  StartDuplex();
+  machine->SurpriseRemoveDevice();
+  RunMs(100);
+  InKernel([&] {
+    EXPECT_TRUE(Engine().DeviceGone());
+    // The workers ended on their own; the users still close what they opened.
+    EXPECT_EQ(Engine().OpenCount(kDirectionPlayback), 2u);
+  });
+  StopStreams();
+  InKernel([&] {
+    EXPECT_FALSE(Engine().WorkerRunning(kDirectionPlayback));
+    EXPECT_FALSE(Engine().WorkerRunning(kDirectionCapture));
+    EXPECT_EQ(Engine().OpenDirection(kDirectionPlayback), STATUS_DELETE_PENDING);
+  });
+  Unplug();
+}
+
+}  // namespace
+}  // namespace tarnlink::engine::testing
