@@ -2,6 +2,7 @@
 // threads stand on, compiled against the stand-ins and against the Windows headers alike.
 #include <initializer_list>
 
+#include "asio_ring_rules.h"
 #include "user_mode.h"
 
 namespace {
@@ -31,11 +32,11 @@ DWORD QueryDevice(const WCHAR* path) {
   if (device == INVALID_HANDLE_VALUE) return GetLastError();
   OVERLAPPED overlapped = {};
   overlapped.hEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-  DWORD reply = 0;
+  RateRange reply = {};
   DWORD bytes = 0;
-  const DWORD code = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS);
   DWORD error = ERROR_SUCCESS;
-  if (!DeviceIoControl(device, code, nullptr, 0, &reply, sizeof reply, &bytes, &overlapped) ||
+  if (!DeviceIoControl(device, IOCTL_ASIO_GET_RATE_RANGE, nullptr, 0, &reply, sizeof reply, &bytes,
+                       &overlapped) ||
       !GetOverlappedResult(device, &overlapped, &bytes, TRUE))
     error = GetLastError();
   BOOL on = FALSE;
