@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,6 +20,7 @@
 
 #include "kernel/host_kernel.h"
 #include "kernel_mode.h"
+#include "process_cpu_time.h"
 #include "sim/devices/catalogue.h"
 #include "sim/usb/host_controller.h"
 #include "usb/usbdlib.h"
@@ -32,12 +32,6 @@ using tarnlink::kernel::HostKernel;
 constexpr uint64_t kMs = 10000;  // machine time counts 100 ns units
 constexpr uint64_t kMinute = 60 * 1000 * kMs;
 constexpr ULONG kTag = tarnlink::kernel::PoolTag("SimB");
-
-double CpuSeconds() {
-  timespec t;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 // One simulated minute's figures.
 struct Figures {
@@ -248,10 +242,10 @@ void RunMinute(benchmark::State& state, const char* mode, Rig& rig,
   });
   rig.kernel().RunFor(1000 * kMs);  // start-up, not measured
   const uint64_t switches = rig.kernel().ThreadSwitches();
-  const double start = CpuSeconds();
+  const double start = tarnlink::bench::ProcessCpuSeconds();
   rig.kernel().RunFor(kMinute);
   Figures& figures = g_figures[mode];
-  figures.cpuSeconds = CpuSeconds() - start;
+  figures.cpuSeconds = tarnlink::bench::ProcessCpuSeconds() - start;
   figures.switches = rig.kernel().ThreadSwitches() - switches;
   state.SetIterationTime(figures.cpuSeconds);
   atDispatch([&] {
@@ -366,9 +360,9 @@ void BM_HandOver(benchmark::State& state) {
     PKTHREAD a = kernel.StartThread([&] { player(&ping, &pong, true); });
     PKTHREAD b = kernel.StartThread([&] { player(&pong, &ping, false); });
     const uint64_t switches = kernel.ThreadSwitches();
-    const double start = CpuSeconds();
+    const double start = tarnlink::bench::ProcessCpuSeconds();
     kernel.RunUntilThreadsEnd({a, b});
-    const double seconds = CpuSeconds() - start;
+    const double seconds = tarnlink::bench::ProcessCpuSeconds() - start;
     g_switchSeconds = seconds / static_cast<double>(kernel.ThreadSwitches() - switches);
     state.SetIterationTime(seconds);
   }

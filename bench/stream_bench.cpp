@@ -7,7 +7,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <string>
@@ -15,6 +14,7 @@
 #include "dispatch_context.h"
 #include "driver_entry.h"
 #include "kernel/host_kernel.h"
+#include "process_cpu_time.h"
 #include "sim/machine/machine.h"
 #include "usb_audio_adapter.h"
 #include "with_format.h"
@@ -25,12 +25,6 @@ using tarnlink::kernel::HostKernel;
 
 constexpr uint64_t kMs = 10000;  // machine time counts 100 ns units
 constexpr uint64_t kSecond = 1000 * kMs;
-
-double CpuSeconds() {
-  timespec t;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 using tarnlink::engine::testing::PlainSource;
 using tarnlink::engine::testing::WithFormat;
@@ -101,9 +95,9 @@ void RunSimulated(benchmark::State& state, const std::string& name, ULONG rate, 
   rig.kernel().RunFor(500 * kMs);  // start-up
   Figures& figures = g_figures[name];
   for (auto _ : state) {
-    const double before = CpuSeconds();
+    const double before = tarnlink::bench::ProcessCpuSeconds();
     rig.kernel().RunFor(kSecond);
-    figures.cpuSeconds += CpuSeconds() - before;
+    figures.cpuSeconds += tarnlink::bench::ProcessCpuSeconds() - before;
     figures.simulatedSeconds += 1;
   }
   state.counters["sim_s_per_cpu_s"] = figures.simulatedSeconds / figures.cpuSeconds;
