@@ -15,15 +15,19 @@ STDMETHODIMP UsbAudioAdapter::SetFixedRate(ULONG Rate) {
   const ULONG asioRate = m_Engine.AsioRate();
   if (Rate == m_Engine.FixedRate() && (asioRate == 0 || asioRate == Rate)) return STATUS_SUCCESS;
   if (!NT_SUCCESS(m_Model.IsRateSupported(Rate))) return STATUS_INVALID_PARAMETER;
-  if (!m_Engine.HasMiniport()) return STATUS_DEVICE_NOT_READY;
-  // The miniport's streams give up the device and its subdevice is unregistered here, once
-  // the miniport exists.
+  PMINIPORTSTREAMCONTROL miniport = m_Engine.ReferenceMiniport();
+  if (miniport == nullptr) return STATUS_DEVICE_NOT_READY;
+  // The operating-system streams give up the device, and the subdevice goes: its name and its
+  // data ranges carry the old rate.
+  miniport->DetachAll();
+  miniport->UnregisterFromDevice(m_DeviceObject);
+  miniport->Release();
 
   m_Engine.ChangeFixedRate(Rate);
   WriteDwordSetting(m_RegistryKey, kSampleRateValue, Rate);
   TRACE_POINT(kTraceSetFixedRate, Rate);
 
-  InstallSubdevice(m_DeviceObject, Rate);
+  InstallSubdevice(m_DeviceObject, static_cast<IUsbAudioAdapter*>(this), Rate);
   return STATUS_SUCCESS;
 }
 

@@ -1,6 +1,6 @@
-// UsbAudioAdapter: the slots the filter description and the property handlers serve. Until
-// those exist each answers STATUS_NOT_IMPLEMENTED with its slot number traced, so a caller that
-// arrives early fails plainly.
+// UsbAudioAdapter: the slots the property handlers serve. Until those exist each answers
+// STATUS_NOT_IMPLEMENTED with its slot number traced, so a caller that arrives early fails
+// plainly.
 #include "adapter_trace_points.h"
 #include "usb_audio_adapter.h"
 
@@ -25,11 +25,4 @@ STDMETHODIMP UsbAudioAdapter::GetSignalProcessingModes(ULONG, GUID*, PULONG) {
   return Unserved(17);
 }
 
-STDMETHODIMP UsbAudioAdapter::BuildFilterDescriptor(FilterDescriptorBlock*) {
-  return Unserved(22);
-}
-
-STDMETHODIMP UsbAudioAdapter::FreeFilterDescriptor(FilterDescriptorBlock*) {
-  return Unserved(23);
-}
 

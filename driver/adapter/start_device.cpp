@@ -20,7 +20,7 @@ NTSTATUS StartDevice(PDEVICE_OBJECT DeviceObject, PIRP Irp, PRESOURCELIST Resour
     // A fixed rate without a name leaves the device without a subdevice, not unstarted.
     ULONG fixedRate = 0;
     adapter->GetFixedRate(&fixedRate);
-    InstallSubdevice(DeviceObject, fixedRate);
+    InstallSubdevice(DeviceObject, adapter, fixedRate);
   }
   if (adapter != nullptr) {
     context->Adapter = adapter;

@@ -18,10 +18,12 @@ struct IMiniportStreamControl : IMiniportWaveRT {
   // TRUE: a stream exists and stays until EndTransfer.
   STDMETHOD_(BOOLEAN, BeginTransfer)(BOOLEAN Capture) PURE;
   STDMETHOD_(VOID, EndTransfer)(BOOLEAN Capture) PURE;
+  // Makes every later stream step fail and gives back what both directions hold.
   STDMETHOD_(VOID, DetachAll)() PURE;
   // Queues the chunks of the cyclic buffer that cover the next Bytes with the adapter.
   STDMETHOD_(VOID, TransferData)(BOOLEAN Capture, ULONG Bytes) PURE;
-  STDMETHOD_(VOID, UnregisterFromDevice)() PURE;
+  // Ends the subdevice's registration on the device and drops the port.
+  STDMETHOD(UnregisterFromDevice)(PDEVICE_OBJECT DeviceObject) PURE;
   STDMETHOD(GetStreamPosition)(BOOLEAN Capture, PKSAUDIO_POSITION Position) PURE;
 
  protected:

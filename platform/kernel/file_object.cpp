@@ -61,22 +61,16 @@ NTSTATUS CreateFileObject(PDEVICE_OBJECT device, const ResolvedPath& resolved, U
 
 }  // namespace
 
-NTSTATUS OpenFile(std::u16string_view Path, ACCESS_MASK DesiredAccess, ULONG Attributes,
-                  ULONG ShareAccess, ULONG CreateDisposition, ULONG CreateOptions,
-                  KPROCESSOR_MODE Mode, PHANDLE Handle, PIO_STATUS_BLOCK IoStatus) {
-  if (Handle == nullptr) return STATUS_INVALID_PARAMETER;
-  // A user-mode caller cannot ask for a handle in the kernel's table.
-  if (Mode == UserMode) Attributes &= ~static_cast<ULONG>(OBJ_KERNEL_HANDLE);
-  ResolvedPath resolved;
-  NTSTATUS status = ResolvePath(Path, &resolved);
-  if (!NT_SUCCESS(status)) return status;
-  POBJECT_HEADER header = ObHostObjectHeader(resolved.object);
-  if (header->Type != *IoDeviceObjectType) {
-    ObDereferenceObject(resolved.object);
-    return STATUS_OBJECT_TYPE_MISMATCH;
-  }
-  auto device = static_cast<PDEVICE_OBJECT>(resolved.object);
+namespace {
+
+// Sends the create for a new open of Device and hands the caller a handle; Related (referenced
+// by the new file until it goes) is the file the open is relative to, or null.
+NTSTATUS OpenOnDevice(PDEVICE_OBJECT device, const ResolvedPath& resolved, PFILE_OBJECT related,
+                      ACCESS_MASK DesiredAccess, ULONG Attributes, ULONG ShareAccess,
+                      ULONG CreateDisposition, ULONG CreateOptions, PHANDLE Handle,
+                      PIO_STATUS_BLOCK IoStatus) {
   PFILE_OBJECT file = nullptr;
+  NTSTATUS status = STATUS_SUCCESS;
   if (device->DeviceObjectExtension->DeletePending) {
     status = STATUS_DELETE_PENDING;
   } else if ((device->Flags & DO_EXCLUSIVE) && device->ReferenceCount != 0) {
@@ -84,8 +78,11 @@ NTSTATUS OpenFile(std::u16string_view Path, ACCESS_MASK DesiredAccess, ULONG Att
   } else {
     status = CreateFileObject(device, resolved, CreateOptions, &file);
   }
-  ObDereferenceObject(device);
   if (!NT_SUCCESS(status)) return status;
+  if (related != nullptr) {
+    ObReferenceObject(related);
+    file->RelatedFileObject = related;
+  }
 
   IO_STACK_LOCATION parameters = {};
   parameters.Parameters.Create.Options = (CreateDisposition << 24) | (CreateOptions & 0xFFFFFF);
@@ -108,6 +105,50 @@ NTSTATUS OpenFile(std::u16string_view Path, ACCESS_MASK DesiredAccess, ULONG Att
   if (!NT_SUCCESS(status)) CloseFileObjectHandle(PsGetCurrentProcess(), file, 0);
   ObDereferenceObject(file);
   if (NT_SUCCESS(status) && IoStatus != nullptr) IoStatus->Information = FILE_OPENED;
+  return status;
+}
+
+}  // namespace
+
+NTSTATUS OpenFile(std::u16string_view Path, ACCESS_MASK DesiredAccess, ULONG Attributes,
+                  ULONG ShareAccess, ULONG CreateDisposition, ULONG CreateOptions,
+                  KPROCESSOR_MODE Mode, PHANDLE Handle, PIO_STATUS_BLOCK IoStatus) {
+  if (Handle == nullptr) return STATUS_INVALID_PARAMETER;
+  // A user-mode caller cannot ask for a handle in the kernel's table.
+  if (Mode == UserMode) Attributes &= ~static_cast<ULONG>(OBJ_KERNEL_HANDLE);
+  ResolvedPath resolved;
+  NTSTATUS status = ResolvePath(Path, &resolved);
+  if (!NT_SUCCESS(status)) return status;
+  POBJECT_HEADER header = ObHostObjectHeader(resolved.object);
+  if (header->Type != *IoDeviceObjectType) {
+    ObDereferenceObject(resolved.object);
+    return STATUS_OBJECT_TYPE_MISMATCH;
+  }
+  auto device = static_cast<PDEVICE_OBJECT>(resolved.object);
+  status = OpenOnDevice(device, resolved, nullptr, DesiredAccess, Attributes, ShareAccess,
+                        CreateDisposition, CreateOptions, Handle, IoStatus);
+  ObDereferenceObject(device);
+  return status;
+}
+
+NTSTATUS OpenRelativeFile(HANDLE Root, std::u16string_view Name, ACCESS_MASK DesiredAccess,
+                          ULONG Attributes, ULONG ShareAccess, ULONG CreateDisposition,
+                          ULONG CreateOptions, KPROCESSOR_MODE Mode, PHANDLE Handle,
+                          PIO_STATUS_BLOCK IoStatus) {
+  if (Handle == nullptr) return STATUS_INVALID_PARAMETER;
+  if (Mode == UserMode) Attributes &= ~static_cast<ULONG>(OBJ_KERNEL_HANDLE);
+  PVOID object = nullptr;
+  NTSTATUS status = ObReferenceObjectByHandle(Root, 0, *IoFileObjectType, Mode, &object, nullptr);
+  if (!NT_SUCCESS(status)) return status;
+  auto root = static_cast<PFILE_OBJECT>(object);
+  ResolvedPath resolved;
+  resolved.remainder = std::u16string(Name);
+  if (HostOf(root) != nullptr) resolved.interfaceReference = HostOf(root)->interfaceReference;
+  status = root->DeviceObject != nullptr
+               ? OpenOnDevice(root->DeviceObject, resolved, root, DesiredAccess, Attributes,
+                              ShareAccess, CreateDisposition, CreateOptions, Handle, IoStatus)
+               : STATUS_INVALID_PARAMETER;
+  ObDereferenceObject(root);
   return status;
 }
 
@@ -139,6 +180,10 @@ VOID DeleteFileObject(PVOID Object) {
     if (created) InterlockedDecrement(&device->ReferenceCount);
     file->DeviceObject = nullptr;
     ObDereferenceObject(device);
+  }
+  if (PFILE_OBJECT related = file->RelatedFileObject) {
+    file->RelatedFileObject = nullptr;
+    ObDereferenceObject(related);
   }
 }
 

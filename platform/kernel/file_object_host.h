@@ -23,6 +23,14 @@ NTSTATUS OpenFile(std::u16string_view Path, ACCESS_MASK DesiredAccess, ULONG Att
                   ULONG ShareAccess, ULONG CreateDisposition, ULONG CreateOptions,
                   KPROCESSOR_MODE Mode, PHANDLE Handle, PIO_STATUS_BLOCK IoStatus);
 
+// Opens Name relative to the file behind Root (a handle of the caller's mode): a new file on the
+// same device whose RelatedFileObject is that file, as kernel streaming opens a pin through its
+// filter. The name reaches the driver as the new file's FileName.
+NTSTATUS OpenRelativeFile(HANDLE Root, std::u16string_view Name, ACCESS_MASK DesiredAccess,
+                          ULONG Attributes, ULONG ShareAccess, ULONG CreateDisposition,
+                          ULONG CreateOptions, KPROCESSOR_MODE Mode, PHANDLE Handle,
+                          PIO_STATUS_BLOCK IoStatus);
+
 VOID CloseFileObjectHandle(PEPROCESS Process, PVOID Object, ULONG_PTR ProcessHandleCount);
 VOID DeleteFileObject(PVOID Object);
 // The machine is going away: release what the I/O manager keeps, send nothing.

@@ -11,9 +11,14 @@ namespace {
 NTSTATUS CreateFile(KPROCESSOR_MODE mode, PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
                     POBJECT_ATTRIBUTES ObjectAttributes, PIO_STATUS_BLOCK IoStatusBlock,
                     ULONG ShareAccess, ULONG CreateDisposition, ULONG CreateOptions) {
-  // Devices are opened by absolute name only; a root directory handle is not supported.
-  if (ObjectAttributes == nullptr || ObjectAttributes->RootDirectory != nullptr)
-    return STATUS_INVALID_PARAMETER;
+  if (ObjectAttributes == nullptr) return STATUS_INVALID_PARAMETER;
+  // A root directory is a file the new one is opened through (a kernel-streaming filter).
+  if (ObjectAttributes->RootDirectory != nullptr) {
+    return tarnlink::io::OpenRelativeFile(
+        ObjectAttributes->RootDirectory, tarnlink::io::StringView(ObjectAttributes->ObjectName),
+        DesiredAccess, ObjectAttributes->Attributes, ShareAccess, CreateDisposition, CreateOptions,
+        mode, FileHandle, IoStatusBlock);
+  }
   return tarnlink::io::OpenFile(tarnlink::io::StringView(ObjectAttributes->ObjectName),
                                 DesiredAccess, ObjectAttributes->Attributes, ShareAccess,
                                 CreateDisposition, CreateOptions, mode, FileHandle, IoStatusBlock);

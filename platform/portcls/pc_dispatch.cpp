@@ -4,7 +4,7 @@
 #include "kernel/file_object_host.h"
 #include "kernel/machine.h"
 #include "portcls/pc_host_state.h"
-#include "portcls/pc_subdevice.h"
+#include "portcls/pc_ks_objects.h"
 #include "portcls/pc_trace_points.h"
 
 namespace tarnlink::portcls {
@@ -34,19 +34,6 @@ void Observe(PDEVICE_OBJECT device, PIRP Irp) {
   observer(request);
 }
 
-// An open of a subdevice's interface stands for its filter; anything after the reference
-// string, or an open of no registered subdevice, names nothing the framework has.
-NTSTATUS Create(DeviceContext* context, PIRP Irp) {
-  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(Irp)->FileObject;
-  if (file == nullptr || !FileNameOf(file).empty() ||
-      !HasSubdevice(context, IoHostFileInterfaceReference(file))) {
-    TRACE_POINT(kTracePcCreateRefused);
-    return CompleteIrp(Irp, STATUS_OBJECT_NAME_NOT_FOUND);
-  }
-  Irp->IoStatus.Information = 0;
-  return CompleteIrp(Irp, STATUS_SUCCESS);
-}
-
 }  // namespace
 }  // namespace tarnlink::portcls
 
@@ -68,13 +55,17 @@ NTSTATUS PcDispatchIrp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     case IRP_MJ_SYSTEM_CONTROL:
       return PassDown(context, Irp);
     case IRP_MJ_CREATE:
-      return Create(context, Irp);
-    case IRP_MJ_CLEANUP:
+      return CreateKsObject(context, Irp);
     case IRP_MJ_CLOSE:
+      return CloseKsObject(Irp);
+    case IRP_MJ_CLEANUP:
       Irp->IoStatus.Information = 0;
       return CompleteIrp(Irp, STATUS_SUCCESS);
+    case IRP_MJ_DEVICE_CONTROL:
+      if (stack->Parameters.DeviceIoControl.IoControlCode == IOCTL_KS_PROPERTY)
+        return KsPropertyRequest(Irp);
+      [[fallthrough]];
     default:
-      // Kernel-streaming requests on filter handles are served once filters exist.
       TRACE_POINT(kTracePcUnsupportedRequest, stack->MajorFunction);
       Irp->IoStatus.Information = 0;
       return CompleteIrp(Irp, STATUS_INVALID_DEVICE_REQUEST);

@@ -30,6 +30,8 @@ STDMETHODIMP CPortWaveRT::QueryInterface(REFIID InterfaceId, PVOID* Interface) {
     *Interface = static_cast<IPortWaveRT*>(this);
   } else if (InterfaceId == IID_IUnregisterSubdevice) {
     *Interface = static_cast<IUnregisterSubdevice*>(this);
+  } else if (InterfaceId == IID_IDrmPort2) {
+    *Interface = static_cast<IDrmPort2*>(this);
   } else if (InterfaceId == IID_IFrameworkPort) {
     *Interface = this;
   } else {
@@ -100,6 +102,35 @@ STDMETHODIMP CPortWaveRT::UnregisterSubdevice(PDEVICE_OBJECT DeviceObject, PUNKN
   NTSTATUS status = RemoveSubdevice(ContextOf(DeviceObject), port);
   port->Release();
   return status;
+}
+
+STDMETHODIMP CPortWaveRT::CreateContentMixed(PULONG, ULONG, PULONG) {
+  return STATUS_NOT_IMPLEMENTED;
+}
+
+STDMETHODIMP CPortWaveRT::DestroyContent(ULONG) {
+  return STATUS_NOT_IMPLEMENTED;
+}
+
+STDMETHODIMP CPortWaveRT::ForwardContentToFileObject(ULONG, PFILE_OBJECT) {
+  return STATUS_NOT_IMPLEMENTED;
+}
+
+STDMETHODIMP CPortWaveRT::ForwardContentToInterface(ULONG, PUNKNOWN, ULONG) {
+  return STATUS_NOT_IMPLEMENTED;
+}
+
+STDMETHODIMP CPortWaveRT::GetContentRights(ULONG, PDRMRIGHTS) {
+  return STATUS_NOT_IMPLEMENTED;
+}
+
+STDMETHODIMP CPortWaveRT::AddContentHandlers(ULONG, PVOID*, ULONG) {
+  return STATUS_NOT_IMPLEMENTED;
+}
+
+STDMETHODIMP CPortWaveRT::ForwardContentToDeviceObject(ULONG, PVOID, PCDRMFORWARD DrmForward) {
+  if (DrmForward == nullptr || DrmForward->DeviceObject == nullptr) return STATUS_INVALID_PARAMETER;
+  return STATUS_SUCCESS;
 }
 
 void CPortWaveRT::ReleaseChildren() {

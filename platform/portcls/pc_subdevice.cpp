@@ -87,14 +87,16 @@ NTSTATUS RemoveSubdevice(DeviceContext* context, CPortWaveRT* Port) {
   return STATUS_SUCCESS;
 }
 
-bool HasSubdevice(DeviceContext* context, std::u16string_view reference) {
+CPortWaveRT* ReferencePort(DeviceContext* context, std::u16string_view reference) {
   UNICODE_STRING name = {static_cast<USHORT>(reference.size() * sizeof(WCHAR)),
                          static_cast<USHORT>(reference.size() * sizeof(WCHAR)),
                          const_cast<PWSTR>(reference.data())};
   LockDevice(context);
-  bool found = FindByName(context, &name) != nullptr;
+  SubdeviceRecord* record = FindByName(context, &name);
+  CPortWaveRT* port = record != nullptr && record->enabled ? record->port : nullptr;
+  if (port != nullptr) port->AddRef();
   UnlockDevice(context);
-  return found;
+  return port;
 }
 
 void DisableSubdeviceInterfaces(DeviceContext* context) {

@@ -19,8 +19,8 @@ struct SubdeviceRecord {
 
 // Ends the registration of Port on the device: interface disabled, port released.
 NTSTATUS RemoveSubdevice(DeviceContext* context, CPortWaveRT* Port);
-// Whether a subdevice is registered under the reference string (case-insensitive).
-bool HasSubdevice(DeviceContext* context, std::u16string_view reference);
+// The port registered under the reference string, referenced; null when there is none.
+CPortWaveRT* ReferencePort(DeviceContext* context, std::u16string_view reference);
 // Takes the interfaces away without ending the registrations: the device is gone.
 void DisableSubdeviceInterfaces(DeviceContext* context);
 

@@ -19,3 +19,4 @@ inline constexpr ULONG kTracePcUnregisterRefused = 0x3000E;
 inline constexpr ULONG kTracePcCreateRefused = 0x3000F;
 inline constexpr ULONG kTracePcUnsupportedRequest = 0x30010;
 inline constexpr ULONG kTracePcFrameworkUnload = 0x30011;
+inline constexpr ULONG kTracePcPropertyRefused = 0x30012;

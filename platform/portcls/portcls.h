@@ -5,30 +5,19 @@
 
 #include "kernel/device_object.h"
 #include "kernel/io_power.h"
+#include "kernel/ke_types.h"
+#include "kernel/mm_mdl.h"
 #include "kernel/pnp_types.h"
+#include "ks/ksmedia.h"
 #include "portcls/drmk.h"
+#include "portcls/pc_descriptors.h"
 #include "portcls/unknown.h"
 
-// Records of kernel streaming and the HAL that some slots carry; the filter and stream work
-// defines them.
-union _KSDATAFORMAT;
-typedef union _KSDATAFORMAT KSDATAFORMAT, *PKSDATAFORMAT, KSDATARANGE, *PKSDATARANGE;
-struct _PCFILTER_DESCRIPTOR;
-typedef struct _PCFILTER_DESCRIPTOR PCFILTER_DESCRIPTOR, *PPCFILTER_DESCRIPTOR;
-struct _DEVICE_DESCRIPTION;
-typedef struct _DEVICE_DESCRIPTION DEVICE_DESCRIPTION, *PDEVICE_DESCRIPTION;
 struct _CM_PARTIAL_RESOURCE_DESCRIPTOR;
 typedef struct _CM_PARTIAL_RESOURCE_DESCRIPTOR* PCM_PARTIAL_RESOURCE_DESCRIPTOR;
 typedef UCHAR CM_RESOURCE_TYPE;
-struct _PCPROPERTY_REQUEST;
-typedef struct _PCPROPERTY_REQUEST PCPROPERTY_REQUEST, *PPCPROPERTY_REQUEST;
 struct IRegistryKey;
 typedef IRegistryKey* PREGISTRYKEY;
-// The position a WaveRT stream reports, in bytes of its cyclic buffer.
-typedef struct {
-  ULONGLONG PlayOffset;
-  ULONGLONG WriteOffset;
-} KSAUDIO_POSITION, *PKSAUDIO_POSITION;
 struct IMiniportWaveRTStream;
 typedef IMiniportWaveRTStream* PMINIPORTWAVERTSTREAM;
 struct IPortWaveRTStream;
@@ -150,6 +139,88 @@ struct IMiniportWaveRT : IMiniport {
   ~IMiniportWaveRT() = default;
 };
 typedef IMiniportWaveRT* PMINIPORTWAVERT;
+
+// {1809CE5A-64BC-4E62-BD7D-95BCE43DE393}
+inline constexpr GUID IID_IPortWaveRTStream = {
+    0x1809CE5A, 0x64BC, 0x4E62, {0xBD, 0x7D, 0x95, 0xBC, 0xE4, 0x3D, 0xE3, 0x93}};
+// {000AC9AB-FAAB-4F3D-9455-6FF8306A74A0}
+inline constexpr GUID IID_IMiniportWaveRTStream = {
+    0x000AC9AB, 0xFAAB, 0x4F3D, {0x94, 0x55, 0x6F, 0xF8, 0x30, 0x6A, 0x74, 0xA0}};
+// {23759128-96F1-423B-AB4D-81635BCF8CA1}
+inline constexpr GUID IID_IMiniportWaveRTStreamNotification = {
+    0x23759128, 0x96F1, 0x423B, {0xAB, 0x4D, 0x81, 0x63, 0x5B, 0xCF, 0x8C, 0xA1}};
+// {3DD648B8-969F-11D1-95A9-00C04FB925D3}
+inline constexpr GUID IID_IPowerNotify = {
+    0x3DD648B8, 0x969F, 0x11D1, {0x95, 0xA9, 0x00, 0xC0, 0x4F, 0xB9, 0x25, 0xD3}};
+// {B532678C-BE50-472D-9973-8A6F16594989}
+inline constexpr GUID IID_IMiniportAudioSignalProcessing = {
+    0xB532678C, 0xBE50, 0x472D, {0x99, 0x73, 0x8A, 0x6F, 0x16, 0x59, 0x49, 0x89}};
+
+// Pages for a cyclic buffer, given by the port to a stream, and their mapping.
+struct IPortWaveRTStream : IUnknown {
+  STDMETHOD_(PMDL, AllocatePagesForMdl)(PHYSICAL_ADDRESS HighAddress, SIZE_T TotalBytes) PURE;
+  STDMETHOD_(PMDL, AllocateContiguousPagesForMdl)
+  (PHYSICAL_ADDRESS LowAddress, PHYSICAL_ADDRESS HighAddress, SIZE_T TotalBytes) PURE;
+  STDMETHOD_(PVOID, MapAllocatedPages)(PMDL MemoryDescriptorList, MEMORY_CACHING_TYPE CacheType) PURE;
+  STDMETHOD_(VOID, UnmapAllocatedPages)(PVOID BaseAddress, PMDL MemoryDescriptorList) PURE;
+  STDMETHOD_(VOID, FreePagesFromMdl)(PMDL MemoryDescriptorList) PURE;
+  STDMETHOD_(ULONG, GetPhysicalPagesCount)(PMDL MemoryDescriptorList) PURE;
+  STDMETHOD_(PHYSICAL_ADDRESS, GetPhysicalPageAddress)(PMDL MemoryDescriptorList, ULONG Index) PURE;
+
+ protected:
+  ~IPortWaveRTStream() = default;
+};
+
+typedef struct {
+  PVOID Register;
+  ULONG Width;
+  ULONGLONG Numerator;
+  ULONGLONG Denominator;
+  ULONG Accuracy;
+} KSRTAUDIO_HWREGISTER, *PKSRTAUDIO_HWREGISTER;
+
+struct IMiniportWaveRTStream : IUnknown {
+  STDMETHOD(SetFormat)(PKSDATAFORMAT DataFormat) PURE;
+  STDMETHOD(SetState)(KSSTATE State) PURE;
+  STDMETHOD(GetPosition)(PKSAUDIO_POSITION Position) PURE;
+  STDMETHOD(AllocateAudioBuffer)
+  (ULONG RequestedSize, PMDL* AudioBufferMdl, ULONG* ActualSize, ULONG* OffsetFromFirstPage,
+   MEMORY_CACHING_TYPE* CacheType) PURE;
+  STDMETHOD_(VOID, FreeAudioBuffer)(PMDL AudioBufferMdl, ULONG BufferSize) PURE;
+  STDMETHOD_(VOID, GetHWLatency)(PKSRTAUDIO_HWLATENCY HwLatency) PURE;
+  STDMETHOD(GetPositionRegister)(PKSRTAUDIO_HWREGISTER Register) PURE;
+  STDMETHOD(GetClockRegister)(PKSRTAUDIO_HWREGISTER Register) PURE;
+
+ protected:
+  ~IMiniportWaveRTStream() = default;
+};
+
+struct IMiniportWaveRTStreamNotification : IMiniportWaveRTStream {
+  STDMETHOD(AllocateBufferWithNotification)
+  (ULONG NotificationCount, ULONG RequestedSize, PMDL* AudioBufferMdl, ULONG* ActualSize,
+   ULONG* OffsetFromFirstPage, MEMORY_CACHING_TYPE* CacheType) PURE;
+  STDMETHOD_(VOID, FreeBufferWithNotification)(PMDL AudioBufferMdl, ULONG BufferSize) PURE;
+  STDMETHOD(RegisterNotificationEvent)(PKEVENT NotificationEvent) PURE;
+  STDMETHOD(UnregisterNotificationEvent)(PKEVENT NotificationEvent) PURE;
+
+ protected:
+  ~IMiniportWaveRTStreamNotification() = default;
+};
+typedef IMiniportWaveRTStreamNotification* PMINIPORTWAVERTSTREAMNOTIFICATION;
+
+struct IPowerNotify : IUnknown {
+  STDMETHOD_(void, PowerChangeNotify)(POWER_STATE PowerState) PURE;
+
+ protected:
+  ~IPowerNotify() = default;
+};
+
+struct IMiniportAudioSignalProcessing : IUnknown {
+  STDMETHOD(GetModes)(ULONG Pin, GUID* SignalProcessingMode, ULONG* NumSignalProcessingModes) PURE;
+
+ protected:
+  ~IMiniportAudioSignalProcessing() = default;
+};
 
 struct IUnregisterSubdevice : IUnknown {
   STDMETHOD(UnregisterSubdevice)(PDEVICE_OBJECT DeviceObject, PUNKNOWN Unknown) PURE;

@@ -10,6 +10,7 @@
 #include "dispatch_context.h"
 #include "driver_entry.h"
 #include "machine_test.h"
+#include "portcls/portcls_host.h"
 #include "sim/devices/catalogue.h"
 #include "sim/devices/forwarding_device.h"
 #include "subdevice_names.h"
@@ -136,9 +137,10 @@ TEST_F(UsbAudioAdapterTest, AnswersItsInterfacesAndDsdOnlyOnANativeDsdDevice) {
       face = reinterpret_cast<PVOID>(1);
       EXPECT_EQ(adapter->QueryInterface(kUnknownInterface, &face), STATUS_INVALID_PARAMETER);
       EXPECT_EQ(face, nullptr);
-      // Only the framework's references remain: every query above was released.
+      // Only the framework's and the subdevice miniport's references remain: every query above
+      // was released.
       adapter->AddRef();
-      EXPECT_EQ(adapter->Release(), 1u);
+      EXPECT_EQ(adapter->Release(), 2u);
     });
     EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   }
@@ -210,8 +212,9 @@ TEST_F(UsbAudioAdapterTest, APlaybackOnlyDeviceRunsInFreeRateMode) {
     EXPECT_EQ(adapter->SetFixedRate(48000), STATUS_INVALID_DEVICE_REQUEST);
   });
   EXPECT_EQ(StoredSampleRate(), 96000) << "the setting is neither used nor rewritten";
-  EXPECT_EQ(std::u16string(SubdeviceNameForRate(0)), u"{DEAB6FBE-9E20-4E51-AB91-60063C698DCD}");
-  EXPECT_TRUE(kernel().HasTracePoint(kTraceSubdeviceNotInstalled));
+  const auto subdevices = tarnlink::portcls::Subdevices(machine->FunctionDevice());
+  ASSERT_EQ(subdevices.size(), 1u);
+  EXPECT_EQ(subdevices[0].name, u"{DEAB6FBE-9E20-4E51-AB91-60063C698DCD}");
   EXPECT_EQ(g_TransferSettings.PlaybackTransferMs, 1u);
   EXPECT_TRUE(machine->UnloadDriver());
 }
@@ -236,18 +239,21 @@ TEST_F(UsbAudioAdapterTest, SetFixedRateChangesTheDeviceAndTheSetting) {
     EXPECT_EQ(adapter->SetFixedRate(44100), STATUS_SUCCESS);
     EXPECT_FALSE(kernel().HasTracePoint(kTraceSetFixedRate));
     EXPECT_EQ(adapter->SetFixedRate(22050), STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(adapter->SetFixedRate(96000), STATUS_DEVICE_NOT_READY) << "no miniport yet";
-
-    auto* miniport = reinterpret_cast<PMINIPORTSTREAMCONTROL>(&adapter);
     auto* stranger = reinterpret_cast<PMINIPORTSTREAMCONTROL>(&device);
     EXPECT_EQ(adapter->RegisterMiniport(nullptr), STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(adapter->RegisterMiniport(miniport), STATUS_SUCCESS);
     EXPECT_EQ(adapter->UnregisterMiniport(stranger), STATUS_SUCCESS);
     EXPECT_EQ(adapter->SetFixedRate(96000), STATUS_SUCCESS) << "only its own miniport unregisters";
     ULONG rate = 0;
     adapter->GetFixedRate(&rate);
     EXPECT_EQ(rate, 96000u);
+    // The subdevice came back under the new rate's name, with a new miniport.
+    const auto subdevices = tarnlink::portcls::Subdevices(machine->FunctionDevice());
+    ASSERT_EQ(subdevices.size(), 1u);
+    EXPECT_EQ(subdevices[0].name, u"{DEAB6FBE-9E20-4E51-AB91-60063C698DCD}_96000");
+    PMINIPORTSTREAMCONTROL miniport = adapter->Engine().ReferenceMiniport();
+    ASSERT_NE(miniport, nullptr);
     EXPECT_EQ(adapter->UnregisterMiniport(miniport), STATUS_SUCCESS);
+    miniport->Release();
     EXPECT_EQ(adapter->SetFixedRate(48000), STATUS_DEVICE_NOT_READY);
   });
   EXPECT_EQ(StoredSampleRate(), 96000);
@@ -275,7 +281,7 @@ TEST_F(UsbAudioAdapterTest, RateRangesAndPipesComeFromTheDevice) {
   EXPECT_TRUE(machine->UnloadDriver());
 }
 
-TEST_F(UsbAudioAdapterTest, SlotsOfTheFilterAndPropertiesAnswerNotImplemented) {
+TEST_F(UsbAudioAdapterTest, SlotsOfThePropertiesAnswerNotImplemented) {
   ASSERT_EQ(Plug(), STATUS_SUCCESS);
   OnAdapter([](UsbAudioAdapter* adapter) {
     IUsbAudioAdapter* a = adapter;
@@ -284,8 +290,6 @@ TEST_F(UsbAudioAdapterTest, SlotsOfTheFilterAndPropertiesAnswerNotImplemented) {
         a->HandleNodeProperty(nullptr),
         a->HandleJackProperty(nullptr),
         a->GetSignalProcessingModes(0, nullptr, &count),
-        a->BuildFilterDescriptor(nullptr),
-        a->FreeFilterDescriptor(nullptr),
     };
     for (NTSTATUS status : answers) EXPECT_EQ(status, STATUS_NOT_IMPLEMENTED);
   });

@@ -63,7 +63,7 @@ class FakeMiniport final : public IMiniportStreamControl {
       bytes -= piece;
     }
   }
-  STDMETHODIMP_(VOID) UnregisterFromDevice() override {}
+  STDMETHODIMP UnregisterFromDevice(PDEVICE_OBJECT) override { return STATUS_SUCCESS; }
   STDMETHODIMP GetStreamPosition(BOOLEAN, PKSAUDIO_POSITION) override {
     ++positionCalls;
     return STATUS_SUCCESS;

@@ -2,6 +2,8 @@
 // subdevice interfaces, power, the requests it owns, removal, and the rules it enforces.
 #include <gmock/gmock.h>
 
+#include <cstring>
+
 #include "kernel/pnp_host.h"
 #include "machine_test.h"
 #include "portcls/portcls_host.h"
@@ -189,7 +191,7 @@ TEST_F(PortClsTest, DevicePowerAndCapabilitiesReachTheAdapter) {
   EXPECT_THAT(g_Log.powerChanges, ::testing::ElementsAre(PowerDeviceD3, PowerDeviceD0));
 }
 
-TEST_F(PortClsTest, FilterOpensNeedARegisteredSubdeviceAndKsRequestsAreRefusedForNow) {
+TEST_F(PortClsTest, FilterOpensNeedARegisteredSubdeviceAndKsRequestsAreChecked) {
   ASSERT_EQ(Plug(), STATUS_SUCCESS);
   std::vector<DispatchedRequest> seen;
   SetDispatchObserver([&](const DispatchedRequest& r) { seen.push_back(r); });
@@ -197,14 +199,24 @@ TEST_F(PortClsTest, FilterOpensNeedARegisteredSubdeviceAndKsRequestsAreRefusedFo
   HANDLE handle = nullptr;
   EXPECT_EQ(Open(link, u"\\pin", &handle), STATUS_OBJECT_NAME_NOT_FOUND);
   ASSERT_EQ(Open(link, u"", &handle), STATUS_SUCCESS);
-  constexpr ULONG kKsProperty = CTL_CODE(FILE_DEVICE_KS, 0x000, METHOD_NEITHER, FILE_ANY_ACCESS);
-  EXPECT_EQ(DeviceControl(handle, kKsProperty, {1, 2, 3}, 8), STATUS_INVALID_DEVICE_REQUEST);
+  // Shorter than a property: refused before anything is read.
+  EXPECT_EQ(DeviceControl(handle, IOCTL_KS_PROPERTY, {1, 2, 3}, 8), STATUS_INVALID_PARAMETER);
+  KSPROPERTY count = {};
+  count.Set = KSPROPSETID_Pin;
+  count.Id = KSPROPERTY_PIN_CTYPES;
+  count.Flags = KSPROPERTY_TYPE_GET;
+  std::vector<UCHAR> request(sizeof(count));
+  std::memcpy(request.data(), &count, sizeof(count));
+  ULONG_PTR information = 0;
+  EXPECT_EQ(DeviceControl(handle, IOCTL_KS_PROPERTY, request, sizeof(ULONG), &information),
+            STATUS_SUCCESS);
+  EXPECT_EQ(information, sizeof(ULONG));
   Close(handle);
   SetDispatchObserver({});
   std::vector<UCHAR> majors;
   for (const auto& r : seen) majors.push_back(r.major);
   EXPECT_THAT(majors, ::testing::ElementsAre(IRP_MJ_CREATE, IRP_MJ_CREATE, IRP_MJ_DEVICE_CONTROL,
-                                             IRP_MJ_CLEANUP, IRP_MJ_CLOSE));
+                                             IRP_MJ_DEVICE_CONTROL, IRP_MJ_CLEANUP, IRP_MJ_CLOSE));
 }
 
 TEST_F(PortClsTest, DispatchingForAForeignDeviceStopsTheMachine) {

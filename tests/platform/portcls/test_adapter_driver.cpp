@@ -58,7 +58,12 @@ class TestMiniport final : public Counted<IMiniportWaveRT> {
     AddRef();
     return STATUS_SUCCESS;
   }
-  STDMETHODIMP GetDescription(PPCFILTER_DESCRIPTOR*) override { return STATUS_NOT_IMPLEMENTED; }
+  // A filter without pins or nodes.
+  STDMETHODIMP GetDescription(PPCFILTER_DESCRIPTOR* description) override {
+    static PCFILTER_DESCRIPTOR empty = {};
+    *description = &empty;
+    return STATUS_SUCCESS;
+  }
   STDMETHODIMP DataRangeIntersection(ULONG, PKSDATARANGE, PKSDATARANGE, ULONG, PVOID,
                                      PULONG) override {
     return STATUS_NOT_IMPLEMENTED;
