@@ -13,6 +13,15 @@ NTSTATUS CChunkQueues::Initialize() {
                                                 g_DriverSettings.LookasidePoolType, 0,
                                                 sizeof(ChunkEntry), kDriverPoolTag, 0);
   m_Ready = NT_SUCCESS(status);
+  if (!m_Ready) return status;
+  // A block of a stream queues at most two pieces per direction (up to the cyclic buffer's end,
+  // then from its start). Entries for all of them go through the list now, so that the first
+  // block that wraps, however late in a stream, allocates nothing.
+  PVOID warm[2 * kDirectionCount] = {};
+  for (PVOID& entry : warm) entry = ExAllocateFromLookasideListEx(&m_Entries);
+  for (PVOID entry : warm) {
+    if (entry != nullptr) ExFreeToLookasideListEx(&m_Entries, entry);
+  }
   return status;
 }
 

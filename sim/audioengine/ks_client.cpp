@@ -1,0 +1,152 @@
+#include "sim/audioengine/ks_client.h"
+
+#include <cstring>
+
+namespace sim::audioengine {
+
+std::vector<uint8_t> PropertyRequest(const GUID& set, ULONG id, ULONG flags) {
+  KSPROPERTY property = {};
+  property.Set = set;
+  property.Id = id;
+  property.Flags = flags;
+  std::vector<uint8_t> bytes(sizeof(property));
+  std::memcpy(bytes.data(), &property, sizeof(property));
+  return bytes;
+}
+
+std::vector<uint8_t> PinRequest(const GUID& set, ULONG id, ULONG pinId) {
+  KSP_PIN property = {};
+  property.Property.Set = set;
+  property.Property.Id = id;
+  property.Property.Flags = KSPROPERTY_TYPE_GET;
+  property.PinId = pinId;
+  std::vector<uint8_t> bytes(sizeof(property));
+  std::memcpy(bytes.data(), &property, sizeof(property));
+  return bytes;
+}
+
+NTSTATUS KsProperty(HANDLE file, const std::vector<uint8_t>& request, void* value,
+                    ULONG valueSize, ULONG_PTR* returned) {
+  IO_STATUS_BLOCK status = {};
+  NTSTATUS result = ZwDeviceIoControlFile(
+      file, nullptr, nullptr, nullptr, &status, IOCTL_KS_PROPERTY,
+      const_cast<uint8_t*>(request.data()), static_cast<ULONG>(request.size()), value, valueSize);
+  if (returned != nullptr) *returned = status.Information;
+  return result;
+}
+
+namespace {
+
+NTSTATUS Create(HANDLE root, const std::u16string& name, HANDLE* handle) {
+  UNICODE_STRING path = {static_cast<USHORT>(name.size() * sizeof(char16_t)),
+                         static_cast<USHORT>(name.size() * sizeof(char16_t)),
+                         const_cast<PWSTR>(reinterpret_cast<const WCHAR*>(name.data()))};
+  OBJECT_ATTRIBUTES attributes = {};
+  InitializeObjectAttributes(&attributes, &path, OBJ_KERNEL_HANDLE, root, nullptr);
+  IO_STATUS_BLOCK status = {};
+  return ZwCreateFile(handle, GENERIC_READ | GENERIC_WRITE, &attributes, &status, nullptr, 0, 0,
+                      FILE_OPEN, 0, nullptr, 0);
+}
+
+}  // namespace
+
+NTSTATUS OpenFilter(const std::u16string& interfacePath, HANDLE* filter) {
+  return Create(nullptr, interfacePath, filter);
+}
+
+NTSTATUS CreatePin(HANDLE filter, ULONG pinId, const std::vector<uint8_t>& format, HANDLE* pin) {
+  KSPIN_CONNECT connect = {};
+  connect.PinId = pinId;
+  std::vector<uint8_t> bytes(sizeof(connect));
+  std::memcpy(bytes.data(), &connect, sizeof(connect));
+  bytes.insert(bytes.end(), format.begin(), format.end());
+  if (bytes.size() % 2 != 0) bytes.push_back(0);
+  std::u16string name = KSSTRING_Pin u"\\";
+  const size_t at = name.size();
+  name.resize(at + bytes.size() / 2);
+  std::memcpy(name.data() + at, bytes.data(), bytes.size());
+  return Create(filter, name, pin);
+}
+
+NTSTATUS PinCount(HANDLE filter, ULONG* count) {
+  return KsProperty(filter, PropertyRequest(KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES,
+                                            KSPROPERTY_TYPE_GET),
+                    count, sizeof(*count));
+}
+
+NTSTATUS PinDataRanges(HANDLE filter, ULONG pinId, std::vector<std::vector<uint8_t>>* ranges) {
+  const auto request = PinRequest(KSPROPSETID_Pin, KSPROPERTY_PIN_DATARANGES, pinId);
+  ULONG_PTR size = 0;
+  NTSTATUS status = KsProperty(filter, request, nullptr, 0, &size);
+  if (status != STATUS_BUFFER_OVERFLOW) return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
+  std::vector<uint8_t> bytes(size);
+  status = KsProperty(filter, request, bytes.data(), static_cast<ULONG>(bytes.size()));
+  if (!NT_SUCCESS(status)) return status;
+  KSMULTIPLE_ITEM header = {};
+  std::memcpy(&header, bytes.data(), sizeof(header));
+  size_t at = sizeof(header);
+  ranges->clear();
+  for (ULONG k = 0; k < header.Count; ++k) {
+    at = (at + 7) & ~size_t{7};
+    KSDATARANGE range = {};
+    std::memcpy(&range, bytes.data() + at, sizeof(range));
+    ranges->emplace_back(bytes.begin() + at, bytes.begin() + at + range.FormatSize);
+    at += range.FormatSize;
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS Intersect(HANDLE filter, ULONG pinId, const KSDATARANGE_AUDIO& client,
+                   std::vector<uint8_t>* format) {
+  std::vector<uint8_t> request = PinRequest(KSPROPSETID_Pin, KSPROPERTY_PIN_DATAINTERSECTION, pinId);
+  const KSMULTIPLE_ITEM items = {sizeof(KSMULTIPLE_ITEM) + sizeof(client), 1};
+  const auto* itemBytes = reinterpret_cast<const uint8_t*>(&items);
+  request.insert(request.end(), itemBytes, itemBytes + sizeof(items));
+  const auto* rangeBytes = reinterpret_cast<const uint8_t*>(&client);
+  request.insert(request.end(), rangeBytes, rangeBytes + sizeof(client));
+  ULONG_PTR size = 0;
+  NTSTATUS status = KsProperty(filter, request, nullptr, 0, &size);
+  if (status != STATUS_BUFFER_OVERFLOW) return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
+  format->assign(size, 0);
+  status = KsProperty(filter, request, format->data(), static_cast<ULONG>(format->size()), &size);
+  if (NT_SUCCESS(status)) format->resize(size);
+  return status;
+}
+
+NTSTATUS SetState(HANDLE pin, KSSTATE state) {
+  return KsProperty(pin, PropertyRequest(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE,
+                                         KSPROPERTY_TYPE_SET),
+                    &state, sizeof(state));
+}
+
+NTSTATUS AllocateBuffer(HANDLE pin, ULONG bytes, ULONG notifications, KSRTAUDIO_BUFFER* buffer) {
+  KSRTAUDIO_BUFFER_PROPERTY_WITH_NOTIFICATION property = {};
+  property.Property.Set = KSPROPSETID_RtAudio;
+  property.Property.Id = KSPROPERTY_RTAUDIO_BUFFER_WITH_NOTIFICATION;
+  property.Property.Flags = KSPROPERTY_TYPE_GET;
+  property.RequestedBufferSize = bytes;
+  property.NotificationCount = notifications;
+  std::vector<uint8_t> request(sizeof(property));
+  std::memcpy(request.data(), &property, sizeof(property));
+  return KsProperty(pin, request, buffer, sizeof(*buffer));
+}
+
+NTSTATUS RegisterEvent(HANDLE pin, HANDLE event, bool registering) {
+  KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY property = {};
+  property.Property.Set = KSPROPSETID_RtAudio;
+  property.Property.Id = registering ? KSPROPERTY_RTAUDIO_REGISTER_NOTIFICATION_EVENT
+                                     : KSPROPERTY_RTAUDIO_UNREGISTER_NOTIFICATION_EVENT;
+  property.Property.Flags = KSPROPERTY_TYPE_GET;
+  property.NotificationEvent = event;
+  std::vector<uint8_t> request(sizeof(property));
+  std::memcpy(request.data(), &property, sizeof(property));
+  return KsProperty(pin, request, nullptr, 0);
+}
+
+NTSTATUS Position(HANDLE pin, KSAUDIO_POSITION* position) {
+  return KsProperty(pin, PropertyRequest(KSPROPSETID_Audio, KSPROPERTY_AUDIO_POSITION,
+                                         KSPROPERTY_TYPE_GET),
+                    position, sizeof(*position));
+}
+
+}  // namespace sim::audioengine
