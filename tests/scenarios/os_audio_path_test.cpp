@@ -1,28 +1,146 @@
 // The operating system's audio path end to end: render and capture through the audio engine,
 // the framework, the WaveRT miniport and stream, the stream engine and the bus.
+#include <string>
+
 #include "os_path_fixture.h"
+#include "portcls/portcls_host.h"
 
 namespace tarnlink::scenarios::testing {
 namespace {
 
 using sim::audioengine::WishedFormat;
 
-TEST_F(OsPathTest, RenderReachesTheDeviceBitExact) {
+struct RenderCase {
+  const char* device;
+  WishedFormat format;
+  uint64_t ms;
+};
+
+class OsRenderTest : public OsPathTest, public ::testing::WithParamInterface<RenderCase> {
+ public:
+  friend void PrintTo(const RenderCase& c, std::ostream* os) {
+    *os << c.device << " " << c.format.rate << " Hz " << c.format.bits << " bit";
+  }
+};
+
+TEST_P(OsRenderTest, ReachesTheDeviceBitExactAndGapFree) {
+  const RenderCase& c = GetParam();
+  machine->PresetHardwareDword(u"SampleRate", c.format.rate);
+  Plug(c.device);
+  OpenEngine();
+  ASSERT_EQ(StartRender(c.format), STATUS_SUCCESS);
+  EXPECT_EQ(render->Format().rate, c.format.rate);
+  EXPECT_EQ(render->Format().bits, c.format.bits);
+  ExpectNoFifoFaults(RunStreaming(c.ms));
+  ExpectRenderClean();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, OsRenderTest,
+    ::testing::Values(RenderCase{"velmor-dac", {48000, 2, 24}, 60000},
+                      RenderCase{"velmor-dac", {44100, 2, 16}, 1000},
+                      RenderCase{"velmor-dac", {96000, 2, 32}, 1000},
+                      RenderCase{"velmor-dac", {192000, 2, 24}, 1000},
+                      RenderCase{"velmor-dac", {384000, 2, 32}, 1000},
+                      RenderCase{"velmor-dac", {768000, 2, 16}, 1000},
+                      RenderCase{"uac1-speaker", {48000, 2, 16}, 1000},
+                      RenderCase{"uac2-implicit", {96000, 2, 24}, 1000},
+                      RenderCase{"uac2-playback-only", {48000, 2, 24}, 1000}));
+
+TEST_F(OsPathTest, CaptureReachesTheEngineBitExact) {
+  for (ULONG rate : {44100u, 192000u, 768000u}) {
+    SCOPED_TRACE(rate);
+    machine->PresetHardwareDword(u"SampleRate", rate);
+    Plug("velmor-dac");
+    OpenEngine();
+    ASSERT_EQ(StartCapture({rate, 2, 32}), STATUS_SUCCESS);
+    RunMs(1000);
+    ExpectCaptureClean();
+    CloseStreams();
+    reader = {};
+    ASSERT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  }
+}
+
+TEST_F(OsPathTest, RenderAndCaptureRunAtOnce) {
+  machine->PresetHardwareDword(u"SampleRate", 96000);
+  Plug("velmor-dac");
+  OpenEngine();
+  ASSERT_EQ(StartRender({96000, 2, 24}), STATUS_SUCCESS);
+  ASSERT_EQ(StartCapture({96000, 2, 32}), STATUS_SUCCESS);
+  ExpectNoFifoFaults(RunStreaming(3000));
+  ExpectRenderClean();
+  ExpectCaptureClean();
+}
+
+TEST_F(OsPathTest, PauseAndResumeContinueWhereTheStreamStopped) {
   machine->PresetHardwareDword(u"SampleRate", 48000);
   Plug("velmor-dac");
   OpenEngine();
   ASSERT_EQ(StartRender({48000, 2, 24}), STATUS_SUCCESS);
-  ExpectNoFifoFaults(RunStreaming(2000));
-  ExpectRenderClean();
+  RunMs(500);
+  InKernel([&] { ASSERT_EQ(render->Pause(), STATUS_SUCCESS); });
+  RunMs(300);
+  const uint64_t pausedAt = writer.Frames();
+  RunMs(300);
+  EXPECT_EQ(writer.Frames(), pausedAt) << "a paused stream asks for nothing";
+  InKernel([&] { ASSERT_EQ(render->Resume(), STATUS_SUCCESS); });
+  RunMs(1000);
+  EXPECT_GT(writer.Frames(), pausedAt);
+  // The device heard silence while paused; around it the signal runs on without a gap.
+  const auto layout = SeenLayout(render->Format(), DeviceLayout(kDirectionPlayback));
+  for (unsigned channel = 0; channel < 2; ++channel) {
+    std::vector<uint32_t> heard;
+    for (uint32_t word : Sink().Samples(channel))
+      if (word != 0) heard.push_back(word);
+    const auto seen = sim::devices::CheckContinuity(heard, channel, layout);
+    EXPECT_TRUE(seen.Clean()) << "channel " << channel << " breaks at " << seen.firstBreak;
+  }
 }
 
-TEST_F(OsPathTest, CaptureReachesTheEngineBitExact) {
+TEST_F(OsPathTest, AFixedRateChangeTearsTheStreamDownAndTheNewSubdevicePlays) {
   machine->PresetHardwareDword(u"SampleRate", 48000);
   Plug("velmor-dac");
   OpenEngine();
-  ASSERT_EQ(StartCapture({48000, 2, 32}), STATUS_SUCCESS);
-  RunMs(2000);
-  ExpectCaptureClean();
+  ASSERT_EQ(StartRender({48000, 2, 24}), STATUS_SUCCESS);
+  RunMs(500);
+  InKernel([&] { ASSERT_EQ(Adapter()->SetFixedRate(96000), STATUS_SUCCESS); });
+  RunMs(100);
+  // The old pin stays open for its client but the device no longer takes from it.
+  const uint64_t stalled = writer.Frames();
+  RunMs(200);
+  EXPECT_EQ(writer.Frames(), stalled);
+  EXPECT_GT(render->Counters().glitches, 0u);
+  CloseStreams();
+
+  const auto subdevices = portcls::Subdevices(machine->FunctionDevice());
+  ASSERT_EQ(subdevices.size(), 1u);
+  EXPECT_EQ(subdevices[0].name, u"{DEAB6FBE-9E20-4E51-AB91-60063C698DCD}_96000");
+  writer = {};
+  OpenEngine();
+  // The new filter offers the new rate only.
+  EXPECT_EQ(StartRender({48000, 2, 24}), STATUS_NO_MATCH);
+  ASSERT_EQ(StartRender({96000, 2, 24}), STATUS_SUCCESS);
+  RunMs(1000);
+  EXPECT_EQ(render->Counters().glitches, 0u);
+  EXPECT_GT(writer.Frames(), 96000u / 2);
+}
+
+TEST_F(OsPathTest, SurpriseRemovalWhileRenderingEndsTheStreamCleanly) {
+  machine->PresetHardwareDword(u"SampleRate", 48000);
+  Plug("velmor-dac");
+  OpenEngine();
+  ASSERT_EQ(StartRender({48000, 2, 24}), STATUS_SUCCESS);
+  RunMs(500);
+  machine->SurpriseRemoveDevice();
+  RunMs(500);
+  const uint64_t stalled = writer.Frames();
+  RunMs(200);
+  EXPECT_EQ(writer.Frames(), stalled);
+  // The engine closes what it holds; the removal then completes and nothing is left behind.
+  CloseStreams();
+  EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  EXPECT_TRUE(machine->UnloadDriver());
 }
 
 }  // namespace
