@@ -28,74 +28,69 @@ VOID CAdapterLink::Unregister() {
   Unlock();
 }
 
-NTSTATUS CAdapterLink::Open(BOOLEAN capture) {
+template <typename Call>
+NTSTATUS CAdapterLink::Change(BOOLEAN capture, Call call, DirectionState after, BOOLEAN undoing) {
   Lock();
-  NTSTATUS status = STATUS_DELETE_PENDING;
+  // Undoing after a detach is nothing to do: the detach gave everything back.
+  NTSTATUS status = undoing ? STATUS_SUCCESS : STATUS_DELETE_PENDING;
   if (m_Registered) {
-    status = m_Adapter->ClaimDirections(capture, !capture, FALSE);
-    if (NT_SUCCESS(status)) StateOf(capture) = DirectionState::Opened;
+    status = call(m_Adapter, DirectionOf(capture));
+    if (undoing || NT_SUCCESS(status)) StateOf(capture) = after;
   }
   Unlock();
-  if (!NT_SUCCESS(status)) TRACE_POINT(kTraceLinkStepFailed, 1u, capture, status);
+  if (!NT_SUCCESS(status)) TRACE_POINT(kTraceLinkStepFailed, static_cast<ULONG>(after), capture, status);
   return status;
+}
+
+NTSTATUS CAdapterLink::Open(BOOLEAN capture) {
+  return Change(
+      capture,
+      [capture](PUSBAUDIOADAPTER adapter, ULONG) {
+        return adapter->ClaimDirections(capture, !capture, FALSE);
+      },
+      DirectionState::Opened, FALSE);
 }
 
 NTSTATUS CAdapterLink::SetFormat(BOOLEAN capture, USHORT formatCode, ULONG channels, ULONG bits,
                                  ULONG rate) {
-  Lock();
-  NTSTATUS status = STATUS_DELETE_PENDING;
-  if (m_Registered) {
-    status = m_Adapter->SetOsFormat(DirectionOf(capture), formatCode, channels, bits, rate);
-    if (NT_SUCCESS(status)) StateOf(capture) = DirectionState::FormatSet;
-  }
-  Unlock();
-  if (!NT_SUCCESS(status)) TRACE_POINT(kTraceLinkStepFailed, 2u, capture, status);
-  return status;
+  return Change(
+      capture,
+      [=](PUSBAUDIOADAPTER adapter, ULONG direction) {
+        return adapter->SetOsFormat(direction, formatCode, channels, bits, rate);
+      },
+      DirectionState::FormatSet, FALSE);
 }
 
 NTSTATUS CAdapterLink::Start(BOOLEAN capture, ULONG bufferBytes) {
-  Lock();
-  NTSTATUS status = STATUS_DELETE_PENDING;
-  if (m_Registered) {
-    status = m_Adapter->StartOsDirection(DirectionOf(capture), bufferBytes);
-    if (NT_SUCCESS(status)) StateOf(capture) = DirectionState::Running;
-  }
-  Unlock();
-  if (!NT_SUCCESS(status)) TRACE_POINT(kTraceLinkStepFailed, 3u, capture, status);
-  return status;
+  return Change(
+      capture,
+      [bufferBytes](PUSBAUDIOADAPTER adapter, ULONG direction) {
+        return adapter->StartOsDirection(direction, bufferBytes);
+      },
+      DirectionState::Running, FALSE);
 }
 
 NTSTATUS CAdapterLink::Stop(BOOLEAN capture) {
-  Lock();
-  NTSTATUS status = STATUS_SUCCESS;
-  if (m_Registered) {
-    status = m_Adapter->StopOsDirection(DirectionOf(capture));
-    StateOf(capture) = DirectionState::FormatSet;
-  }
-  Unlock();
-  return status;
+  return Change(
+      capture,
+      [](PUSBAUDIOADAPTER adapter, ULONG direction) { return adapter->StopOsDirection(direction); },
+      DirectionState::FormatSet, TRUE);
 }
 
 NTSTATUS CAdapterLink::ClearFormat(BOOLEAN capture) {
-  Lock();
-  NTSTATUS status = STATUS_SUCCESS;
-  if (m_Registered) {
-    status = m_Adapter->ClearOsFormat(DirectionOf(capture));
-    StateOf(capture) = DirectionState::Opened;
-  }
-  Unlock();
-  return status;
+  return Change(
+      capture,
+      [](PUSBAUDIOADAPTER adapter, ULONG direction) { return adapter->ClearOsFormat(direction); },
+      DirectionState::Opened, TRUE);
 }
 
 NTSTATUS CAdapterLink::Close(BOOLEAN capture) {
-  Lock();
-  NTSTATUS status = STATUS_SUCCESS;
-  if (m_Registered) {
-    status = m_Adapter->ReleaseDirections(capture, !capture);
-    StateOf(capture) = DirectionState::Closed;
-  }
-  Unlock();
-  return status;
+  return Change(
+      capture,
+      [capture](PUSBAUDIOADAPTER adapter, ULONG) {
+        return adapter->ReleaseDirections(capture, !capture);
+      },
+      DirectionState::Closed, TRUE);
 }
 
 BOOLEAN CAdapterLink::ReopenWhileRegistered(RundownGuard& guard) {

@@ -44,6 +44,10 @@ class CAdapterLink {
  private:
   VOID Lock();
   VOID Unlock();
+  // Makes one adapter call under the mutex and records the state it leads to; a step that
+  // undoes (undoing TRUE) records it whatever the adapter said.
+  template <typename Call>
+  NTSTATUS Change(BOOLEAN capture, Call call, DirectionState after, BOOLEAN undoing);
   DirectionState& StateOf(BOOLEAN capture) { return m_States[capture ? 1 : 0]; }
   static ULONG DirectionOf(BOOLEAN capture) { return capture ? kDirectionCapture : kDirectionPlayback; }
 

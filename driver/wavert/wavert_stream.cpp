@@ -256,16 +256,9 @@ STDMETHODIMP CMiniportWaveRTStream::RegisterNotificationEvent(PKEVENT Notificati
   auto* entry = static_cast<EventEntry*>(AllocateDriverPool(sizeof(EventEntry)));
   if (entry == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   entry->Event = NotificationEvent;
-  EventEntry* earlier = nullptr;
   KIRQL irql;
   KeAcquireSpinLock(&m_EventLock, &irql);
-  for (PLIST_ENTRY at = m_Events.Flink; at != &m_Events; at = at->Flink) {
-    EventEntry* candidate = CONTAINING_RECORD(at, EventEntry, Link);
-    if (candidate->Event == NotificationEvent) {
-      earlier = candidate;
-      break;
-    }
-  }
+  EventEntry* earlier = FindEvent(NotificationEvent);
   // Registering an event twice unregisters it: the client is confused about what it holds.
   if (earlier != nullptr) {
     RemoveEntryList(&earlier->Link);
@@ -281,25 +274,27 @@ STDMETHODIMP CMiniportWaveRTStream::RegisterNotificationEvent(PKEVENT Notificati
 }
 
 STDMETHODIMP CMiniportWaveRTStream::UnregisterNotificationEvent(PKEVENT NotificationEvent) {
-  EventEntry* found = nullptr;
   KIRQL irql;
   KeAcquireSpinLock(&m_EventLock, &irql);
-  for (PLIST_ENTRY at = m_Events.Flink; at != &m_Events; at = at->Flink) {
-    EventEntry* candidate = CONTAINING_RECORD(at, EventEntry, Link);
-    if (candidate->Event == NotificationEvent) {
-      found = candidate;
-      RemoveEntryList(at);
-      break;
-    }
-  }
+  EventEntry* found = FindEvent(NotificationEvent);
+  if (found != nullptr) RemoveEntryList(&found->Link);
   KeReleaseSpinLock(&m_EventLock, irql);
   if (found == nullptr) return STATUS_NOT_FOUND;
   FreeDriverPool(found);
   return STATUS_SUCCESS;
 }
 
+CMiniportWaveRTStream::EventEntry* CMiniportWaveRTStream::FindEvent(PKEVENT event) {
+  for (PLIST_ENTRY at = m_Events.Flink; at != &m_Events; at = at->Flink) {
+    EventEntry* candidate = CONTAINING_RECORD(at, EventEntry, Link);
+    if (candidate->Event == event) return candidate;
+  }
+  return nullptr;
+}
+
 VOID CMiniportWaveRTStream::FreeEvents() {
-  while (!IsListEmpty(&m_Events)) FreeDriverPool(CONTAINING_RECORD(RemoveHeadList(&m_Events), EventEntry, Link));
+  while (!IsListEmpty(&m_Events))
+    FreeDriverPool(CONTAINING_RECORD(RemoveHeadList(&m_Events), EventEntry, Link));
 }
 
 VOID CMiniportWaveRTStream::Notify(BufferMark mark) {

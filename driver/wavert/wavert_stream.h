@@ -74,6 +74,9 @@ class CMiniportWaveRTStream final : public IMiniportWaveRTStreamNotification,
     PKEVENT Event;
   };
 
+  // The entry of a registered event; the event lock is held.
+  EventEntry* FindEvent(PKEVENT event);
+
   KSSTATE m_State = KSSTATE_STOP;
   RundownGuard m_Guard;  // open only in RUN: the engine's transfers hold it
   CMiniportWaveRT* m_Miniport = nullptr;

@@ -191,22 +191,15 @@ void AudioEngine::Close() {
   filter_ = nullptr;
 }
 
-NTSTATUS AudioEngine::OpenRender(const WishedFormat& wished, ULONG periodMs, FrameFill fill,
+NTSTATUS AudioEngine::OpenStream(bool capture, const WishedFormat& wished, ULONG periodMs,
+                                 FrameFill fill, FrameTake take,
                                  std::unique_ptr<EngineStream>* stream) {
-  if (renderPin_ == kNoPin) return STATUS_NOT_FOUND;
-  std::unique_ptr<EngineStream> opened(new EngineStream(kernel_, false));
+  const ULONG pin = capture ? capturePin_ : renderPin_;
+  if (pin == kNoPin) return STATUS_NOT_FOUND;
+  std::unique_ptr<EngineStream> opened(new EngineStream(kernel_, capture));
   opened->fill_ = std::move(fill);
-  NTSTATUS status = opened->Prepare(filter_, renderPin_, wished, periodMs);
-  if (NT_SUCCESS(status)) *stream = std::move(opened);
-  return status;
-}
-
-NTSTATUS AudioEngine::OpenCapture(const WishedFormat& wished, ULONG periodMs, FrameTake take,
-                                  std::unique_ptr<EngineStream>* stream) {
-  if (capturePin_ == kNoPin) return STATUS_NOT_FOUND;
-  std::unique_ptr<EngineStream> opened(new EngineStream(kernel_, true));
   opened->take_ = std::move(take);
-  NTSTATUS status = opened->Prepare(filter_, capturePin_, wished, periodMs);
+  NTSTATUS status = opened->Prepare(filter_, pin, wished, periodMs);
   if (NT_SUCCESS(status)) *stream = std::move(opened);
   return status;
 }

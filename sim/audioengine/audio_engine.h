@@ -105,11 +105,18 @@ class AudioEngine {
   // A stream of periodMs periods in the format the filter proposes for the wish; STATUS_NO_MATCH
   // when it proposes none.
   NTSTATUS OpenRender(const WishedFormat& wished, ULONG periodMs, FrameFill fill,
-                      std::unique_ptr<EngineStream>* stream);
+                      std::unique_ptr<EngineStream>* stream) {
+    return OpenStream(false, wished, periodMs, std::move(fill), {}, stream);
+  }
   NTSTATUS OpenCapture(const WishedFormat& wished, ULONG periodMs, FrameTake take,
-                       std::unique_ptr<EngineStream>* stream);
+                       std::unique_ptr<EngineStream>* stream) {
+    return OpenStream(true, wished, periodMs, {}, std::move(take), stream);
+  }
 
  private:
+  NTSTATUS OpenStream(bool capture, const WishedFormat& wished, ULONG periodMs, FrameFill fill,
+                      FrameTake take, std::unique_ptr<EngineStream>* stream);
+
   static constexpr ULONG kNoPin = 0xFFFFFFFF;
   tarnlink::kernel::HostKernel& kernel_;
   HANDLE filter_ = nullptr;
