@@ -1,6 +1,8 @@
 #include "info_command.h"
 
 #include <CLI/CLI.hpp>
+
+#include <charconv>
 #include <nlohmann/json.hpp>
 
 #include "command_line.h"
@@ -8,6 +10,7 @@
 #include "descriptor_readout.h"
 #include "device_report.h"
 #include "report_output.h"
+#include "device_settings.h"
 #include "sim/devices/catalogue.h"
 
 namespace tarnlink::tool {
@@ -27,6 +30,76 @@ const CLI::Validator kCatalogueName(
                  : "no catalogue device '" + name + "' (`tarnlink info --list` names them)";
     },
     "", "catalogue name");
+
+// NAME=VALUE: a registry value name and a 32-bit number, decimal or 0x-prefixed hexadecimal.
+// Returns an empty text when it is one, else what is wrong.
+std::string ParseRegistryValue(const std::string& text, std::u16string* name, uint32_t* value) {
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos) return "is not NAME=VALUE";
+  if (equals == 0) return "has an empty NAME";
+  for (size_t i = 0; i < equals; ++i) {
+    if (text[i] < 0x20 || text[i] > 0x7E) return "has a NAME that is not printable ASCII";
+  }
+  const char* digits = text.data() + equals + 1;
+  const char* end = text.data() + text.size();
+  int base = 10;
+  if (end - digits > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    digits += 2;
+    base = 16;
+  }
+  uint32_t number = 0;
+  const auto [stop, error] = std::from_chars(digits, end, number, base);
+  if (digits == end || error != std::errc() || stop != end) {
+    return "has a VALUE that is not a 32-bit number (decimal or 0x hexadecimal)";
+  }
+  if (name != nullptr) name->assign(text.begin(), text.begin() + static_cast<ptrdiff_t>(equals));
+  if (value != nullptr) *value = number;
+  return "";
+}
+
+const CLI::Validator kRegistryValue(
+    [](const std::string& text) { return ParseRegistryValue(text, nullptr, nullptr); }, "",
+    "registry value");
+
+sim::usb::ControllerIdentity ControllerNamed(const std::string& name) {
+  sim::usb::ControllerIdentity identity;
+  if (name == "amd-ohci") {
+    identity.pciVendorId = 0x1022;
+    identity.flavor = OHCI_Generic;
+  } else if (name == "ati") {
+    identity.pciVendorId = 0x1002;
+    identity.flavor = OHCI_Generic;
+  }
+  return identity;
+}
+
+bool SameNameIgnoringCase(const std::u16string& a, PCWSTR b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != 0; ++i) {
+    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? c - u'A' + u'a' : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return i == a.size() && b[i] == 0;
+}
+
+// A value the driver never reads is most likely a misspelt one.
+std::vector<std::string> UnreadValueNotes(const StartSettings& start) {
+  std::vector<std::string> notes;
+  for (const auto& [name, value] : start.registry) {
+    bool read = false;
+    for (PCWSTR known : {kForceAmdChipsetValue, kDsdNativeModeValue, kDumpCaptureValue,
+                         kSampleRateValue}) {
+      read = read || SameNameIgnoringCase(name, known);
+    }
+    if (!read) {
+      notes.push_back("the driver reads no hardware key value named " +
+                      std::string(name.begin(), name.end()) +
+                      " (it reads ForceAMDChipset, DSDNativeModeSupported, gDumpCapture, "
+                      "SampleRate)");
+    }
+  }
+  return notes;
+}
 
 void ListCatalogue(bool json, std::ostream& out) {
   if (json) {
@@ -62,7 +135,7 @@ CLI::App* AddInfoCommand(CLI::App& program, InfoOptions* options) {
   CLI::App* info = program.add_subcommand(
       "info",
       "How the driver models and starts a device: class version, entities, streaming interfaces, "
-      "formats, and what it refuses.");
+      "formats, what the adapter decides, and what it refuses.");
   options->device.catalogueName = std::string(sim::devices::kDefaultDeviceName);
   CLI::Option* device =
       info->add_option("--device", options->device.catalogueName,
@@ -98,13 +171,43 @@ CLI::App* AddInfoCommand(CLI::App& program, InfoOptions* options) {
       ->excludes(list);
   CLI::Option* json =
       info->add_flag("--json", options->json, "One JSON object instead of text (keys: see README)");
+  CLI::Option* registry =
+      info->add_option_function<std::vector<std::string>>(
+              "--registry",
+              [options](const std::vector<std::string>& values) {
+                for (const std::string& text : values) {
+                  std::pair<std::u16string, uint32_t> preset;
+                  ParseRegistryValue(text, &preset.first, &preset.second);
+                  options->start.registry.push_back(std::move(preset));
+                }
+              },
+              "A REG_DWORD value in the device's hardware key before the start (repeatable), "
+              "e.g. SampleRate=96000 or DSDNativeModeSupported=0")
+          ->type_name("NAME=VALUE")
+          ->check(kRegistryValue)
+          ->allow_extra_args(false)
+          ->excludes(list);
+  CLI::Option* controller =
+      info->add_option_function<std::string>(
+              "--controller",
+              [options](const std::string& name) {
+                options->start.controller = ControllerNamed(name);
+              },
+              "The host controller the driver finds the device on (default: generic, an Intel "
+              "EHCI); AMD OHCI and ATI controllers bring the AMD workaround on a device with "
+              "playback and capture")
+          ->type_name("amd-ohci|ati|generic")
+          ->check(CLI::IsMember({"amd-ohci", "ati", "generic"}).description(""))
+          ->excludes(list);
   info->add_option("--dump-descriptors", options->dumpPath,
                    "Write the device's descriptors to FILE in the sysfs `descriptors` format "
                    "(for --descriptors) instead of reporting")
       ->type_name("FILE")
       ->check(kNotEmpty)
       ->excludes(list)
-      ->excludes(json);
+      ->excludes(json)
+      ->excludes(registry)
+      ->excludes(controller);
   info->footer(
       "exit codes: 0 shown, 2 refused by the driver or bad arguments, 1 the machine stopped\n"
       "examples:\n"
@@ -113,6 +216,7 @@ CLI::App* AddInfoCommand(CLI::App& program, InfoOptions* options) {
       "  tarnlink info --descriptors /sys/bus/usb/devices/1-1/descriptors --speed full\n"
       "  tarnlink info --list\n"
       "  tarnlink info --device uac2-implicit --dump-descriptors implicit.bin\n"
+      "  tarnlink info --registry SampleRate=96000 --controller amd-ohci\n"
       "  tarnlink info --device-library build/default/sim/devices/velmor_dac_device.so");
   return info;
 }
@@ -134,15 +238,18 @@ int RunInfo(const InfoOptions& options, std::ostream& out, std::ostream& err) {
   DeviceReport report;
   std::string failure;
   const sim::machine::Binding binding = PackageBinding(*plugged.device);
-  const bool ran = ProbeDevice(
-      std::move(plugged.device), plugged.busSpeed, binding,
-      [&](CUSBAudioCL& model, const ProbeStatus& status) { report = CollectReport(model, status); },
+  const bool ran = StartAdapter(
+      std::move(plugged.device), plugged.busSpeed, binding, options.start,
+      [&](UsbAudioAdapter* adapter, const StartOutcome& outcome) {
+        report = CollectReport(adapter, outcome);
+      },
       &failure);
   if (!ran) {
     err << "tarnlink info: the simulated machine stopped\n" << failure << "\n";
     return kExitFailed;
   }
   report.notes = std::move(plugged.notes);
+  for (std::string& note : UnreadValueNotes(options.start)) report.notes.push_back(std::move(note));
   const std::string text = options.json ? ReportJson(report) : ReportText(report);
   (report.refused && !options.json ? err : out) << text;
   return report.refused ? kExitRefused : kExitOk;
