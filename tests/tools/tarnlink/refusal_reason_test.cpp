@@ -83,26 +83,34 @@ INSTANTIATE_TEST_SUITE_P(
                                   "could not be modelled"}),
     [](const auto& test) { return std::string(test.param.name); });
 
-// Stalls SET_CONFIGURATION, as a device whose firmware refuses the configuration would.
-class ConfigurationRefuser : public sim::devices::ForwardingDevice {
+// Stalls the standard requests stall() picks, as firmware that refuses them would.
+class Staller : public sim::devices::ForwardingDevice {
  public:
-  using ForwardingDevice::ForwardingDevice;
+  Staller(std::unique_ptr<UsbDevice> inner,
+          std::function<bool(const USB_DEFAULT_PIPE_SETUP_PACKET&)> stall)
+      : ForwardingDevice(std::move(inner)), stall_(std::move(stall)) {}
   sim::devices::ControlResult Control(const sim::devices::BusTime& time,
                                       const USB_DEFAULT_PIPE_SETUP_PACKET& setup,
                                       std::span<uint8_t> data) override {
-    if (setup.bmRequestType.B == 0x00 && setup.bRequest == USB_REQUEST_SET_CONFIGURATION)
+    if ((setup.bmRequestType.B & 0x60) == 0 && stall_(setup))
       return sim::devices::ControlResult::Stall();
     return ForwardingDevice::Control(time, setup, data);
   }
+
+ private:
+  std::function<bool(const USB_DEFAULT_PIPE_SETUP_PACKET&)> stall_;
 };
 
-TEST(ConfigurationRefusalTest, SaysWhichSideRefused) {
+// Each start is refused at a different step of the adapter's initialisation; StartAdapter's
+// unload proves that none of them leaves anything behind.
+TEST(StartRefusalTest, NamesTheStepAndTheSideThatRefused) {
   struct Case {
     const char* what;
     std::unique_ptr<sim::devices::UsbDevice> device;
     sim::machine::Binding binding;
     const char* reason;
   };
+  const auto velmor = [] { return sim::devices::MakeCatalogueDevice("velmor-dac"); };
   Case cases[] = {
       // Bound whole, the driver asks for its audio interfaces alone; the USB stack checks the
       // list against the configuration and refuses before the device hears of it.
@@ -110,9 +118,20 @@ TEST(ConfigurationRefusalTest, SaysWhichSideRefused) {
        sim::machine::Binding::Whole,
        "the host's USB stack refused the configuration before asking the device"},
       {"device",
-       std::make_unique<ConfigurationRefuser>(sim::devices::MakeCatalogueDevice("velmor-dac")),
+       std::make_unique<Staller>(velmor(),
+                                 [](const USB_DEFAULT_PIPE_SETUP_PACKET& s) {
+                                   return s.bRequest == USB_REQUEST_SET_CONFIGURATION;
+                                 }),
        sim::machine::Binding::Function,
        "the device refused the configuration: it stalled SET_CONFIGURATION"},
+      {"product string",
+       std::make_unique<Staller>(velmor(),
+                                 [](const USB_DEFAULT_PIPE_SETUP_PACKET& s) {
+                                   return s.bRequest == USB_REQUEST_GET_DESCRIPTOR &&
+                                          s.wValue.HiByte == USB_STRING_DESCRIPTOR_TYPE &&
+                                          s.wValue.LowByte != 0;
+                                 }),
+       sim::machine::Binding::Function, "the device's product string could not be read"},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
