@@ -45,6 +45,8 @@ class PlaybackSink {
   uint32_t Feedback(uint64_t nowNs);
 
   uint32_t Level() const { return level_; }
+  // How the current stream's samples sit in their subslots.
+  SampleLayout Layout() const { return format_.layout; }
   const SinkCounters& Counters() const { return counters_; }
   // The received samples of a channel; empty unless the format keeps them.
   const std::vector<uint32_t>& Samples(unsigned channel) const;

@@ -88,7 +88,7 @@ TEST_F(OsPathTest, PauseAndResumeContinueWhereTheStreamStopped) {
   RunMs(1000);
   EXPECT_GT(writer.Frames(), pausedAt);
   // The device heard silence while paused; around it the signal runs on without a gap.
-  const auto layout = SeenLayout(render->Format(), DeviceLayout(kDirectionPlayback));
+  const auto layout = sim::audioengine::SeenLayout(writer.ValidBits(), render->Format(), DeviceLayout(kDirectionPlayback));
   for (unsigned channel = 0; channel < 2; ++channel) {
     std::vector<uint32_t> heard;
     for (uint32_t word : Sink().Samples(channel))

@@ -1,47 +1,11 @@
 #include "os_path_fixture.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace tarnlink::scenarios::testing {
 
 using sim::audioengine::PinFormat;
-using sim::devices::PositionSignal;
+using sim::audioengine::PinLayout;
+using sim::audioengine::SeenLayout;
 using sim::devices::SampleLayout;
-
-namespace {
-
-SampleLayout PinLayout(const PinFormat& format) {
-  return {static_cast<uint8_t>(format.bits / 8), static_cast<uint8_t>(format.bits)};
-}
-
-}  // namespace
-
-void SignalWriter::Fill(uint8_t* dst, ULONG frames, const PinFormat& format) {
-  const SampleLayout layout = PinLayout(format);
-  for (ULONG f = 0; f < frames; ++f, ++next_) {
-    for (ULONG c = 0; c < format.channels; ++c) {
-      const uint32_t word = PositionSignal::Encode(next_, c, layout);
-      std::memcpy(dst, &word, layout.subslotBytes);
-      dst += layout.subslotBytes;
-    }
-  }
-}
-
-void SignalReader::Take(const uint8_t* src, ULONG frames, const PinFormat& format) {
-  const ULONG width = format.bits / 8u;
-  for (ULONG f = 0; f < frames; ++f) {
-    for (ULONG c = 0; c < format.channels; ++c) {
-      uint32_t word = 0;
-      std::memcpy(&word, src + (f * format.channels + c) * width, width);
-      if (c < 2) samples_[c].push_back(word);
-    }
-  }
-}
-
-SampleLayout SeenLayout(const PinFormat& pin, SampleLayout other) {
-  return {other.subslotBytes, std::min<uint8_t>(static_cast<uint8_t>(pin.bits), other.bitResolution)};
-}
 
 void OsPathTest::TearDown() {
   CloseStreams();
@@ -98,7 +62,7 @@ void OsPathTest::CloseStreams() {
 
 void OsPathTest::ExpectRenderClean() {
   ASSERT_TRUE(render);
-  const SampleLayout layout = SeenLayout(render->Format(), DeviceLayout(kDirectionPlayback));
+  const SampleLayout layout = SeenLayout(writer.ValidBits(), render->Format(), DeviceLayout(kDirectionPlayback));
   for (unsigned channel = 0; channel < 2; ++channel) {
     const auto seen = engine::testing::SinkContinuity(Sink(), channel, layout);
     EXPECT_TRUE(seen.Clean()) << "render channel " << channel << ": first break at "
@@ -111,7 +75,7 @@ void OsPathTest::ExpectRenderClean() {
 
 void OsPathTest::ExpectCaptureClean() {
   ASSERT_TRUE(capture);
-  const SampleLayout layout = SeenLayout(capture->Format(), PinLayout(capture->Format()));
+  const SampleLayout layout = PinLayout(capture->Format());
   for (unsigned channel = 0; channel < 2; ++channel) {
     const auto seen = sim::devices::CheckContinuity(reader.Samples(channel), channel, layout);
     EXPECT_TRUE(seen.Clean()) << "capture channel " << channel << ": first break at "

@@ -9,34 +9,10 @@
 #include <vector>
 
 #include "sim/audioengine/audio_engine.h"
+#include "sim/audioengine/pin_signal.h"
 #include "stream_fixture.h"
 
 namespace tarnlink::scenarios::testing {
-
-// The position signal in a pin's format, from frame 0 on.
-class SignalWriter {
- public:
-  void Fill(uint8_t* dst, ULONG frames, const sim::audioengine::PinFormat& format);
-  uint64_t Frames() const { return next_; }
-
- private:
-  uint64_t next_ = 0;
-};
-
-// Keeps what a capture pin delivered, per channel.
-class SignalReader {
- public:
-  void Take(const uint8_t* src, ULONG frames, const sim::audioengine::PinFormat& format);
-  const std::vector<uint32_t>& Samples(unsigned channel) const { return samples_[channel]; }
-
- private:
-  std::vector<uint32_t> samples_[2];
-};
-
-// The layout in which a pin's samples show the signal at the other end: the receiver's
-// container, holding as many valid bits as both sides carry.
-sim::devices::SampleLayout SeenLayout(const sim::audioengine::PinFormat& pin,
-                                      sim::devices::SampleLayout other);
 
 class OsPathTest : public engine::testing::StreamTest {
  protected:
@@ -55,8 +31,8 @@ class OsPathTest : public engine::testing::StreamTest {
   std::unique_ptr<sim::audioengine::AudioEngine> engine;
   std::unique_ptr<sim::audioengine::EngineStream> render;
   std::unique_ptr<sim::audioengine::EngineStream> capture;
-  SignalWriter writer;
-  SignalReader reader;
+  sim::audioengine::SignalWriter writer;
+  sim::audioengine::SignalReader reader;
 };
 
 }  // namespace tarnlink::scenarios::testing

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "info_command.h"
+#include "stream_command.h"
 
 namespace tarnlink::tool {
 
@@ -14,11 +15,15 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   program.require_subcommand(0, 1);
   program.footer(
       "Run `tarnlink COMMAND --help` for a command's options and examples.\n"
-      "example:\n"
+      "examples:\n"
+      "  tarnlink play\n"
       "  tarnlink info --descriptors /sys/bus/usb/devices/1-1/descriptors");
 
   InfoOptions info;
   CLI::App* infoCommand = AddInfoCommand(program, &info);
+  StreamOptions stream;
+  CLI::App* streamCommands[3] = {};
+  AddStreamCommands(program, &stream, streamCommands);
 
   try {
     program.parse(argc, argv);
@@ -27,6 +32,13 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     return program.exit(e, out, err) == 0 ? kExitOk : kExitRefused;
   }
   if (infoCommand->parsed()) return RunInfo(info, out, err);
+  constexpr StreamDirections kDirections[] = {StreamDirections::Play, StreamDirections::Record,
+                                              StreamDirections::Duplex};
+  for (int k = 0; k < 3; ++k) {
+    if (!streamCommands[k]->parsed()) continue;
+    stream.request.directions = kDirections[k];
+    return RunStream(stream, out, err);
+  }
   out << program.help();
   return kExitOk;
 }

@@ -21,7 +21,8 @@ UsbSpeed DumpSpeed(const std::vector<uint8_t>& bytes) {
 // the device descriptor names reads empty, as the driver starts only a device that answers for
 // its product string.
 std::unique_ptr<sim::devices::UsbDevice> DeviceFromDump(const std::vector<uint8_t>& bytes,
-                                                        UsbSpeed speed, std::string* error) {
+                                                        UsbSpeed speed, bool keepSamples,
+                                                        std::string* error) {
   sim::devices::DumpDefaults defaults;
   defaults.speed = speed;
   const sim::devices::ParsedDump dump = sim::devices::ParseDescriptorDump(bytes, defaults);
@@ -44,7 +45,9 @@ std::unique_ptr<sim::devices::UsbDevice> DeviceFromDump(const std::vector<uint8_
   for (size_t index : {14, 15, 16}) {
     if (image.device[index] != 0) image.strings[image.device[index]] = "";
   }
-  return std::make_unique<sim::devices::UacDevice>(spec, image, sim::devices::DeviceBehaviour{});
+  sim::devices::DeviceBehaviour behaviour{};
+  behaviour.keepSamples = keepSamples;
+  return std::make_unique<sim::devices::UacDevice>(spec, image, behaviour);
 }
 
 }  // namespace
@@ -54,7 +57,7 @@ bool OpenDevice(const DeviceChoice& choice, PluggedDevice* plugged, std::string*
     std::vector<uint8_t> bytes;
     if (!ReadDescriptorFile(choice.descriptorsPath, &bytes, error)) return false;
     plugged->busSpeed = choice.speed.value_or(DumpSpeed(bytes));
-    plugged->device = DeviceFromDump(bytes, plugged->busSpeed, error);
+    plugged->device = DeviceFromDump(bytes, plugged->busSpeed, choice.keepSamples, error);
     if (plugged->device == nullptr) {
       *error = choice.descriptorsPath + ": " + *error;
       return false;
@@ -64,11 +67,14 @@ bool OpenDevice(const DeviceChoice& choice, PluggedDevice* plugged, std::string*
     if (plugged->device == nullptr) return false;
     plugged->busSpeed = choice.speed.value_or(plugged->device->MaximumSpeed());
   } else {
-    plugged->device = sim::devices::MakeCatalogueDevice(choice.catalogueName);
-    if (plugged->device == nullptr) {
+    const sim::devices::CatalogueEntry* entry = sim::devices::FindCatalogueEntry(choice.catalogueName);
+    if (entry == nullptr) {
       *error = "no catalogue device '" + choice.catalogueName + "'";
       return false;
     }
+    sim::devices::DeviceBehaviour behaviour = entry->behaviour;
+    behaviour.keepSamples = choice.keepSamples;
+    plugged->device = std::make_unique<sim::devices::UacDevice>(entry->spec, behaviour);
     plugged->busSpeed = choice.speed.value_or(plugged->device->MaximumSpeed());
   }
   if (plugged->busSpeed == UsbSpeed::High &&

@@ -16,6 +16,7 @@ struct DeviceChoice {
   std::string descriptorsPath;  // a sysfs `descriptors` file
   std::string libraryPath;      // a shared library exporting the C device interface
   std::optional<sim::devices::UsbSpeed> speed;  // unset: the fastest the device offers
+  bool keepSamples = false;  // a catalogue or descriptors device keeps every sample it receives
 };
 
 struct PluggedDevice {

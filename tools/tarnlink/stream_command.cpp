@@ -1,0 +1,193 @@
+#include "stream_command.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "command_line.h"
+#include "sim/devices/catalogue.h"
+#include "start_options.h"
+
+namespace tarnlink::tool {
+namespace {
+
+const CLI::Validator kCatalogueName(
+    [](const std::string& name) {
+      return sim::devices::FindCatalogueEntry(name) != nullptr
+                 ? std::string()
+                 : "no catalogue device '" + name + "' (`tarnlink info --list` names them)";
+    },
+    "", "catalogue name");
+
+void AddOptions(CLI::App* command, StreamOptions* options) {
+  StreamRequest& request = options->request;
+  CLI::Option* device = command->add_option("--device", request.device.catalogueName,
+                                            "A catalogue device (see `tarnlink info --list`)")
+                            ->type_name("NAME")
+                            ->check(kCatalogueName)
+                            ->capture_default_str();
+  CLI::Option* descriptors =
+      command->add_option("--descriptors", request.device.descriptorsPath,
+                          "A Linux sysfs `descriptors` file to build the device from")
+          ->type_name("FILE");
+  device->excludes(descriptors);
+  command->add_option("--path", options->path, "Who streams: the operating system's audio engine")
+      ->type_name("os")
+      ->check(CLI::IsMember({"os"}).description(""))
+      ->capture_default_str();
+  command->add_option("--rate", request.rate, "Sample rate in Hz")
+      ->type_name("HZ")
+      ->check(CLI::Range(8000u, 1536000u).description(""))
+      ->capture_default_str();
+  command
+      ->add_option_function<std::string>(
+          "--format",
+          [&request](const std::string& name) {
+            request.format = name == "pcm16"   ? EngineSampleFormat::Pcm16
+                             : name == "pcm24" ? EngineSampleFormat::Pcm24
+                             : name == "pcm32" ? EngineSampleFormat::Pcm32
+                                               : EngineSampleFormat::Float;
+          },
+          "The engine's sample format (default float; the pin takes the widest PCM the device "
+          "offers)")
+      ->type_name("pcm16|pcm24|pcm32|float")
+      ->check(CLI::IsMember({"pcm16", "pcm24", "pcm32", "float"}).description(""));
+  command->add_option("--channels", request.channels, "Channels")
+      ->type_name("N")
+      ->check(CLI::Range(1u, 32u).description(""))
+      ->capture_default_str();
+  command->add_option("--seconds", request.seconds, "Simulated seconds to stream")
+      ->type_name("S")
+      ->check(CLI::Range(0.1, 3600.0).description(""))
+      ->capture_default_str();
+  command->add_option_function<std::vector<std::string>>(
+             "--registry",
+             [&request](const std::vector<std::string>& values) {
+               for (const std::string& text : values) {
+                 std::pair<std::u16string, uint32_t> preset;
+                 ParseRegistryValue(text, &preset.first, &preset.second);
+                 request.start.registry.push_back(std::move(preset));
+               }
+             },
+             "A REG_DWORD value in the device's hardware key before the start (repeatable); "
+             "SampleRate defaults to --rate")
+      ->type_name("NAME=VALUE")
+      ->check(CLI::Validator(
+          [](const std::string& text) { return ParseRegistryValue(text, nullptr, nullptr); }, "",
+          "registry value"))
+      ->allow_extra_args(false);
+  command->add_flag("--json", options->json, "One JSON object instead of text (keys: see README)");
+}
+
+nlohmann::ordered_json DirectionJson(const DirectionResult& d) {
+  nlohmann::ordered_json j;
+  j["frames_sent"] = d.framesSent;
+  j["frames_received"] = d.framesReceived;
+  j["bit_exact"] = d.bitExact;
+  j["first_mismatch_frame"] =
+      d.firstMismatchFrame ? nlohmann::ordered_json(*d.firstMismatchFrame) : nullptr;
+  j["gaps"] = d.gaps;
+  j["repeats"] = d.repeats;
+  j["announced_glitches"] = d.announcedGlitches;
+  return j;
+}
+
+std::string Json(const StreamOptions& options, const StreamResult& result) {
+  const StreamRequest& request = options.request;
+  nlohmann::ordered_json j;
+  j["path"] = options.path;
+  j["device"] = request.deviceName;
+  j["rate"] = request.rate;
+  j["format"] = FormatName(request.format);
+  j["channels"] = request.channels;
+  const DirectionResult& main = result.play ? *result.play : *result.record;
+  const nlohmann::ordered_json counts = DirectionJson(main);
+  for (auto it = counts.begin(); it != counts.end(); ++it) j[it.key()] = it.value();
+  j["fifo_underruns"] = result.fifoUnderruns;
+  j["fifo_overruns"] = result.fifoOverruns;
+  j["latency_frames"] = nullptr;
+  j["pool_allocations"] = result.poolAllocations;
+  j["sim_speed"] = result.simSpeed;
+  if (result.play && result.record) j["capture"] = DirectionJson(*result.record);
+  j["notes"] = result.notes;
+  return j.dump() + "\n";
+}
+
+void DirectionText(const char* name, const DirectionResult& d, std::ostream& out) {
+  out << name << " (pin " << d.pinBits << "-bit PCM)\n";
+  out << "  frames sent       " << d.framesSent << "\n";
+  out << "  frames received   " << d.framesReceived << "\n";
+  out << "  bit-exact         ";
+  if (d.bitExact) {
+    out << "yes\n";
+  } else if (d.firstMismatchFrame) {
+    out << "no, first mismatch at frame " << *d.firstMismatchFrame << "\n";
+  } else {
+    out << "no, nothing arrived\n";
+  }
+  out << "  gaps, repeats     " << d.gaps << ", " << d.repeats << "\n";
+  out << "  engine glitches   " << d.announcedGlitches << "\n";
+}
+
+void Text(const StreamOptions& options, const StreamResult& result, std::ostream& out) {
+  const StreamRequest& request = options.request;
+  out << request.deviceName << " through the operating system's audio engine: " << request.rate
+      << " Hz, " << FormatName(request.format) << ", " << request.channels << " channels, "
+      << request.seconds << " s\n";
+  if (result.play) DirectionText("play", *result.play, out);
+  if (result.record) DirectionText("record", *result.record, out);
+  if (result.play) {
+    out << "device FIFO         " << result.fifoUnderruns << " underruns, " << result.fifoOverruns
+        << " overruns\n";
+  }
+  out << "round-trip latency  not measured (no loopback)\n";
+  out << "pool allocations    " << result.poolAllocations << " while streaming\n";
+  char speed[32];
+  std::snprintf(speed, sizeof(speed), "%.1f", result.simSpeed);
+  out << "speed               " << speed << " simulated seconds per second\n";
+  for (const std::string& note : result.notes) out << "note: " << note << "\n";
+}
+
+}  // namespace
+
+void AddStreamCommands(CLI::App& program, StreamOptions* options, CLI::App* commands[3]) {
+  options->request.device.catalogueName = std::string(sim::devices::kDefaultDeviceName);
+  static const char* const kNames[] = {"play", "record", "duplex"};
+  static const char* const kAbout[] = {
+      "Plays a test signal in which every sample encodes its position through the audio engine "
+      "and the driver, and checks what the device received.",
+      "Records the device's position signal through the driver and the audio engine, and "
+      "checks what the engine received.",
+      "Plays and records at once, checking both ends."};
+  for (int k = 0; k < 3; ++k) {
+    commands[k] = program.add_subcommand(kNames[k], kAbout[k]);
+    AddOptions(commands[k], options);
+    commands[k]->footer(
+        "exit codes: 0 ran, 2 the device, rate or format refused, or bad arguments, 1 the machine "
+        "stopped\nexamples:\n"
+        "  tarnlink " + std::string(kNames[k]) + "\n"
+        "  tarnlink " + std::string(kNames[k]) + " --device uac1-speaker --rate 44100 --format pcm16\n"
+        "  tarnlink " + std::string(kNames[k]) + " --rate 192000 --seconds 10 --json");
+  }
+}
+
+int RunStream(const StreamOptions& options, std::ostream& out, std::ostream& err) {
+  StreamOptions run = options;
+  run.request.deviceName = run.request.device.descriptorsPath.empty()
+                               ? run.request.device.catalogueName
+                               : run.request.device.descriptorsPath;
+  StreamResult result;
+  StreamRefusal refusal;
+  if (!RunStreamSession(run.request, &result, &refusal)) {
+    err << "tarnlink: " << refusal.reason << "\n";
+    return refusal.machineStopped ? kExitFailed : kExitRefused;
+  }
+  if (run.json) {
+    out << Json(run, result);
+  } else {
+    Text(run, result, out);
+  }
+  return kExitOk;
+}
+
+}  // namespace tarnlink::tool

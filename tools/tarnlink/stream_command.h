@@ -1,0 +1,28 @@
+// `tarnlink play`, `record` and `duplex`: streams through the operating system's audio engine
+// and the driver on a simulated machine and reports what reached the other end.
+#pragma once
+
+#include <ostream>
+
+#include "stream_session.h"
+
+namespace CLI {
+class App;
+}
+
+namespace tarnlink::tool {
+
+struct StreamOptions {
+  StreamRequest request;
+  std::string path = "os";
+  bool json = false;
+};
+
+// Adds the three commands; the one parsed fills *options (its directions included).
+void AddStreamCommands(CLI::App& program, StreamOptions* options, CLI::App* commands[3]);
+
+// 0 when it ran (whatever it found), 2 when the device or the format was refused, 1 when the
+// machine stopped.
+int RunStream(const StreamOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace tarnlink::tool

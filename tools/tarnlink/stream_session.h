@@ -1,0 +1,65 @@
+// One run of `tarnlink play`, `record` or `duplex`: a machine in virtual time loads the driver,
+// plugs the device, and the operating system's audio engine streams through the driver's wave
+// filter for the asked time; what reached the other end is checked sample by sample.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "adapter_start.h"
+#include "device_source.h"
+
+namespace tarnlink::tool {
+
+enum class StreamDirections { Play, Record, Duplex };
+
+// The engine's own sample format; the pin's is what the filter proposes for it.
+enum class EngineSampleFormat { Pcm16, Pcm24, Pcm32, Float };
+
+struct StreamRequest {
+  StreamDirections directions = StreamDirections::Play;
+  DeviceChoice device;
+  std::string deviceName;  // for the report
+  uint32_t rate = 48000;
+  EngineSampleFormat format = EngineSampleFormat::Float;
+  uint32_t channels = 2;
+  double seconds = 3;
+  StartSettings start;
+};
+
+// What one direction's receiving end saw.
+struct DirectionResult {
+  uint64_t framesSent = 0;
+  uint64_t framesReceived = 0;
+  bool bitExact = false;
+  std::optional<uint64_t> firstMismatchFrame;
+  uint64_t gaps = 0;
+  uint64_t repeats = 0;
+  uint64_t announcedGlitches = 0;
+  uint32_t pinBits = 0;
+};
+
+struct StreamResult {
+  std::optional<DirectionResult> play;
+  std::optional<DirectionResult> record;
+  uint64_t fifoUnderruns = 0;
+  uint64_t fifoOverruns = 0;
+  uint64_t poolAllocations = 0;  // by the driver once the streams had settled
+  double simSpeed = 0;           // simulated seconds per wall-clock second
+  std::vector<std::string> notes;
+};
+
+// What ended a run other than a result.
+struct StreamRefusal {
+  bool machineStopped = false;  // else the device or the format was refused
+  std::string reason;
+};
+
+// True with *result filled; false with *refusal saying why.
+bool RunStreamSession(const StreamRequest& request, StreamResult* result, StreamRefusal* refusal);
+
+const char* FormatName(EngineSampleFormat format);
+
+}  // namespace tarnlink::tool
