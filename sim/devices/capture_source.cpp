@@ -32,7 +32,11 @@ size_t CaptureSource::Produce(uint64_t nowNs, uint64_t intervalNs, std::span<uin
   const uint64_t first = sent_ + dropped_;
   for (uint64_t f = 0; f < frames; ++f) {
     for (unsigned c = 0; c < format_.channels; ++c) {
-      uint32_t word = PositionSignal::Encode(first + f, c, format_.layout);
+      uint32_t word =
+          format_.line != nullptr
+              ? format_.line->Hear(LineTime(clock_.StartNs(), clock_.Rate(), first + f), c,
+                                   format_.layout)
+              : PositionSignal::Encode(first + f, c, format_.layout);
       for (size_t b = 0; b < width; ++b, word >>= 8)
         packet[f * frameBytes + c * width + b] = static_cast<uint8_t>(word);
     }

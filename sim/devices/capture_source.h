@@ -7,6 +7,7 @@
 #include <span>
 
 #include "sim/devices/clock_timeline.h"
+#include "sim/devices/loopback_line.h"
 #include "sim/devices/position_signal.h"
 
 namespace sim::devices {
@@ -17,6 +18,8 @@ struct SourceFormat {
   // Frames a packet may be held back and sent with the next one (devices with a wide
   // packet window deliver in uneven lumps); 0 sends every frame as soon as it is complete.
   uint32_t holdbackFrames = 0;
+  // With a cable plugged the input hears the device's output; otherwise it sends the signal.
+  LoopbackLine* line = nullptr;
 };
 
 class CaptureSource {

@@ -15,6 +15,7 @@ class ClockTimeline {
 
   uint32_t Rate() const { return rate_; }
   int64_t OffsetPpb() const { return offsetPpb_; }
+  uint64_t StartNs() const { return startNs_; }
   // Frames completed between the start and `ns`.
   uint64_t FramesAt(uint64_t ns) const {
     if (ns <= startNs_) return 0;

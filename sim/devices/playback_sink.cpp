@@ -13,6 +13,7 @@ void PlaybackSink::Start(const SinkFormat& format, const ClockTimeline& clock, b
   playing_ = false;
   short_ = false;
   level_ = 0;
+  fifo_.clear();
   samples_.assign(format.channels, {});
   checkers_.clear();
   for (unsigned c = 0; c < format.channels; ++c) checkers_.emplace_back(c, format.layout);
@@ -22,6 +23,7 @@ void PlaybackSink::Stop() {
   running_ = false;
   playing_ = false;
   level_ = 0;
+  fifo_.clear();
 }
 
 void PlaybackSink::Receive(std::span<const uint8_t> bytes, uint64_t nowNs) {
@@ -32,15 +34,16 @@ void PlaybackSink::Receive(std::span<const uint8_t> bytes, uint64_t nowNs) {
   if (frameBytes == 0) return;
   const uint32_t frames = static_cast<uint32_t>(bytes.size() / frameBytes);
   counters_.framesReceived += frames;
+  const uint32_t room = format_.fifoFrames > level_ ? format_.fifoFrames - level_ : 0;
   for (uint32_t f = 0; f < frames; ++f) {
     for (unsigned c = 0; c < format_.channels; ++c) {
       const uint32_t word = ReadLe(bytes.data() + f * frameBytes + c * width, width);
       if (dsd_ && word == 0x96969696u) ++counters_.dsdIdleWords;
       checkers_[c].Add(word);
       if (format_.keepSamples) samples_[c].push_back(word);
+      if (format_.line != nullptr && f < room) fifo_.push_back(word);
     }
   }
-  const uint32_t room = format_.fifoFrames > level_ ? format_.fifoFrames - level_ : 0;
   if (frames > room) {
     ++counters_.overruns;
     counters_.framesLost += frames - room;
@@ -57,6 +60,7 @@ void PlaybackSink::Advance(uint64_t nowNs) {
   if (!playing_) return;
   const uint64_t due = clock_.FramesAt(nowNs) - counters_.framesPlayed - counters_.framesMissing;
   if (due == 0) return;
+  Sound(due < level_ ? due : level_);
   if (due > level_) {
     counters_.framesMissing += due - level_;
     counters_.framesPlayed += level_;
@@ -68,6 +72,20 @@ void PlaybackSink::Advance(uint64_t nowNs) {
   level_ -= static_cast<uint32_t>(due);
   counters_.framesPlayed += due;
   short_ = false;
+}
+
+void PlaybackSink::Sound(uint64_t frames) {
+  if (format_.line == nullptr) return;
+  const uint64_t first = counters_.framesPlayed + counters_.framesMissing;
+  for (uint64_t f = 0; f < frames && fifo_.size() >= format_.channels; ++f) {
+    uint32_t words[LoopbackLine::kMaxChannels] = {};
+    for (unsigned c = 0; c < format_.channels; ++c) {
+      if (c < LoopbackLine::kMaxChannels) words[c] = fifo_.front();
+      fifo_.pop_front();
+    }
+    format_.line->Play(LineTime(clock_.StartNs(), clock_.Rate(), first + f), words,
+                       format_.channels, format_.layout);
+  }
 }
 
 uint32_t PlaybackSink::Feedback(uint64_t nowNs) {

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <vector>
 
 #include "sim/devices/clock_timeline.h"
+#include "sim/devices/loopback_line.h"
 #include "sim/devices/position_signal.h"
 
 namespace sim::devices {
@@ -20,6 +22,7 @@ struct SinkFormat {
   uint32_t fifoFrames = 0;    // capacity; excess frames are lost (overrun)
   uint32_t targetFrames = 0;  // level at which the converter starts, and feedback aims for
   bool keepSamples = false;  // a minute of audio is a lot to keep: only tests that look ask
+  LoopbackLine* line = nullptr;  // where the converter's output goes, when a cable is plugged
 };
 
 struct SinkCounters {
@@ -55,6 +58,9 @@ class PlaybackSink {
   const ClockTimeline& Clock() const { return clock_; }
 
  private:
+  // The converter plays the FIFO's oldest frames onto the line.
+  void Sound(uint64_t frames);
+
   SinkFormat format_;
   ClockTimeline clock_;
   bool running_ = false;
@@ -66,6 +72,7 @@ class PlaybackSink {
   SinkCounters counters_;
   std::vector<std::vector<uint32_t>> samples_;
   std::vector<ContinuityChecker> checkers_;
+  std::deque<uint32_t> fifo_;  // the FIFO's words, kept only for a line to play them
 };
 
 }  // namespace sim::devices

@@ -43,6 +43,7 @@ UacDevice::UacDevice(AudioFunctionSpec spec, DescriptorImage image, DeviceBehavi
       behaviour_(behaviour),
       controls_(spec_, uint64_t{behaviour.validityLagUs} * 1000),
       speed_(spec_.speed) {
+  if (behaviour_.loopback) line_ = std::make_unique<LoopbackLine>(behaviour_.loopbackDelayFrames);
   for (const StreamingInterfaceSpec& s : spec_.streams) {
     streams_.emplace_back();
     streams_.back().spec = &s;
@@ -163,14 +164,15 @@ void UacDevice::StartStream(Stream& s, const AltSettingSpec& alt, uint64_t nowNs
   const ClockTimeline clock(rate, ppb, nowNs);
   const SampleLayout layout{alt.bSubslotSize, alt.bBitResolution};
   if (alt.data.In()) {
-    s.source.Start({alt.bNrChannels, layout, behaviour_.captureHoldbackFrames}, clock);
+    s.source.Start({alt.bNrChannels, layout, behaviour_.captureHoldbackFrames, line_.get()}, clock);
   } else {
     SinkFormat format{alt.bNrChannels,
                       layout,
                       speed_ == UsbSpeed::High ? 8000u : 1000u,
                       static_cast<uint32_t>(uint64_t{rate} * behaviour_.fifoMs / 1000),
                       static_cast<uint32_t>(uint64_t{rate} * behaviour_.targetMs / 1000),
-                      behaviour_.keepSamples};
+                      behaviour_.keepSamples,
+                      line_.get()};
     s.sink.Start(format, clock, dsd);
   }
   s.started = true;
@@ -267,6 +269,12 @@ IsoInResult UacDevice::IsoIn(const BusTime& time, uint8_t endpoint, std::span<ui
   if (alt->data.bEndpointAddress == endpoint) {
     const size_t room = buffer.size() < alt->data.Capacity() ? buffer.size() : alt->data.Capacity();
     if (!s->started) return {IsoStatus::Ok, 0};
+    // The input hears what the output has played up to this moment.
+    if (line_) {
+      for (Stream& other : streams_) {
+        if (other.started && other.sink.Running()) other.sink.Advance(time.Nanoseconds());
+      }
+    }
     const uint64_t intervalNs = IntervalTicks(alt->data) * time.TickNanoseconds();
     return {IsoStatus::Ok, s->source.Produce(time.Nanoseconds(), intervalNs, buffer.first(room))};
   }
@@ -281,6 +289,16 @@ IsoInResult UacDevice::IsoIn(const BusTime& time, uint8_t endpoint, std::span<ui
   const size_t n = buffer.size() < length ? buffer.size() : length;
   for (size_t i = 0; i < n; ++i) buffer[i] = static_cast<uint8_t>(value >> (8 * i));
   return {IsoStatus::Ok, n};
+}
+
+std::optional<SampleLayout> UacDevice::CurrentLayout(uint8_t interfaceNumber) const {
+  const uint8_t alt = AlternateSetting(interfaceNumber);
+  for (const auto& stream : spec_.streams) {
+    if (stream.bInterfaceNumber != interfaceNumber || alt == 0 || alt > stream.alts.size()) continue;
+    const auto& setting = stream.alts[alt - 1];
+    return SampleLayout{setting.bSubslotSize, setting.bBitResolution};
+  }
+  return std::nullopt;
 }
 
 uint8_t UacDevice::AlternateSetting(uint8_t interfaceNumber) const {

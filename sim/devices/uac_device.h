@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct DeviceBehaviour {
   uint32_t captureHoldbackFrames = 0;  // uneven capture packets (wide packet window devices)
   bool playbackLengthHeader = false;   // each OUT packet starts with its 32-bit payload length
   bool keepSamples = false;            // the playback sink keeps every sample it receives
+  // A cable from the output back to the input: capture hears what playback plays, after the
+  // converters' own delay, instead of sending the position signal.
+  bool loopback = false;
+  uint32_t loopbackDelayFrames = 37;
 };
 
 // The bytes a device answers GET_DESCRIPTOR with.
@@ -64,6 +69,9 @@ class UacDevice : public UsbDevice {
   uint8_t Address() const { return address_; }
   uint8_t Configuration() const { return configuration_; }
   uint8_t AlternateSetting(uint8_t interfaceNumber) const;
+  // How the samples of a streaming interface's current alternate setting sit in their subslots;
+  // nothing while it is at setting 0.
+  std::optional<SampleLayout> CurrentLayout(uint8_t interfaceNumber) const;
   uint16_t StreamKind(uint8_t interfaceNumber) const;
   uint32_t EndpointRate(uint8_t endpointAddress) const;  // Audio 1.0 sampling frequency
   const PlaybackSink* Sink(uint8_t interfaceNumber) const;
@@ -123,6 +131,7 @@ class UacDevice : public UsbDevice {
   std::map<uint8_t, uint8_t> otherAlt_;
   std::vector<Stream> streams_;
   uint64_t feedbackPackets_ = 0;
+  std::unique_ptr<LoopbackLine> line_;  // with a loopback cable
   std::vector<std::string> violations_;
   uint64_t violationCount_ = 0;
 };
