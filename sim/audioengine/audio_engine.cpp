@@ -84,7 +84,9 @@ NTSTATUS EngineStream::Start() {
   }
   lastHalf_ = 1;
   thread_ = kernel_.StartThread([this] { Run(); }, capture_ ? "audio engine capture" : "audio engine render");
-  return SetState(pin_, KSSTATE_RUN);
+  const NTSTATUS status = SetState(pin_, KSSTATE_RUN);
+  runSince_ = KeQueryInterruptTime();
+  return status;
 }
 
 NTSTATUS EngineStream::Pause() {

@@ -64,6 +64,9 @@ class EngineStream {
   ULONG PeriodFrames() const { return periodFrames_; }
   StreamCounters Counters() const;
   HANDLE PinHandle() const { return pin_; }
+  // Interrupt time (100 ns units) at which the pin entered RUN from Start; its position counts
+  // from there.
+  ULONGLONG RunSince() const { return runSince_; }
 
  private:
   friend class AudioEngine;
@@ -84,6 +87,7 @@ class EngineStream {
   ULONG bufferBytes_ = 0;
   ULONG periodFrames_ = 0;
   ULONG lastHalf_ = 1;  // render fills half 0 then 1 before it starts
+  ULONGLONG runSince_ = 0;
   FrameFill fill_;
   FrameTake take_;
   std::atomic<bool> stopping_{false};

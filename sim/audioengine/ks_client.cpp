@@ -1,5 +1,6 @@
 #include "sim/audioengine/ks_client.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace sim::audioengine {
@@ -93,6 +94,26 @@ NTSTATUS PinDataRanges(HANDLE filter, ULONG pinId, std::vector<std::vector<uint8
     ranges->emplace_back(bytes.begin() + at, bytes.begin() + at + range.FormatSize);
     at += range.FormatSize;
   }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS TopologyBytes(HANDLE filter, ULONG id, ULONG itemSize, std::vector<uint8_t>* items) {
+  items->clear();
+  const auto request = PropertyRequest(KSPROPSETID_Topology, id, KSPROPERTY_TYPE_GET);
+  ULONG_PTR size = 0;
+  NTSTATUS status = KsProperty(filter, request, nullptr, 0, &size);
+  if (status != STATUS_BUFFER_OVERFLOW) return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
+  if (size < sizeof(KSMULTIPLE_ITEM)) return STATUS_INVALID_BUFFER_SIZE;
+  std::vector<uint8_t> bytes(size);
+  status = KsProperty(filter, request, bytes.data(), static_cast<ULONG>(bytes.size()), &size);
+  if (!NT_SUCCESS(status)) return status;
+  if (size < sizeof(KSMULTIPLE_ITEM)) return STATUS_INVALID_BUFFER_SIZE;
+  KSMULTIPLE_ITEM header = {};
+  std::memcpy(&header, bytes.data(), sizeof(header));
+  // Never more items than the reply holds, whatever its header claims.
+  const size_t fits = (std::min<size_t>(size, bytes.size()) - sizeof(header)) / itemSize;
+  const size_t count = std::min<size_t>(header.Count, fits);
+  items->assign(bytes.begin() + sizeof(header), bytes.begin() + sizeof(header) + count * itemSize);
   return STATUS_SUCCESS;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,17 @@ NTSTATUS PinValue(HANDLE filter, ULONG id, ULONG pinId, T* value) {
 }
 // Each range the pin lists, as bytes.
 NTSTATUS PinDataRanges(HANDLE filter, ULONG pinId, std::vector<std::vector<uint8_t>>* ranges);
+// The filter's nodes (KSPROPERTY_TOPOLOGY_NODES: one GUID each) or connections
+// (KSPROPERTY_TOPOLOGY_CONNECTIONS: one KSTOPOLOGY_CONNECTION each), after asking the size first.
+NTSTATUS TopologyBytes(HANDLE filter, ULONG id, ULONG itemSize, std::vector<uint8_t>* items);
+template <typename T>
+NTSTATUS TopologyItems(HANDLE filter, ULONG id, std::vector<T>* items) {
+  std::vector<uint8_t> bytes;
+  NTSTATUS status = TopologyBytes(filter, id, sizeof(T), &bytes);
+  items->resize(bytes.size() / sizeof(T));
+  if (!bytes.empty()) std::memcpy(items->data(), bytes.data(), bytes.size());
+  return status;
+}
 // The format the filter proposes for a client range on the pin, after asking its size first.
 NTSTATUS Intersect(HANDLE filter, ULONG pinId, const KSDATARANGE_AUDIO& client,
                    std::vector<uint8_t>* format);

@@ -41,7 +41,20 @@ class SignalReader {
 // many valid bits as the signal, the pin and the receiver all carry.
 devices::SampleLayout SeenLayout(unsigned signalBits, const PinFormat& pin,
                                  devices::SampleLayout receiver);
-// The layout of a pin's own container, all bits valid.
-devices::SampleLayout PinLayout(const PinFormat& pin);
+// The way a position signal took to a capture pin: it left its sender in `sent` (the device's
+// capture subslots, or the render pin's container when a cable loops playback back), kept only
+// its top `keptBits` on the way, and sits in the pin's container of pinBits.
+struct CapturePath {
+  devices::SampleLayout sent;
+  unsigned keptBits = 32;
+  unsigned pinBits = 32;
+  // The word the pin holds for a frame of the signal.
+  uint32_t Expected(uint64_t frame, unsigned channel) const;
+};
+// What a capture pin received, checked frame by frame against the path's words from wherever
+// the samples start, however few bits of the code survived; *firstFrame is the signal's frame
+// the first sample carried.
+devices::Continuity CheckCapturedSignal(const std::vector<uint32_t>& words, unsigned channel,
+                                        const CapturePath& path, uint64_t* firstFrame = nullptr);
 
 }  // namespace sim::audioengine

@@ -47,17 +47,21 @@ INSTANTIATE_TEST_SUITE_P(
                       RenderCase{"uac2-implicit", {96000, 2, 24}, 1000},
                       RenderCase{"uac2-playback-only", {48000, 2, 24}, 1000}));
 
+// The device sends 32-bit samples; a narrower pin holds their top bits.
 TEST_F(OsPathTest, CaptureReachesTheEngineBitExact) {
-  for (ULONG rate : {44100u, 192000u, 768000u}) {
-    SCOPED_TRACE(rate);
-    machine->PresetHardwareDword(u"SampleRate", rate);
+  for (const WishedFormat& format : {WishedFormat{44100, 2, 16}, WishedFormat{48000, 2, 24},
+                                     WishedFormat{96000, 2, 32}, WishedFormat{192000, 2, 16},
+                                     WishedFormat{384000, 2, 24}, WishedFormat{768000, 2, 32}}) {
+    SCOPED_TRACE(format.rate);
+    machine->PresetHardwareDword(u"SampleRate", format.rate);
     Plug("velmor-dac");
     OpenEngine();
-    ASSERT_EQ(StartCapture({rate, 2, 32}), STATUS_SUCCESS);
+    ASSERT_EQ(StartCapture(format), STATUS_SUCCESS);
+    EXPECT_EQ(capture->Format().bits, format.bits);
     RunMs(1000);
     ExpectCaptureClean();
     CloseStreams();
-    reader = {};
+    reader = sim::audioengine::SignalReader();
     ASSERT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   }
 }
@@ -116,7 +120,7 @@ TEST_F(OsPathTest, AFixedRateChangeTearsTheStreamDownAndTheNewSubdevicePlays) {
   const auto subdevices = portcls::Subdevices(machine->FunctionDevice());
   ASSERT_EQ(subdevices.size(), 1u);
   EXPECT_EQ(subdevices[0].name, u"{DEAB6FBE-9E20-4E51-AB91-60063C698DCD}_96000");
-  writer = {};
+  writer = sim::audioengine::SignalWriter();
   OpenEngine();
   // The new filter offers the new rate only.
   EXPECT_EQ(StartRender({48000, 2, 24}), STATUS_NO_MATCH);

@@ -3,7 +3,6 @@
 namespace tarnlink::scenarios::testing {
 
 using sim::audioengine::PinFormat;
-using sim::audioengine::PinLayout;
 using sim::audioengine::SeenLayout;
 using sim::devices::SampleLayout;
 
@@ -75,9 +74,10 @@ void OsPathTest::ExpectRenderClean() {
 
 void OsPathTest::ExpectCaptureClean() {
   ASSERT_TRUE(capture);
-  const SampleLayout layout = PinLayout(capture->Format());
+  const sim::audioengine::CapturePath path{DeviceLayout(kDirectionCapture), 32,
+                                            capture->Format().bits};
   for (unsigned channel = 0; channel < 2; ++channel) {
-    const auto seen = sim::devices::CheckContinuity(reader.Samples(channel), channel, layout);
+    const auto seen = sim::audioengine::CheckCapturedSignal(reader.Samples(channel), channel, path);
     EXPECT_TRUE(seen.Clean()) << "capture channel " << channel << ": first break at "
                               << seen.firstBreak << ", gaps " << seen.gaps << ", repeats "
                               << seen.repeats;

@@ -75,14 +75,9 @@ const sim::devices::PlaybackSink& StreamTest::Sink() {
 
 sim::devices::SampleLayout StreamTest::DeviceLayout(ULONG direction) {
   const uint8_t number = Adapter()->Model().StreamInterface(direction)->InterfaceNumber;
-  const uint8_t alt = Device()->AlternateSetting(number);
-  for (const auto& stream : Device()->Spec().streams) {
-    if (stream.bInterfaceNumber != number || alt == 0 || alt > stream.alts.size()) continue;
-    const auto& setting = stream.alts[alt - 1];
-    return {setting.bSubslotSize, setting.bBitResolution};
-  }
-  ADD_FAILURE() << "no alternate setting for direction " << direction;
-  return {};
+  const auto layout = Device()->CurrentLayout(number);
+  if (!layout) ADD_FAILURE() << "no alternate setting for direction " << direction;
+  return layout.value_or(sim::devices::SampleLayout{});
 }
 
 void StreamTest::StartPlayback(std::initializer_list<StreamUser> users, bool clocked) {
