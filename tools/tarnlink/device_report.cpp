@@ -201,6 +201,7 @@ DeviceReport CollectReport(UsbAudioAdapter* adapter, const StartOutcome& outcome
   r.maxFormats[0] = MaxFormats(model, Value(Direction::Playback));
   r.maxFormats[1] = MaxFormats(model, Value(Direction::Capture));
   r.adapter = DescribeAdapter(*adapter);
+  r.filter = DescribeFilter();
   return r;
 }
 

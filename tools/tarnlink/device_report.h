@@ -143,6 +143,40 @@ struct AdapterReport {
   std::optional<std::string> referenceString;
 };
 
+// A data range of a pin as the filter lists it: an audio range, or the analogue range of a
+// bridge pin (kind "analog", no numbers).
+struct DataRangeReport {
+  std::string kind;       // "audio" or "analog" (or "other")
+  std::string subFormat;  // PCM, IEEE_FLOAT, ALAW, MULAW, any
+  uint32_t channels = 0;
+  uint32_t minBits = 0;
+  uint32_t maxBits = 0;
+  uint32_t minRate = 0;
+  uint32_t maxRate = 0;
+  bool attributes = false;  // an attribute list follows the range
+};
+
+struct FilterPinReport {
+  uint32_t id = 0;
+  std::string dataFlow;       // in, out
+  std::string communication;  // sink, bridge, ...
+  std::string category;       // AUDIO, or the terminal type's name; unset without a category
+  std::vector<DataRangeReport> ranges;
+};
+
+// A connection's end: a pin of the filter (no node) or a node's pin.
+struct FilterEnd {
+  std::optional<uint32_t> node;
+  uint32_t pin = 0;
+};
+
+// The wave filter as the operating system sees it through kernel-streaming requests.
+struct FilterReport {
+  std::vector<FilterPinReport> pins;
+  std::vector<std::string> nodes;  // type names, by node id
+  std::vector<std::pair<FilterEnd, FilterEnd>> connections;
+};
+
 struct DeviceReport {
   bool refused = false;
   NTSTATUS status = 0;
@@ -167,6 +201,8 @@ struct DeviceReport {
   std::vector<IgnoredInterfaceReport> ignoredInterfaces;
   std::vector<MaxFormatReport> maxFormats[2];  // playback, capture
   AdapterReport adapter;
+  // Unset when the device started without a subdevice.
+  std::optional<FilterReport> filter;
   // How the device was plugged in, where the user did not get what they asked for.
   std::vector<std::string> notes;
 };
@@ -178,6 +214,9 @@ DeviceReport CollectReport(UsbAudioAdapter* adapter, const StartOutcome& outcome
 
 // The parts of the report, each from its own file.
 AdapterReport DescribeAdapter(UsbAudioAdapter& adapter);
+// Opens the registered wave filter as the audio engine does and reads its pins, ranges, nodes and
+// connections; unset when no filter is registered.
+std::optional<FilterReport> DescribeFilter();
 // Why the start failed, from the driver's trace points.
 std::string RefusalReason(const StartOutcome& outcome);
 EntityReport DescribeEntity(CUSBAudioCL& model, CUSBAudioEntity& entity);

@@ -21,7 +21,8 @@ UsbSpeed DumpSpeed(const std::vector<uint8_t>& bytes) {
 // the device descriptor names reads empty, as the driver starts only a device that answers for
 // its product string.
 std::unique_ptr<sim::devices::UsbDevice> DeviceFromDump(const std::vector<uint8_t>& bytes,
-                                                        UsbSpeed speed, bool keepSamples,
+                                                        UsbSpeed speed,
+                                                        const DeviceChoice& choice,
                                                         std::string* error) {
   sim::devices::DumpDefaults defaults;
   defaults.speed = speed;
@@ -46,7 +47,8 @@ std::unique_ptr<sim::devices::UsbDevice> DeviceFromDump(const std::vector<uint8_
     if (image.device[index] != 0) image.strings[image.device[index]] = "";
   }
   sim::devices::DeviceBehaviour behaviour{};
-  behaviour.keepSamples = keepSamples;
+  behaviour.keepSamples = choice.keepSamples;
+  behaviour.loopback = choice.loopback;
   return std::make_unique<sim::devices::UacDevice>(spec, image, behaviour);
 }
 
@@ -57,7 +59,7 @@ bool OpenDevice(const DeviceChoice& choice, PluggedDevice* plugged, std::string*
     std::vector<uint8_t> bytes;
     if (!ReadDescriptorFile(choice.descriptorsPath, &bytes, error)) return false;
     plugged->busSpeed = choice.speed.value_or(DumpSpeed(bytes));
-    plugged->device = DeviceFromDump(bytes, plugged->busSpeed, choice.keepSamples, error);
+    plugged->device = DeviceFromDump(bytes, plugged->busSpeed, choice, error);
     if (plugged->device == nullptr) {
       *error = choice.descriptorsPath + ": " + *error;
       return false;
@@ -74,6 +76,7 @@ bool OpenDevice(const DeviceChoice& choice, PluggedDevice* plugged, std::string*
     }
     sim::devices::DeviceBehaviour behaviour = entry->behaviour;
     behaviour.keepSamples = choice.keepSamples;
+    behaviour.loopback = choice.loopback;
     plugged->device = std::make_unique<sim::devices::UacDevice>(entry->spec, behaviour);
     plugged->busSpeed = choice.speed.value_or(plugged->device->MaximumSpeed());
   }

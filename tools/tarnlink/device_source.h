@@ -17,6 +17,7 @@ struct DeviceChoice {
   std::string libraryPath;      // a shared library exporting the C device interface
   std::optional<sim::devices::UsbSpeed> speed;  // unset: the fastest the device offers
   bool keepSamples = false;  // a catalogue or descriptors device keeps every sample it receives
+  bool loopback = false;     // and has a cable from its output back to its input
 };
 
 struct PluggedDevice {

@@ -132,6 +132,41 @@ Json Adapter(const AdapterReport& a) {
           {"reference_string", Optional(a.referenceString)}};
 }
 
+Json End(const FilterEnd& end) {
+  return {{"node", Optional(end.node)}, {"pin", end.pin}};
+}
+
+Json Filter(const std::optional<FilterReport>& f) {
+  if (!f) return nullptr;
+  Json pins = Json::array();
+  for (const FilterPinReport& p : f->pins) {
+    Json ranges = Json::array();
+    for (const DataRangeReport& r : p.ranges) {
+      Json range = {{"kind", r.kind}};
+      if (r.kind == "audio") {
+        range["subformat"] = r.subFormat;
+        range["channels"] = r.channels;
+        range["min_bits"] = r.minBits;
+        range["max_bits"] = r.maxBits;
+        range["min_rate"] = r.minRate;
+        range["max_rate"] = r.maxRate;
+      }
+      range["attributes"] = r.attributes;
+      ranges.push_back(std::move(range));
+    }
+    pins.push_back({{"id", p.id},
+                    {"data_flow", p.dataFlow},
+                    {"communication", p.communication},
+                    {"category", p.category},
+                    {"data_ranges", std::move(ranges)}});
+  }
+  Json connections = Json::array();
+  for (const auto& [from, to] : f->connections) {
+    connections.push_back({{"from", End(from)}, {"to", End(to)}});
+  }
+  return {{"pins", std::move(pins)}, {"nodes", f->nodes}, {"connections", std::move(connections)}};
+}
+
 }  // namespace
 
 std::string ReportJson(const DeviceReport& r) {
@@ -168,6 +203,7 @@ std::string ReportJson(const DeviceReport& r) {
       {"max_formats", {{"playback", MaxFormats(r.maxFormats[0])},
                        {"capture", MaxFormats(r.maxFormats[1])}}},
       {"adapter", Adapter(r.adapter)},
+      {"filter", Filter(r.filter)},
       {"notes", r.notes}};
   // Text the device supplies (its strings) may hold anything: replace what is not UTF-8.
   return report.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";

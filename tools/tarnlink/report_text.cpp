@@ -128,6 +128,42 @@ std::string Adapter(const AdapterReport& a) {
   return out;
 }
 
+std::string Range(const DataRangeReport& r) {
+  std::string out = "      ";
+  if (r.kind != "audio") {
+    out += r.kind + " range";
+  } else {
+    out += Format("%s, %u ch, ", r.subFormat.c_str(), r.channels);
+    out += r.minBits == r.maxBits ? Format("%u bits", r.maxBits)
+                                  : Format("%u..%u bits", r.minBits, r.maxBits);
+    out += r.minRate == r.maxRate ? Format(", %u Hz", r.maxRate)
+                                  : Format(", %u..%u Hz", r.minRate, r.maxRate);
+  }
+  if (r.attributes) out += ", with the signal-processing attribute list";
+  return out + "\n";
+}
+
+std::string EndText(const FilterEnd& end) {
+  return end.node ? Format("node %u", *end.node) : Format("pin %u", end.pin);
+}
+
+std::string Filter(const std::optional<FilterReport>& f) {
+  if (!f) return "wave filter: none registered\n";
+  std::string out = "wave filter as the audio engine sees it:\n";
+  for (const FilterPinReport& p : f->pins) {
+    out += Format("  pin %u: %s, %s, category %s\n", p.id, p.dataFlow.c_str(),
+                  p.communication.c_str(), p.category.c_str());
+    for (const DataRangeReport& r : p.ranges) out += Range(r);
+  }
+  for (size_t k = 0; k < f->nodes.size(); ++k) {
+    out += Format("  node %zu: %s\n", k, f->nodes[k].c_str());
+  }
+  for (const auto& [from, to] : f->connections) {
+    out += "  connection " + EndText(from) + " -> " + EndText(to) + "\n";
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string ReportText(const DeviceReport& r) {
@@ -176,7 +212,7 @@ std::string ReportText(const DeviceReport& r) {
       out += "\n";
     }
   }
-  return out + Adapter(r.adapter);
+  return out + Adapter(r.adapter) + Filter(r.filter);
 }
 
 }  // namespace tarnlink::tool

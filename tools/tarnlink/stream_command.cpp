@@ -19,6 +19,19 @@ const CLI::Validator kCatalogueName(
     },
     "", "catalogue name");
 
+// An option whose value, once given, replaces the default and is marked as given.
+template <typename T>
+CLI::Option* AddGiven(CLI::App* command, const char* name, T* value, bool* given,
+                      const char* help) {
+  return command->add_option_function<T>(
+      name,
+      [value, given](const T& v) {
+        *value = v;
+        *given = true;
+      },
+      help);
+}
+
 void AddOptions(CLI::App* command, StreamOptions* options) {
   StreamRequest& request = options->request;
   CLI::Option* device = command->add_option("--device", request.device.catalogueName,
@@ -35,10 +48,10 @@ void AddOptions(CLI::App* command, StreamOptions* options) {
       ->type_name("os")
       ->check(CLI::IsMember({"os"}).description(""))
       ->capture_default_str();
-  command->add_option("--rate", request.rate, "Sample rate in Hz")
+  AddGiven(command, "--rate", &request.rate, &options->rateGiven,
+           "Sample rate in Hz (default 48000, or the --in file's)")
       ->type_name("HZ")
-      ->check(CLI::Range(8000u, 1536000u).description(""))
-      ->capture_default_str();
+      ->check(CLI::Range(8000u, 1536000u).description(""));
   command
       ->add_option_function<std::string>(
           "--format",
@@ -52,14 +65,22 @@ void AddOptions(CLI::App* command, StreamOptions* options) {
           "offers)")
       ->type_name("pcm16|pcm24|pcm32|float")
       ->check(CLI::IsMember({"pcm16", "pcm24", "pcm32", "float"}).description(""));
-  command->add_option("--channels", request.channels, "Channels")
+  AddGiven(command, "--channels", &request.channels, &options->channelsGiven,
+           "Channels (default 2, or the --in file's)")
       ->type_name("N")
-      ->check(CLI::Range(1u, 32u).description(""))
-      ->capture_default_str();
-  command->add_option("--seconds", request.seconds, "Simulated seconds to stream")
+      ->check(CLI::Range(1u, 32u).description(""));
+  AddGiven(command, "--seconds", &request.seconds, &options->secondsGiven,
+           "Simulated seconds to stream (default 3, or the --in file's length)")
       ->type_name("S")
-      ->check(CLI::Range(0.1, 3600.0).description(""))
-      ->capture_default_str();
+      ->check(CLI::Range(0.1, 3600.0).description(""));
+  command->add_option("--in", options->inPath,
+                      "Play this audio file (WAV, FLAC, AIFF, ...) instead of the position signal "
+                      "and check what arrived against it")
+      ->type_name("FILE");
+  command->add_option("--out", request.outPath,
+                      "Write what the device received (play) or the engine recorded (record, "
+                      "duplex) as WAV")
+      ->type_name("FILE.wav");
   command->add_option_function<std::vector<std::string>>(
              "--registry",
              [&request](const std::vector<std::string>& values) {
@@ -86,8 +107,8 @@ nlohmann::ordered_json DirectionJson(const DirectionResult& d) {
   j["bit_exact"] = d.bitExact;
   j["first_mismatch_frame"] =
       d.firstMismatchFrame ? nlohmann::ordered_json(*d.firstMismatchFrame) : nullptr;
-  j["gaps"] = d.gaps;
-  j["repeats"] = d.repeats;
+  j["gaps"] = d.signalChecked ? nlohmann::ordered_json(d.gaps) : nullptr;
+  j["repeats"] = d.signalChecked ? nlohmann::ordered_json(d.repeats) : nullptr;
   j["announced_glitches"] = d.announcedGlitches;
   return j;
 }
@@ -105,7 +126,8 @@ std::string Json(const StreamOptions& options, const StreamResult& result) {
   for (auto it = counts.begin(); it != counts.end(); ++it) j[it.key()] = it.value();
   j["fifo_underruns"] = result.fifoUnderruns;
   j["fifo_overruns"] = result.fifoOverruns;
-  j["latency_frames"] = nullptr;
+  j["latency_frames"] =
+      result.latencyFrames ? nlohmann::ordered_json(*result.latencyFrames) : nullptr;
   j["pool_allocations"] = result.poolAllocations;
   j["sim_speed"] = result.simSpeed;
   if (result.play && result.record) j["capture"] = DirectionJson(*result.record);
@@ -125,7 +147,7 @@ void DirectionText(const char* name, const DirectionResult& d, std::ostream& out
   } else {
     out << "no, nothing arrived\n";
   }
-  out << "  gaps, repeats     " << d.gaps << ", " << d.repeats << "\n";
+  if (d.signalChecked) out << "  gaps, repeats     " << d.gaps << ", " << d.repeats << "\n";
   out << "  engine glitches   " << d.announcedGlitches << "\n";
 }
 
@@ -140,12 +162,47 @@ void Text(const StreamOptions& options, const StreamResult& result, std::ostream
     out << "device FIFO         " << result.fifoUnderruns << " underruns, " << result.fifoOverruns
         << " overruns\n";
   }
-  out << "round-trip latency  not measured (no loopback)\n";
+  if (result.latencyFrames) {
+    char ms[32];
+    std::snprintf(ms, sizeof(ms), "%.2f", *result.latencyFrames * 1000.0 / request.rate);
+    out << "round-trip latency  " << *result.latencyFrames << " frames (" << ms
+        << " ms, output looped back to input)\n";
+  } else {
+    out << "round-trip latency  not measured (a duplex run loops the output back)\n";
+  }
   out << "pool allocations    " << result.poolAllocations << " while streaming\n";
   char speed[32];
   std::snprintf(speed, sizeof(speed), "%.1f", result.simSpeed);
   out << "speed               " << speed << " simulated seconds per second\n";
   for (const std::string& note : result.notes) out << "note: " << note << "\n";
+}
+
+// Takes the --in file's rate, channels and length into the request; false with the reason when
+// the file cannot be played as asked.
+bool TakeInputFile(StreamOptions* run, std::string* reason) {
+  StreamRequest& request = run->request;
+  if (request.directions == StreamDirections::Record) {
+    *reason = "--in plays a file: use play or duplex";
+    return false;
+  }
+  auto file = std::make_shared<AudioFile>();
+  if (!ReadAudioFile(run->inPath, file.get(), reason)) return false;
+  if (run->rateGiven && request.rate != file->rate) {
+    *reason = run->inPath + " is " + std::to_string(file->rate) + " Hz, not " +
+              std::to_string(request.rate);
+    return false;
+  }
+  if (run->channelsGiven && request.channels != file->channels) {
+    *reason = run->inPath + " has " + std::to_string(file->channels) + " channels, not " +
+              std::to_string(request.channels);
+    return false;
+  }
+  request.rate = file->rate;
+  request.channels = file->channels;
+  // The file and the buffers behind it, unless asked otherwise.
+  if (!run->secondsGiven) request.seconds = static_cast<double>(file->Frames()) / file->rate + 0.2;
+  request.input = std::move(file);
+  return true;
 }
 
 }  // namespace
@@ -158,7 +215,8 @@ void AddStreamCommands(CLI::App& program, StreamOptions* options, CLI::App* comm
       "and the driver, and checks what the device received.",
       "Records the device's position signal through the driver and the audio engine, and "
       "checks what the engine received.",
-      "Plays and records at once, checking both ends."};
+      "Plays and records at once with a cable from the device's output back to its input, "
+      "checks both ends and measures the round trip."};
   for (int k = 0; k < 3; ++k) {
     commands[k] = program.add_subcommand(kNames[k], kAbout[k]);
     AddOptions(commands[k], options);
@@ -173,6 +231,11 @@ void AddStreamCommands(CLI::App& program, StreamOptions* options, CLI::App* comm
 
 int RunStream(const StreamOptions& options, std::ostream& out, std::ostream& err) {
   StreamOptions run = options;
+  std::string reason;
+  if (!run.inPath.empty() && !TakeInputFile(&run, &reason)) {
+    err << "tarnlink: " << reason << "\n";
+    return kExitRefused;
+  }
   run.request.deviceName = run.request.device.descriptorsPath.empty()
                                ? run.request.device.catalogueName
                                : run.request.device.descriptorsPath;

@@ -16,6 +16,12 @@ struct StreamOptions {
   StreamRequest request;
   std::string path = "os";
   bool json = false;
+  std::string inPath;
+  // Given on the command line, rather than defaults: a file's own rate and channels are then
+  // held against them.
+  bool rateGiven = false;
+  bool channelsGiven = false;
+  bool secondsGiven = false;
 };
 
 // Adds the three commands; the one parsed fills *options (its directions included).

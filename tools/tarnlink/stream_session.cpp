@@ -1,11 +1,13 @@
 #include "stream_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
 #include "dispatch_context.h"
 #include "driver_entry.h"
 #include "driver_pool.h"
+#include "file_playback.h"
 #include "kernel/pnp_host.h"
 #include "sim/audioengine/audio_engine.h"
 #include "sim/audioengine/pin_signal.h"
@@ -16,8 +18,8 @@
 namespace tarnlink::tool {
 namespace {
 
+using sim::audioengine::CapturePath;
 using sim::audioengine::EngineStream;
-using sim::audioengine::PinLayout;
 using sim::audioengine::SeenLayout;
 using sim::devices::Continuity;
 
@@ -85,7 +87,15 @@ class Session {
   bool Boot();
   bool OpenStreams();
   NTSTATUS Open(bool capture);
-  void Collect();
+  void CollectPlay();
+  void CollectRecord();
+  // What the engine recorded, per channel, left-justified from the pin's containers.
+  std::vector<std::vector<uint32_t>> Received(unsigned containerBits) const;
+  // What the device received, per channel, left-justified from its subslots.
+  std::vector<std::vector<uint32_t>> Played(const sim::devices::PlaybackSink& sink) const;
+  bool WriteOut();
+  // How the signal the capture pin holds was made and cut on its way.
+  std::optional<CapturePath> CapturedPath();
   bool Stopped(const char* what) {
     refusal_->machineStopped = true;
     refusal_->reason = StopReport(kernel_, what);
@@ -105,21 +115,27 @@ class Session {
   kernel::HostKernel kernel_;
   std::unique_ptr<sim::machine::Machine> machine_;
   sim::devices::UacDevice* device_ = nullptr;
+  bool looped_ = false;  // the device's input hears its output
   sim::audioengine::AudioEngine engine_{kernel_};
   std::unique_ptr<EngineStream> render_;
   std::unique_ptr<EngineStream> capture_;
   sim::audioengine::SignalWriter writer_{SignalBits(request_.format)};
+  std::optional<FileWriter> fileWriter_;
   sim::audioengine::SignalReader reader_;
 };
 
 bool Session::Boot() {
+  if (request_.input) fileWriter_.emplace(*request_.input);
   PluggedDevice plugged;
   std::string error;
   DeviceChoice choice = request_.device;
   choice.keepSamples = true;
+  // A duplex run plugs a cable from the output back to the input and hears itself.
+  choice.loopback = request_.directions == StreamDirections::Duplex;
   if (!OpenDevice(choice, &plugged, &error)) return Refused(error);
   result_->notes = plugged.notes;
   device_ = dynamic_cast<sim::devices::UacDevice*>(plugged.device.get());
+  looped_ = device_ != nullptr && choice.loopback;
   sim::machine::MachineOptions options;
   options.busSpeed = plugged.busSpeed;
   options.controller = request_.start.controller;
@@ -157,7 +173,11 @@ NTSTATUS Session::Open(bool capture) {
       status = engine_.OpenRender(
           Wish(request_, bits), kPeriodMs,
           [this](uint8_t* dst, ULONG frames, const sim::audioengine::PinFormat& format) {
-            writer_.Fill(dst, frames, format);
+            if (fileWriter_) {
+              fileWriter_->Fill(dst, frames, format);
+            } else {
+              writer_.Fill(dst, frames, format);
+            }
           },
           &render_);
     }
@@ -199,39 +219,146 @@ bool Session::OpenStreams() {
   return true;
 }
 
-void Session::Collect() {
-  if (render_) {
-    DirectionResult play;
-    play.pinBits = render_->Format().bits;
-    play.announcedGlitches = render_->Counters().glitches;
-    const uint8_t number = Adapter()->Model().PlaybackInterface()->InterfaceNumber;
-    const auto* sink = device_ != nullptr ? device_->Sink(number) : nullptr;
+std::optional<CapturePath> Session::CapturedPath() {
+  if (device_ == nullptr) return std::nullopt;
+  CUSBAudioCL& model = Adapter()->Model();
+  const auto captured = device_->CurrentLayout(model.CaptureInterface()->InterfaceNumber);
+  if (!captured) return std::nullopt;
+  const unsigned pinBits = capture_->Format().bits;
+  if (!looped_) return CapturePath{*captured, 32, pinBits};
+  // The engine's signal as the render pin carried it, cut by the converters on both ends.
+  const auto played = model.PlaybackInterface() != nullptr
+                          ? device_->CurrentLayout(model.PlaybackInterface()->InterfaceNumber)
+                          : std::nullopt;
+  const unsigned renderBits = render_->Format().bits;
+  const sim::devices::SampleLayout sent = {
+      4, static_cast<uint8_t>(std::min(writer_.ValidBits(), renderBits))};
+  unsigned kept = std::min<unsigned>(renderBits, captured->bitResolution);
+  if (played) kept = std::min<unsigned>(kept, played->bitResolution);
+  return CapturePath{sent, kept, pinBits};
+}
+
+std::vector<std::vector<uint32_t>> Session::Received(unsigned containerBits) const {
+  std::vector<std::vector<uint32_t>> words;
+  for (unsigned c = 0; c < request_.channels; ++c) {
+    words.push_back(reader_.Samples(c));
+    for (uint32_t& w : words.back()) w = LeftJustified(w, containerBits);
+  }
+  return words;
+}
+
+std::vector<std::vector<uint32_t>> Session::Played(const sim::devices::PlaybackSink& sink) const {
+  std::vector<std::vector<uint32_t>> words;
+  for (unsigned c = 0; c < request_.channels; ++c) {
+    words.push_back(sink.Samples(c));
+    for (uint32_t& w : words.back()) w = LeftJustified(w, sink.Layout().subslotBytes * 8u);
+  }
+  return words;
+}
+
+void Session::CollectPlay() {
+  DirectionResult play;
+  play.pinBits = render_->Format().bits;
+  play.announcedGlitches = render_->Counters().glitches;
+  const uint8_t number = Adapter()->Model().PlaybackInterface()->InterfaceNumber;
+  const auto* sink = device_ != nullptr ? device_->Sink(number) : nullptr;
+  if (sink == nullptr) {
+    Summarise({}, writer_.Frames(), &play);
+    result_->play = play;
+    return;
+  }
+  result_->fifoUnderruns = sink->Counters().underruns;
+  result_->fifoOverruns = sink->Counters().overruns;
+  const sim::devices::SampleLayout layout = sink->Layout();
+  uint64_t missed = 0;
+  if (request_.input) {
+    missed = CompareWithFile(Played(*sink), *request_.input,
+                             std::min<unsigned>(play.pinBits, layout.bitResolution), &play)
+                 .missedAtStart;
+    play.framesSent = fileWriter_->Frames();
+  } else {
+    const auto seen = SeenLayout(writer_.ValidBits(), render_->Format(), layout);
     std::vector<Continuity> channels;
-    if (sink != nullptr) {
-      const auto layout = SeenLayout(writer_.ValidBits(), render_->Format(), sink->Layout());
-      for (unsigned c = 0; c < request_.channels; ++c) {
-        std::vector<uint32_t> words = sink->Samples(c);
-        // Once the engine stops, the transfers on their way carry silence.
-        while (!words.empty() && words.back() == 0) words.pop_back();
-        channels.push_back(sim::devices::CheckContinuity(words, c, layout));
+    for (unsigned c = 0; c < request_.channels; ++c) {
+      std::vector<uint32_t> words = sink->Samples(c);
+      // Once the engine stops, the transfers on their way carry silence.
+      while (!words.empty() && words.back() == 0) words.pop_back();
+      channels.push_back(sim::devices::CheckContinuity(words, c, seen));
+      if (c == 0 && channels[0].frames > 0) {
+        missed = sim::devices::PositionSignal::DecodeFrame(words[channels[0].leadingSilence], seen);
       }
-      result_->fifoUnderruns = sink->Counters().underruns;
-      result_->fifoOverruns = sink->Counters().overruns;
     }
     Summarise(channels, writer_.Frames(), &play);
-    result_->play = play;
   }
-  if (capture_) {
-    DirectionResult record;
-    record.pinBits = capture_->Format().bits;
-    record.announcedGlitches = capture_->Counters().glitches;
+  if (missed > 0) {
+    result_->notes.push_back("the device's first frame was the engine's frame " +
+                             std::to_string(missed) + ": the " + std::to_string(missed) +
+                             " frames before it were dropped as the stream started");
+  }
+  result_->play = play;
+}
+
+void Session::CollectRecord() {
+  DirectionResult record;
+  record.pinBits = capture_->Format().bits;
+  record.announcedGlitches = capture_->Counters().glitches;
+  const std::optional<CapturePath> path = CapturedPath();
+  // Frames from the render stream's position to the capture stream's where a frame arrives.
+  std::optional<int64_t> arrival;
+  if (request_.input && path) {
+    const FileAlignment at = CompareWithFile(Received(record.pinBits), *request_.input,
+                                             std::min(path->keptBits, record.pinBits), &record);
+    if (record.framesReceived > 0) {
+      arrival = static_cast<int64_t>(at.firstReceived) - static_cast<int64_t>(at.firstFileFrame);
+    }
+  } else {
     std::vector<Continuity> channels;
-    for (unsigned c = 0; c < request_.channels; ++c)
-      channels.push_back(sim::devices::CheckContinuity(reader_.Samples(c), c,
-                                                       PinLayout(capture_->Format())));
-    Summarise(channels, reader_.Frames(), &record);
-    result_->record = record;
+    uint64_t firstFrame = 0;
+    for (unsigned c = 0; path && c < request_.channels; ++c) {
+      channels.push_back(
+          sim::audioengine::CheckCapturedSignal(reader_.Samples(c), c, *path, &firstFrame));
+    }
+    Summarise(channels, 0, &record);
+    if (!channels.empty() && channels[0].frames > 0) {
+      arrival = static_cast<int64_t>(channels[0].leadingSilence) - static_cast<int64_t>(firstFrame);
+    }
   }
+  // What the device's input sent, whatever it heard.
+  const uint8_t number = Adapter()->Model().CaptureInterface()->InterfaceNumber;
+  const auto* source = device_ != nullptr ? device_->Source(number) : nullptr;
+  record.framesSent = source != nullptr ? source->FramesSent() : 0;
+  result_->record = record;
+  if (render_ && looped_ && arrival) {
+    // Both positions count from their own RUN; the earlier start is ahead by the difference.
+    const int64_t offset = (static_cast<int64_t>(capture_->RunSince()) -
+                            static_cast<int64_t>(render_->RunSince())) *
+                           capture_->Format().rate / 10000000;
+    result_->latencyFrames = *arrival + offset;
+  }
+}
+
+bool Session::WriteOut() {
+  if (request_.outPath.empty()) return true;
+  std::vector<std::vector<uint32_t>> words;
+  unsigned bits = 0;
+  uint32_t rate = 0;
+  if (capture_) {
+    // What the engine recorded, in the capture pin's container.
+    bits = capture_->Format().bits;
+    rate = capture_->Format().rate;
+    words = Received(bits);
+  } else {
+    // What the device received, in its subslots.
+    const uint8_t number = Adapter()->Model().PlaybackInterface()->InterfaceNumber;
+    const auto* sink = device_ != nullptr ? device_->Sink(number) : nullptr;
+    if (sink == nullptr) return Refused("--out: the device keeps no samples to write");
+    bits = sink->Layout().subslotBytes * 8u;
+    rate = render_->Format().rate;
+    words = Played(*sink);
+  }
+  std::string error;
+  if (!WriteWav(request_.outPath, rate, words, bits, &error)) return Refused(error);
+  return true;
 }
 
 bool Session::Run() {
@@ -246,7 +373,9 @@ bool Session::Run() {
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
   result_->simSpeed = wall > 0 ? request_.seconds / wall : 0;
-  Collect();
+  if (render_) CollectPlay();
+  if (capture_) CollectRecord();
+  const bool wrote = WriteOut();
   if (!machine_->RunInKernelThread([&] {
         if (render_) render_->Close();
         if (capture_) capture_->Close();
@@ -254,7 +383,7 @@ bool Session::Run() {
       }) ||
       !machine_->UnloadDriver())
     return Stopped("the machine stopped");
-  return true;
+  return wrote;
 }
 
 }  // namespace

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "adapter_start.h"
+#include "audio_file.h"
 #include "device_source.h"
 
 namespace tarnlink::tool {
@@ -27,6 +29,10 @@ struct StreamRequest {
   uint32_t channels = 2;
   double seconds = 3;
   StartSettings start;
+  // Played instead of the position signal (its rate and channels are the request's).
+  std::shared_ptr<const AudioFile> input;
+  // Where what the device received (play) or the engine recorded (record, duplex) goes as WAV.
+  std::string outPath;
 };
 
 // What one direction's receiving end saw.
@@ -39,6 +45,8 @@ struct DirectionResult {
   uint64_t repeats = 0;
   uint64_t announcedGlitches = 0;
   uint32_t pinBits = 0;
+  // Gaps and repeats are known only where the position signal was checked, not for a file.
+  bool signalChecked = true;
 };
 
 struct StreamResult {
@@ -48,6 +56,9 @@ struct StreamResult {
   uint64_t fifoOverruns = 0;
   uint64_t poolAllocations = 0;  // by the driver once the streams had settled
   double simSpeed = 0;           // simulated seconds per wall-clock second
+  // Duplex with the loopback cable: capture frames from a frame leaving the render stream to
+  // its arrival in the capture stream.
+  std::optional<int64_t> latencyFrames;
   std::vector<std::string> notes;
 };
 

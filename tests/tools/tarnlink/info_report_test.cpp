@@ -77,7 +77,14 @@ INSTANTIATE_TEST_SUITE_P(
              // Behind the selector: the rates of both clock sources, one by one.
              R"j("rates":[44100,48000,88200,96000,176400,192000,352800,384000,705600,768000],"continuous_rates":false,"rate_spans":[],"channel_config":["FL","FR"])j",
              R"j("feature_controls":[{"channel":0,"controls":["mute","volume"],"volume_db":{"min":-100.0,"max":0.0,"res":0.5}}])j",
-             R"j("used":true)j", R"j("ignored_interfaces":[])j"}},
+             R"j("used":true)j", R"j("ignored_interfaces":[])j",
+             // The filter as the audio engine reads it: the widest range first, the attribute
+             // list behind the last, bridge pins named by their terminal, signal-flow order.
+             R"j({"id":0,"data_flow":"in","communication":"sink","category":"AUDIO","data_ranges":[{"kind":"audio","subformat":"PCM","channels":2,"min_bits":32,"max_bits":32,"min_rate":44100,"max_rate":44100,"attributes":false})j",
+             R"j("min_bits":16,"max_bits":16,"min_rate":44100,"max_rate":44100,"attributes":true}]})j",
+             R"j({"id":1,"data_flow":"out","communication":"bridge","category":"Headphones","data_ranges":[{"kind":"analog","attributes":false}]})j",
+             R"j("nodes":["ADC","DAC","MUTE","VOLUME"])j",
+             R"j("connections":[{"from":{"node":null,"pin":2},"to":{"node":0,"pin":1}},{"from":{"node":0,"pin":0},"to":{"node":null,"pin":3}},{"from":{"node":null,"pin":0},"to":{"node":3,"pin":1}})j"}},
         JsonCase{"uac1-headset",
                  {R"j("uac_version":"1.0")j", R"j("speed":"full")j", R"j("clock_id":null)j",
                   R"j("rates":[44100,48000])j", R"j("shared_clock":true)j",
@@ -96,7 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
         JsonCase{"composite-hid-midi",
                  {R"j("ignored_interfaces":[{"number":3,"class":"HID","subclass":0,"reason":"another function of the composite device, which Windows gives to its own driver"},{"number":4,"class":"audio control","subclass":1,)j",
                   R"j({"number":5,"class":"MIDI streaming","subclass":3,)j"}},
-        JsonCase{"uac2-playback-only", {R"j("capture_interface":null)j", R"j("capture":[])j"}},
+        JsonCase{"uac2-playback-only",
+                 {R"j("capture_interface":null)j", R"j("capture":[])j",
+                  R"j("nodes":["DAC","MUTE","VOLUME"])j"}},
         JsonCase{
             "quirk-length-header",
             {R"j("quirks":["vendor_interface_class","configure_all_interfaces","playback_length_header"])j"}}),
