@@ -298,10 +298,11 @@ NTSTATUS PinProperty(Request& request, PinInstance* pin) {
     if (verb != KSPROPERTY_TYPE_SET) return STATUS_NOT_SUPPORTED;
     if (request.outputLength < sizeof(KSSTATE) || request.output == nullptr)
       return STATUS_BUFFER_TOO_SMALL;
-    KSSTATE target = KSSTATE_STOP;
+    // A client's value is any 32 bits: it is an enumerator only once checked.
+    ULONG target = 0;
     std::memcpy(&target, request.output, sizeof(target));
-    if (static_cast<ULONG>(target) > KSSTATE_RUN) return STATUS_INVALID_PARAMETER;
-    return StepPinState(pin, target);
+    if (target > KSSTATE_RUN) return STATUS_INVALID_PARAMETER;
+    return StepPinState(pin, static_cast<KSSTATE>(target));
   }
   if (property.Set == KSPROPSETID_RtAudio) {
     switch (property.Id) {

@@ -258,7 +258,7 @@ TEST_F(WaveFilterTest, HostileRequestsAreRefused) {
     EXPECT_EQ(ks::AllocateBuffer(pin, 0, 2, &buffer), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(ks::AllocateBuffer(pin, 0x7FFFFFFF, 2, &buffer), STATUS_INVALID_PARAMETER);
     EXPECT_FALSE(NT_SUCCESS(ks::RegisterEvent(pin, pin)));
-    KSSTATE bogus = static_cast<KSSTATE>(7);
+    ULONG bogus = 7;  // no state
     EXPECT_EQ(ks::KsProperty(pin, ks::PropertyRequest(KSPROPSETID_Connection,
                                                       KSPROPERTY_CONNECTION_STATE,
                                                       KSPROPERTY_TYPE_SET),
