@@ -284,6 +284,11 @@ IsoInResult UacDevice::IsoIn(const BusTime& time, uint8_t endpoint, std::span<ui
   uint32_t value =
       s->started ? s->sink.Feedback(time.Nanoseconds())
                  : ClockTimeline(StreamRate(*s, *alt), 0, 0).PerTick16_16(time.TicksPerSecond());
+  const bool first = feedback_.ticksPerSecond == 0;
+  feedback_.last = value;
+  feedback_.lowest = first || value < feedback_.lowest ? value : feedback_.lowest;
+  feedback_.highest = first || value > feedback_.highest ? value : feedback_.highest;
+  feedback_.ticksPerSecond = time.TicksPerSecond();
   if (!high) value >>= 2;
   const size_t length = high ? 4 : 3;
   const size_t n = buffer.size() < length ? buffer.size() : length;

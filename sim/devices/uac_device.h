@@ -37,6 +37,17 @@ struct DeviceBehaviour {
   uint32_t loopbackDelayFrames = 37;
 };
 
+// The explicit feedback values a device sent, in frames per (micro)frame as 16.16; all 0 before
+// the first.
+struct FeedbackSeen {
+  uint32_t last = 0;
+  uint32_t lowest = 0;
+  uint32_t highest = 0;
+  uint32_t ticksPerSecond = 0;  // (micro)frames a second on the bus
+  // A value as the rate it asks for, in frames per second.
+  double Rate(uint32_t value16_16) const { return value16_16 / 65536.0 * ticksPerSecond; }
+};
+
 // The bytes a device answers GET_DESCRIPTOR with.
 struct DescriptorImage {
   std::vector<uint8_t> device;
@@ -77,6 +88,7 @@ class UacDevice : public UsbDevice {
   const PlaybackSink* Sink(uint8_t interfaceNumber) const;
   const CaptureSource* Source(uint8_t interfaceNumber) const;
   uint64_t FeedbackPackets() const { return feedbackPackets_; }
+  const FeedbackSeen& Feedback() const { return feedback_; }
   const std::vector<std::string>& Violations() const { return violations_; }
   uint64_t ViolationCount() const { return violationCount_; }
 
@@ -131,6 +143,7 @@ class UacDevice : public UsbDevice {
   std::map<uint8_t, uint8_t> otherAlt_;
   std::vector<Stream> streams_;
   uint64_t feedbackPackets_ = 0;
+  FeedbackSeen feedback_;
   std::unique_ptr<LoopbackLine> line_;  // with a loopback cable
   std::vector<std::string> violations_;
   uint64_t violationCount_ = 0;

@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "sim/devices/catalogue.h"
 #include "start_options.h"
+#include "stream_plot.h"
 
 namespace tarnlink::tool {
 namespace {
@@ -81,6 +82,15 @@ void AddOptions(CLI::App* command, StreamOptions* options) {
                       "Write what the device received (play) or the engine recorded (record, "
                       "duplex) as WAV")
       ->type_name("FILE.wav");
+  command->add_option("--plot", request.plotPath,
+                      "Draw the device FIFO level, the feedback value and the capture position "
+                      "error over time (PNG or SVG)")
+      ->type_name("FILE")
+      ->check(CLI::Validator(
+          [](const std::string& path) {
+            return PlotFormat(path) ? std::string() : "a plot is a .png or .svg file";
+          },
+          "", "plot file"));
   command->add_option_function<std::vector<std::string>>(
              "--registry",
              [&request](const std::vector<std::string>& values) {
@@ -128,6 +138,10 @@ std::string Json(const StreamOptions& options, const StreamResult& result) {
   j["fifo_overruns"] = result.fifoOverruns;
   j["latency_frames"] =
       result.latencyFrames ? nlohmann::ordered_json(*result.latencyFrames) : nullptr;
+  j["feedback_range"] = result.feedbackRange
+                            ? nlohmann::ordered_json::array(
+                                  {result.feedbackRange->first, result.feedbackRange->second})
+                            : nlohmann::ordered_json(nullptr);
   j["pool_allocations"] = result.poolAllocations;
   j["sim_speed"] = result.simSpeed;
   if (result.play && result.record) j["capture"] = DirectionJson(*result.record);
@@ -169,6 +183,12 @@ void Text(const StreamOptions& options, const StreamResult& result, std::ostream
         << " ms, output looped back to input)\n";
   } else {
     out << "round-trip latency  not measured (a duplex run loops the output back)\n";
+  }
+  if (result.feedbackRange) {
+    char range[64];
+    std::snprintf(range, sizeof(range), "%.2f..%.2f", result.feedbackRange->first,
+                  result.feedbackRange->second);
+    out << "feedback            " << range << " frames/s\n";
   }
   out << "pool allocations    " << result.poolAllocations << " while streaming\n";
   char speed[32];

@@ -8,6 +8,7 @@
 #include "driver_entry.h"
 #include "driver_pool.h"
 #include "file_playback.h"
+#include "stream_trace.h"
 #include "kernel/pnp_host.h"
 #include "sim/audioengine/audio_engine.h"
 #include "sim/audioengine/pin_signal.h"
@@ -26,6 +27,7 @@ using sim::devices::Continuity;
 constexpr uint64_t kMs = 10000;          // 100 ns units
 constexpr uint64_t kSettleMs = 500;      // before the pool count starts
 constexpr ULONG kPeriodMs = 10;
+constexpr uint64_t kTraceStepMs = 5;  // between two samples of a plot
 
 // The signal's significant bits for the engine's format: a float's mantissa carries 24.
 unsigned SignalBits(EngineSampleFormat format) {
@@ -267,6 +269,10 @@ void Session::CollectPlay() {
     result_->play = play;
     return;
   }
+  const sim::devices::FeedbackSeen& feedback = device_->Feedback();
+  if (feedback.ticksPerSecond != 0) {
+    result_->feedbackRange = {feedback.Rate(feedback.lowest), feedback.Rate(feedback.highest)};
+  }
   result_->fifoUnderruns = sink->Counters().underruns;
   result_->fifoOverruns = sink->Counters().overruns;
   const sim::devices::SampleLayout layout = sink->Layout();
@@ -366,16 +372,33 @@ bool Session::Run() {
   const auto wallStart = std::chrono::steady_clock::now();
   const uint64_t ms = static_cast<uint64_t>(request_.seconds * 1000);
   const uint64_t settle = ms > kSettleMs ? kSettleMs : ms;
-  if (!kernel_.RunFor(settle * kMs)) return Stopped("the machine stopped while streaming");
+  std::optional<TraceRecorder> trace;
+  if (!request_.plotPath.empty()) {
+    const auto* playback = Adapter()->Model().PlaybackInterface();
+    trace.emplace(kernel_, *machine_, device_, playback != nullptr ? playback->InterfaceNumber : -1,
+                  capture_.get());
+  }
+  // Runs a stretch of simulated time, sampling it for the plot.
+  const auto run = [&](uint64_t stretchMs) {
+    if (!trace) return kernel_.RunFor(stretchMs * kMs);
+    for (uint64_t done = 0; done < stretchMs; done += kTraceStepMs) {
+      if (!trace->Sample() || !kernel_.RunFor(std::min(kTraceStepMs, stretchMs - done) * kMs))
+        return false;
+    }
+    return trace->Sample();
+  };
+  if (!run(settle)) return Stopped("the machine stopped while streaming");
   const uint64_t allocations = kernel_.PoolStats(kDriverPoolTag).totalCount;
-  if (!kernel_.RunFor((ms - settle) * kMs)) return Stopped("the machine stopped while streaming");
+  if (!run(ms - settle)) return Stopped("the machine stopped while streaming");
   result_->poolAllocations = kernel_.PoolStats(kDriverPoolTag).totalCount - allocations;
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
   result_->simSpeed = wall > 0 ? request_.seconds / wall : 0;
   if (render_) CollectPlay();
   if (capture_) CollectRecord();
-  const bool wrote = WriteOut();
+  std::string plotError;
+  const bool wrote = WriteOut() && (!trace || WritePlot(request_.plotPath, trace->Trace(), &plotError) ||
+                                    Refused(plotError));
   if (!machine_->RunInKernelThread([&] {
         if (render_) render_->Close();
         if (capture_) capture_->Close();

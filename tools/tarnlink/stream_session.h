@@ -33,6 +33,8 @@ struct StreamRequest {
   std::shared_ptr<const AudioFile> input;
   // Where what the device received (play) or the engine recorded (record, duplex) goes as WAV.
   std::string outPath;
+  // Where the plot of the FIFO level, the feedback value and the capture position error goes.
+  std::string plotPath;
 };
 
 // What one direction's receiving end saw.
@@ -59,6 +61,9 @@ struct StreamResult {
   // Duplex with the loopback cable: capture frames from a frame leaving the render stream to
   // its arrival in the capture stream.
   std::optional<int64_t> latencyFrames;
+  // The lowest and highest explicit feedback the device sent, as rates in frames per second;
+  // unset on a device without a feedback endpoint.
+  std::optional<std::pair<double, double>> feedbackRange;
   std::vector<std::string> notes;
 };
 

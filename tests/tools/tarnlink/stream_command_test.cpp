@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -45,6 +47,32 @@ TEST(StreamCommand, PlayReportsABitExactRunUnderItsStableKeys) {
   EXPECT_EQ(j["pool_allocations"], 0);
   EXPECT_TRUE(j["latency_frames"].is_null());
   EXPECT_GE(j["frames_received"].get<uint64_t>(), 40000u);
+  // The device asks for its own clock's rate, corrected by no more than a sixteenth.
+  ASSERT_TRUE(j["feedback_range"].is_array()) << j.dump();
+  const double lowest = j["feedback_range"][0], highest = j["feedback_range"][1];
+  EXPECT_LE(lowest, highest);
+  EXPECT_GE(lowest, 48000 * 15.0 / 16);
+  EXPECT_LE(highest, 48000 * 17.0 / 16);
+}
+
+TEST(StreamCommand, PlotsThePngOrSvgItIsAskedFor) {
+  for (const char* ending : {".svg", ".png"}) {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("tarnlink-plot-" +
+                               std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                               ending))
+                                 .string();
+    const Outcome o = RunTool({"duplex", "--seconds", "0.3", "--plot", path});
+    EXPECT_EQ(o.exit, 0) << o.err;
+    std::ifstream file(path, std::ios::binary);
+    const std::string head(std::istreambuf_iterator<char>(file), {});
+    EXPECT_NE(head.find(ending == std::string(".svg") ? "<svg" : "\x89PNG"), std::string::npos)
+        << ending;
+    std::filesystem::remove(path);
+  }
+  const Outcome wrong = RunTool({"play", "--plot", "plot.txt"});
+  EXPECT_EQ(wrong.exit, 2);
+  EXPECT_NE(wrong.err.find(".png or .svg"), std::string::npos) << wrong.err;
 }
 
 TEST(StreamCommand, RecordChecksWhatTheEngineReceived) {
