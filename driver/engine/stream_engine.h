@@ -137,6 +137,12 @@ class CStreamEngine final : public IOsStreamHost {
   VOID RecoverPlayback(Kind credit);
   VOID RestartPlaybackPipeline();
   VOID SubmitPlayback(TransferContext* completed);
+  // Controller workaround (playback_ahead.cpp): a free transfer is sized, cleared and handed to
+  // both engines to be written before it goes out; a completed one also tells the engines
+  // what it played. Under the context list lock, in the order the transfers are submitted.
+  VOID ReadyAhead(TransferContext* context);
+  VOID ReadyAllAhead();
+  VOID PlayedAhead(TransferContext* completed);
   VOID DeclinePlayback(TransferContext* context);
   static VOID PlaybackCompletion(NTSTATUS status, ULONG bytes, ULONG startFrame, PVOID context,
                                  ULONG durationMs);

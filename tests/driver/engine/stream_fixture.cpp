@@ -207,4 +207,15 @@ sim::devices::Continuity SinkContinuity(const sim::devices::PlaybackSink& sink, 
   return sim::devices::CheckContinuity(words, channel, layout);
 }
 
+void ExpectPlaybackInOrder(const sim::devices::PlaybackSink& sink, sim::devices::SampleLayout layout) {
+  for (unsigned channel = 0; channel < 2; ++channel) {
+    std::vector<uint32_t> words = sink.Samples(channel);
+    std::erase(words, 0u);
+    const auto seen = sim::devices::CheckContinuity(words, channel, layout);
+    EXPECT_EQ(seen.repeats, 0u) << "channel " << channel << " first break " << seen.firstBreak;
+    EXPECT_EQ(seen.wrongChannel, 0u) << "channel " << channel;
+    EXPECT_GT(seen.frames, 0u) << "channel " << channel;
+  }
+}
+
 }  // namespace tarnlink::engine::testing

@@ -104,4 +104,8 @@ class StreamTest : public sim::machine::testing::MachineTest {
 sim::devices::Continuity SinkContinuity(const sim::devices::PlaybackSink& sink, unsigned channel,
                                         sim::devices::SampleLayout layout);
 
+// What a recovery may do to the played signal: pause it (a capture-clocked engine starts
+// again after silence) and lose frames, never reorder or repeat them.
+void ExpectPlaybackInOrder(const sim::devices::PlaybackSink& sink, sim::devices::SampleLayout layout);
+
 }  // namespace tarnlink::engine::testing
