@@ -9,11 +9,13 @@ namespace {
 
 constexpr ULONG kDumpPlayback = 0xFFFFFFFE;
 
+// Sixteen bytes a record, each with its offset and the transfer's length: a length that is not
+// a whole number of records ends in a record padded with zeros, which the length tells apart.
 VOID DumpTransfer(const UCHAR* buffer, ULONG bytes) {
-  for (ULONG offset = 0; offset + 16 <= bytes; offset += 16) {
-    ULONG words[4];
-    RtlCopyMemory(words, buffer + offset, sizeof(words));
-    TRACE_POINT(kTracePlaybackDump, offset, words[0], words[1], words[2], words[3]);
+  for (ULONG offset = 0; offset < bytes; offset += 16) {
+    ULONG words[4] = {};
+    RtlCopyMemory(words, buffer + offset, bytes - offset < 16 ? bytes - offset : 16);
+    TRACE_POINT(kTracePlaybackDump, offset, bytes, words[0], words[1], words[2], words[3]);
   }
 }
 

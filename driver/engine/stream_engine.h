@@ -93,6 +93,8 @@ class CStreamEngine final : public IOsStreamHost {
   LONG TakeStreamInterrupted() { return InterlockedExchange(&m_StreamInterrupted, 0); }
   ULONG Recoveries(ULONG direction) const { return m_Recoveries[direction]; }
   ULONG LostTimeEvents(ULONG direction) const { return m_LostTime[direction]; }
+  // Who holds the open gate: free, an opener or closer, or a worker's recovery.
+  LONG OpenGateHolder() const { return m_Gate.Value(); }
 
  private:
   enum Kind : ULONG { kPlayback = 0, kCapture = 1, kFeedback = 2, kKindCount = 3 };

@@ -20,18 +20,21 @@
 
 namespace tarnlink::engine::testing {
 
-// Plays the position signal in the USB format it is given, from frame 0 on.
+// Plays the position signal in the USB format it is given, from frame 0 on, coded for the
+// device's sample layout (a 24-bit sample in a 32-bit slot carries its code in the top bits).
 class PositionSource final : public PlainSource {
  public:
   // constant: every sample is this word instead of the position signal.
-  PositionSource(const UsbFormat& format, bool hasCapture, uint32_t constant = 0)
-      : PlainSource(format, hasCapture), constant_(constant) {}
+  PositionSource(const UsbFormat& format, bool hasCapture, sim::devices::SampleLayout layout,
+                 uint32_t constant = 0)
+      : PlainSource(format, hasCapture), layout_(layout), constant_(constant) {}
   ULONG Read(PVOID dst, ULONG frames) override;
 
-  sim::devices::SampleLayout Layout() const;
+  sim::devices::SampleLayout Layout() const { return layout_; }
   uint64_t FramesRead() const { return next_; }
 
  private:
+  sim::devices::SampleLayout layout_;
   uint32_t constant_;
   uint64_t next_ = 0;
 };
@@ -74,6 +77,7 @@ class StreamTest : public sim::machine::testing::MachineTest {
   void StartCapture(std::initializer_list<StreamUser> users);
   // Stops every engine and feed and closes what StartPlayback or StartCapture opened.
   void StopStreams();
+  static constexpr uint64_t kMinuteMs = 60000;
   // Lets the started streams run for ms of simulated time and proves that after the first half
   // second they allocate nothing; returns the playback sink's counters before anything stops
   // (the FIFO runs dry once the stream stops, until then it never may).
@@ -82,6 +86,9 @@ class StreamTest : public sim::machine::testing::MachineTest {
   // Every sample the device received since the direction opened, per channel, is the
   // position signal of the source (after leading silence), without gaps or repeats.
   void ExpectPlaybackClean();
+  // The same, from what the device's own checker saw so far, for runs too long to keep every
+  // sample: call it while the stream runs (once the sources stop, silence follows).
+  void ExpectPlayedCleanSoFar();
   void ExpectCaptureClean(StreamUser user);
 
   std::unique_ptr<PositionSource> sources[2];

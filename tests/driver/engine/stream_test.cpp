@@ -2,7 +2,9 @@
 // position signal, bit-exact and gap-free, and what it captures arrives the same way.
 #include <algorithm>
 #include <memory>
+#include <vector>
 
+#include "engine_trace_points.h"
 #include "stream_fixture.h"
 
 namespace tarnlink::engine::testing {
@@ -18,11 +20,15 @@ TEST_F(StreamTest, PlaybackAtEveryRateAndCrystalErrorIsBitExactWithoutFifoFaults
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.rate << " Hz, " << c.ppm << " ppm");
     machine->PresetHardwareDword(u"SampleRate", c.rate);
-    Plug("velmor-dac", [&](sim::devices::DeviceBehaviour& b) { b.crystalPpm = c.ppm; });
+    Plug("velmor-dac", [&](sim::devices::DeviceBehaviour& b) {
+      b.crystalPpm = c.ppm;
+      b.keepSamples = false;  // a minute at 768 kHz: the device checks as it receives
+    });
     StartPlayback({StreamUser::Os}, false);
-    const auto counters = RunStreaming(3000);
+    const auto counters = RunStreaming(kMinuteMs);
+    ExpectPlayedCleanSoFar();
+    EXPECT_GT(counters.framesPlayed, uint64_t{c.rate} * 59);
     StopStreams();
-    ExpectPlaybackClean();
     ExpectNoFifoFaults(counters);
     EXPECT_EQ(Engine().Recoveries(kDirectionPlayback), 0u);
     EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
@@ -59,22 +65,27 @@ TEST_F(StreamTest, OtherDevicesPlayBitExact) {
   struct Case {
     std::string_view device;
     ULONG osBits;  // playback-only devices play at the operating-system stream's format
+    ULONG osRate;
   };
-  const Case cases[] = {
-      {"uac1-speaker", 16}, {"uac2-playback-only", 32}, {"uac1-headset", 0}, {"uac2-implicit", 0}};
+  // 44.1 kHz on full speed is the rate pattern's case: 44 frames a packet, and 45 every tenth.
+  const Case cases[] = {{"uac1-speaker", 16, 44100},
+                        {"uac2-playback-only", 32, 48000},
+                        {"uac1-headset", 0, 0},
+                        {"uac2-implicit", 0, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.device);
-    Plug(c.device);
+    Plug(c.device, [](sim::devices::DeviceBehaviour& b) { b.keepSamples = false; });
     if (c.osBits != 0) {
       InKernel([&] {
-        EXPECT_EQ(Adapter()->SetOsFormat(kDirectionPlayback, 1, 2, c.osBits, 48000),
+        EXPECT_EQ(Adapter()->SetOsFormat(kDirectionPlayback, 1, 2, c.osBits, c.osRate),
                   STATUS_SUCCESS);
       });
     }
     StartPlayback({StreamUser::Os}, false);
-    const auto counters = RunStreaming(3000);
+    const auto counters = RunStreaming(kMinuteMs);
+    ExpectPlayedCleanSoFar();
+    EXPECT_GT(counters.framesPlayed, uint64_t{Engine().UsbFormatOf(kDirectionPlayback).Rate} * 59);
     StopStreams();
-    ExpectPlaybackClean();
     ExpectNoFifoFaults(counters);
     EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   }
@@ -96,8 +107,9 @@ TEST_F(StreamTest, TwoPlaybackEnginesReachTheDeviceAsTheirSaturatedSum) {
       opened |= 1u << kDirectionPlayback;
       const UsbFormat& usb = engine.UsbFormatOf(kDirectionPlayback);
       ASSERT_EQ(usb.Bits, 32u);
-      sources[0] = std::make_unique<PositionSource>(usb, false);
-      sources[1] = std::make_unique<PositionSource>(usb, false, c.constant);
+      const auto layout = DeviceLayout(kDirectionPlayback);
+      sources[0] = std::make_unique<PositionSource>(usb, false, layout);
+      sources[1] = std::make_unique<PositionSource>(usb, false, layout, c.constant);
       for (StreamUser user : {StreamUser::Asio, StreamUser::Os}) {
         engine.PlaybackEngineOf(user).SetSource(sources[Value(user)].get());
         ASSERT_EQ(engine.StartPlaybackEngine(user), STATUS_SUCCESS);
@@ -140,6 +152,44 @@ TEST_F(StreamTest, TwoPlaybackEnginesReachTheDeviceAsTheirSaturatedSum) {
     EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   }
   EXPECT_TRUE(machine->UnloadDriver());
+}
+
+// The dump setting writes every playback transfer to the trace log as it goes out: read back
+// record by record, the log holds the position signal the device is sent, in order.
+TEST_F(StreamTest, TheDumpSettingTracesEveryPlaybackTransfer) {
+  for (const ULONG setting : {0xFFFFFFFEu, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(setting);
+    kernel().ClearTrace();
+    machine->PresetHardwareDword(u"gDumpCapture", setting);
+    Plug("velmor-dac");
+    StartPlayback({StreamUser::Os}, false);
+    RunMs(100);
+    std::vector<uint32_t> words[2];
+    size_t records = 0;
+    for (const auto& entry : kernel().Trace()) {
+      if (entry.id != kTracePlaybackDump) continue;
+      ++records;
+      const uint64_t offset = entry.arguments[0];
+      const uint64_t length = entry.arguments[1];
+      for (uint64_t i = 0; i < 4 && offset + 4 * i < length; ++i) {
+        // Records are whole frames of two 32-bit samples.
+        words[(offset / 4 + i) % 2].push_back(static_cast<uint32_t>(entry.arguments[2 + i]));
+      }
+    }
+    StopStreams();
+    if (setting != 0xFFFFFFFEu) {
+      EXPECT_EQ(records, 0u);
+    } else {
+      for (unsigned channel = 0; channel < 2; ++channel) {
+        const auto seen = sim::devices::CheckContinuity(words[channel], channel, {4, 32});
+        EXPECT_TRUE(seen.Clean()) << "channel " << channel << " first break " << seen.firstBreak;
+        // The trace ring keeps the latest 4096 records: well over a hundred transfers.
+        EXPECT_GT(seen.frames, 48u * 50);
+      }
+    }
+    EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+    Reboot();
+  }
 }
 
 TEST_F(StreamTest, DsdStreamKindReachesTheDeviceWhichIdlesWithTheDsdFill) {
