@@ -20,6 +20,9 @@ struct BusFaults {
   std::vector<TickWindow> lostTime;             // the bus sends nothing in these windows
   std::map<uint8_t, uint32_t> dropEveryNth;     // endpoint: every nth isochronous packet is lost
   std::map<uint8_t, uint32_t> shortenBy;        // endpoint: IN packets arrive this many bytes short
+  // OUT endpoint: each transfer reports this many bytes fewer than it carried, as a controller
+  // does that could not fetch all of a request's bytes in time.
+  std::map<uint8_t, uint32_t> shortOutTransfers;
   std::map<uint8_t, int32_t> feedbackOffset;    // feedback endpoint: added to the value read
   std::map<uint8_t, uint32_t> shortDescriptor;  // descriptor type: answered this many bytes short
   // The controller's completions are held back (its interrupt is masked): the bus runs on, but

@@ -55,11 +55,20 @@ TEST_F(StreamFaultTest, OneFailedCaptureCompletionRecoversOnceAndReportsTheGap) 
   Unplug();
 }
 
-enum class BusFault { LostTime, Stall, DroppedOut, ShortIn, ZeroFeedback, WildFeedback };
+enum class BusFault {
+  LostTime,
+  Stall,
+  DroppedOut,
+  ShortIn,
+  ShortPlaybackTransfer,
+  ZeroFeedback,
+  WildFeedback
+};
 
 TEST_F(StreamFaultTest, BusFaultsAreRecoveredAndTheStreamGoesOn) {
   for (BusFault fault : {BusFault::LostTime, BusFault::Stall, BusFault::DroppedOut,
-                         BusFault::ShortIn, BusFault::ZeroFeedback, BusFault::WildFeedback}) {
+                         BusFault::ShortIn, BusFault::ShortPlaybackTransfer,
+                         BusFault::ZeroFeedback, BusFault::WildFeedback}) {
     SCOPED_TRACE(static_cast<int>(fault));
     StartDuplex();
     sim::usb::BusFaults& faults = Faults();
@@ -76,6 +85,9 @@ TEST_F(StreamFaultTest, BusFaultsAreRecoveredAndTheStreamGoesOn) {
         break;
       case BusFault::ShortIn:
         faults.shortenBy[Endpoint(kDirectionCapture)] = 8;
+        break;
+      case BusFault::ShortPlaybackTransfer:
+        faults.shortOutTransfers[Endpoint(kDirectionPlayback)] = 8;
         break;
       case BusFault::ZeroFeedback:
         // The device's value minus twice itself reads as nothing sensible.
@@ -104,6 +116,10 @@ TEST_F(StreamFaultTest, BusFaultsAreRecoveredAndTheStreamGoesOn) {
       case BusFault::ShortIn:  // packets outside the capture window fail their transfers
         EXPECT_GE(captureRecoveries, 1u);
         EXPECT_EQ(playbackRecoveries, 0u);
+        break;
+      case BusFault::ShortPlaybackTransfer:  // the device may have missed bytes: start afresh
+        EXPECT_GE(playbackRecoveries, 1u);
+        EXPECT_EQ(captureRecoveries, 0u);
         break;
       case BusFault::DroppedOut:    // the device misses frames; the host sees nothing wrong
       case BusFault::ZeroFeedback:  // replaced by the nominal value
