@@ -29,11 +29,15 @@ class PositionSource final : public PlainSource {
                  uint32_t constant = 0)
       : PlainSource(format, hasCapture), layout_(layout), constant_(constant) {}
   ULONG Read(PVOID dst, ULONG frames) override;
+  USHORT Kind() override { return kind_; }
 
+  // The words are native DSD: the engine copies them over the DSD fill instead of mixing.
+  void PlayDsd() { kind_ = kStreamKindDsd; }
   sim::devices::SampleLayout Layout() const { return layout_; }
   uint64_t FramesRead() const { return next_; }
 
  private:
+  USHORT kind_ = kStreamKindPcm;
   sim::devices::SampleLayout layout_;
   uint32_t constant_;
   uint64_t next_ = 0;

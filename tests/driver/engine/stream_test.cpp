@@ -192,22 +192,50 @@ TEST_F(StreamTest, TheDumpSettingTracesEveryPlaybackTransfer) {
   }
 }
 
-TEST_F(StreamTest, DsdStreamKindReachesTheDeviceWhichIdlesWithTheDsdFill) {
+// DSD64: 32-bit words of one-bit samples at 2.8224 MHz / 32 on the bus. The device idles on the
+// DSD fill until a source plays, and then receives the source's words untouched: they replace
+// the fill, never add to it.
+TEST_F(StreamTest, DsdStreamKindReachesTheDeviceWhichIdlesWithTheDsdFillAndPlaysWordsUntouched) {
+  constexpr ULONG kDsd64WordRate = 2822400 / 32;
+  constexpr uint32_t kIdleWord = 0x96969696;
+  machine->PresetHardwareDword(u"SampleRate", kDsd64WordRate);
   Plug("velmor-dac");
   InKernel([&] {
-    EXPECT_EQ(Engine().SetStreamKind(kStreamKindDsd), STATUS_SUCCESS);
+    CStreamEngine& engine = Engine();
+    EXPECT_EQ(engine.SetStreamKind(kStreamKindDsd), STATUS_SUCCESS);
     EXPECT_EQ(Device()->StreamKind(Adapter()->Model().PlaybackInterface()->InterfaceNumber),
               kStreamKindDsd);
-    ASSERT_EQ(Engine().OpenDirection(kDirectionPlayback), STATUS_SUCCESS);
+    ASSERT_EQ(engine.OpenDirection(kDirectionPlayback), STATUS_SUCCESS);
+    opened |= 1u << kDirectionPlayback;
     // The kind cannot change under an open direction.
-    EXPECT_EQ(Engine().SetStreamKind(kStreamKindPcm), STATUS_DEVICE_BUSY);
+    EXPECT_EQ(engine.SetStreamKind(kStreamKindPcm), STATUS_DEVICE_BUSY);
   });
   RunMs(500);
   EXPECT_GT(Sink().Counters().dsdIdleWords, 1000u);
   InKernel([&] {
-    EXPECT_EQ(Engine().CloseDirection(kDirectionPlayback), STATUS_SUCCESS);
-    EXPECT_EQ(Engine().SetStreamKind(kStreamKindPcm), STATUS_SUCCESS);
+    CStreamEngine& engine = Engine();
+    const UsbFormat& usb = engine.UsbFormatOf(kDirectionPlayback);
+    EXPECT_EQ(usb.Rate, kDsd64WordRate);
+    ASSERT_EQ(usb.Bits, 32u);
+    sources[0] = std::make_unique<PositionSource>(usb, false, sim::devices::SampleLayout{4, 32});
+    sources[0]->PlayDsd();
+    engine.PlaybackEngineOf(StreamUser::Asio).SetSource(sources[0].get());
+    ASSERT_EQ(engine.StartPlaybackEngine(StreamUser::Asio), STATUS_SUCCESS);
   });
+  RunMs(2000);
+  StopStreams();
+  for (unsigned channel = 0; channel < 2; ++channel) {
+    const auto& words = Sink().Samples(channel);
+    const auto begin = std::find_if(words.begin(), words.end(),
+                                     [&](uint32_t word) { return word != kIdleWord; });
+    const auto end = std::find(begin, words.end(), kIdleWord);
+    const auto seen = sim::devices::CheckContinuity({begin, end}, channel, sources[0]->Layout());
+    EXPECT_TRUE(seen.Clean()) << "channel " << channel << " first break " << seen.firstBreak;
+    EXPECT_GT(seen.frames, kDsd64WordRate * 19 / 10);
+    // Once the source stops the device idles again.
+    EXPECT_TRUE(std::all_of(end, words.end(), [&](uint32_t word) { return word == kIdleWord; }));
+  }
+  InKernel([&] { EXPECT_EQ(Engine().SetStreamKind(kStreamKindPcm), STATUS_SUCCESS); });
   EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   EXPECT_TRUE(machine->UnloadDriver());
 }
