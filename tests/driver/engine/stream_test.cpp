@@ -115,7 +115,7 @@ TEST_F(StreamTest, TwoPlaybackEnginesReachTheDeviceAsTheirSaturatedSum) {
         ASSERT_EQ(engine.StartPlaybackEngine(user), STATUS_SUCCESS);
       }
     });
-    RunMs(2000);
+    ExpectNoFifoFaults(RunStreaming(2000));
     StopStreams();
     const auto layout = sources[0]->Layout();
     for (unsigned channel = 0; channel < 2; ++channel) {
@@ -222,7 +222,7 @@ TEST_F(StreamTest, DsdStreamKindReachesTheDeviceWhichIdlesWithTheDsdFillAndPlays
     engine.PlaybackEngineOf(StreamUser::Asio).SetSource(sources[0].get());
     ASSERT_EQ(engine.StartPlaybackEngine(StreamUser::Asio), STATUS_SUCCESS);
   });
-  RunMs(2000);
+  ExpectNoFifoFaults(RunStreaming(2000));
   StopStreams();
   for (unsigned channel = 0; channel < 2; ++channel) {
     const auto& words = Sink().Samples(channel);
