@@ -88,6 +88,10 @@ ClientRing::ClientRing(ULONGLONG address)
   frameBytes_ = header_->frameBytes;
 }
 
+void ClientRing::Restart(bool producer) {
+  offset_ = producer ? RingOffset(header_->writeOffset, ringBytes_) : 0;
+}
+
 ULONG ClientRing::Fill() const {
   return RingFill(*Word(header_, offsetof(SharedRingHeader, fillBytes)), ringBytes_);
 }

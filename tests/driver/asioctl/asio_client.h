@@ -66,8 +66,9 @@ class ClientRing {
   ULONG Write(const uint8_t* src, ULONG bytes);
   // The consumer's read (rule R) of what is there, at most `bytes`.
   ULONG Read(uint8_t* dst, ULONG bytes);
-  // After a stop or a restart the driver has reset the ring.
-  void Restart() { offset_ = 0; }
+  // After a start or a stop the driver has reset the ring: the producer carries on after the
+  // prefill, the consumer from 0.
+  void Restart(bool producer);
 
  private:
   SharedRingHeader* header_ = nullptr;
