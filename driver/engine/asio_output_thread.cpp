@@ -3,6 +3,7 @@
 // rather than at the next transfer.
 #include "asio_stream.h"
 #include "engine_trace_points.h"
+#include "system_thread.h"
 
 namespace {
 
@@ -15,25 +16,13 @@ NTSTATUS CAsioStream::StartOutputThread() {
   // as it adds transfers.
   if (m_OutputEvent == nullptr) return STATUS_SUCCESS;
   KeClearEvent(&m_OutputStop);
-  HANDLE handle = nullptr;
-  NTSTATUS status = PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                         OutputThreadEntry, this);
+  const NTSTATUS status = StartReferencedSystemThread(OutputThreadEntry, this, &m_OutputThread);
   if (!NT_SUCCESS(status)) {
     TRACE_POINT(kTraceAsioOutputThreadFailed, status);
-    return status;
-  }
-  PVOID thread = nullptr;
-  status = ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &thread,
-                                     nullptr);
-  ZwClose(handle);
-  if (!NT_SUCCESS(status)) {
-    // Without a reference it cannot be waited for: tell it to end and let it go.
-    TRACE_POINT(kTraceAsioOutputThreadFailed, status);
+    // A thread that runs without a reference cannot be waited for: it is told to end.
     KeSetEvent(&m_OutputStop, IO_NO_INCREMENT, FALSE);
-    return status;
   }
-  m_OutputThread = static_cast<PKTHREAD>(thread);
-  return STATUS_SUCCESS;
+  return status;
 }
 
 VOID CAsioStream::StopOutputThread() {

@@ -108,7 +108,7 @@ class AsioStreamingTest : public AsioChannelTest {
     RegisterWaveInterface();
   }
 
-  // Open, acquire, prepare, start and arm; the rings the client got.
+  // Open, acquire, prepare and start; the rings the client got.
   PrepareResult StartStream(AsioClient& client, const PrepareRequest& request) {
     PrepareResult rings = {};
     EXPECT_EQ(client.Open(WavePath()), STATUS_SUCCESS);
@@ -117,6 +117,15 @@ class AsioStreamingTest : public AsioChannelTest {
               STATUS_SUCCESS);
     EXPECT_EQ(client.Status(IOCTL_ASIO_START), STATUS_SUCCESS);
     return rings;
+  }
+
+  // A duplex stream of `period` frames started and armed, with the client's events.
+  StreamingClient StartDuplex(AsioClient& client, ULONG period) {
+    client.CreateEvents();
+    StreamingClient streaming(client, StartStream(client, Duplex(period, client)), period);
+    streaming.Restart();
+    EXPECT_EQ(client.Status(IOCTL_ASIO_ARM), STATUS_SUCCESS);
+    return streaming;
   }
 
   void ExpectCaptureClean(const StreamingClient& streaming, SampleLayout layout) {
@@ -147,11 +156,7 @@ TEST_P(AsioDuplexTest, PlaysAndRecordsBitExact) {
   PlugWithWave(sim::devices::kDefaultDeviceName);
   AsUser([&] {
     AsioClient client;
-    client.CreateEvents();
-    const PrepareResult rings = StartStream(client, Duplex(period, client));
-    StreamingClient streaming(client, rings, period);
-    streaming.Restart();
-    ASSERT_EQ(client.Status(IOCTL_ASIO_ARM), STATUS_SUCCESS);
+    StreamingClient streaming = StartDuplex(client, period);
     const SampleLayout playback = DeviceLayout(kDirectionPlayback);
     const SampleLayout capture = DeviceLayout(kDirectionCapture);
     const uint64_t rate = Adapter()->FixedRate();
@@ -211,11 +216,7 @@ TEST_F(AsioStreamingTest, AFailedTransferInterruptsAndTheClientRestarts) {
   PlugWithWave(sim::devices::kDefaultDeviceName);
   AsUser([&] {
     AsioClient client;
-    client.CreateEvents();
-    const PrepareResult rings = StartStream(client, Duplex(64, client));
-    StreamingClient streaming(client, rings, 64);
-    streaming.Restart();
-    ASSERT_EQ(client.Status(IOCTL_ASIO_ARM), STATUS_SUCCESS);
+    StreamingClient streaming = StartDuplex(client, 64);
     const SampleLayout playback = DeviceLayout(kDirectionPlayback);
     const SampleLayout capture = DeviceLayout(kDirectionCapture);
     ASSERT_TRUE(streaming.Run(4800, playback, capture));
@@ -272,11 +273,7 @@ TEST_F(AsioStreamingTest, AScribblingClientCannotMoveTheDriverOutsideItsRings) {
   PlugWithWave(sim::devices::kDefaultDeviceName);
   AsUser([&] {
     AsioClient client;
-    client.CreateEvents();
-    const PrepareResult rings = StartStream(client, Duplex(64, client));
-    StreamingClient streaming(client, rings, 64);
-    streaming.Restart();
-    ASSERT_EQ(client.Status(IOCTL_ASIO_ARM), STATUS_SUCCESS);
+    StreamingClient streaming = StartDuplex(client, 64);
     const ULONG hostile[] = {0,          1,          3,          0x7FFFFFFF, 0x80000000,
                              0xFFFFFFFF, 0xFFFFFFFD, 0x10000000, 3072 * 8,   3072 * 8 + 1};
     std::mt19937 random(19);
