@@ -4,6 +4,7 @@
 // headers while the stream runs.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -208,6 +209,50 @@ TEST_F(AsioStreamingTest, PlaysAloneOnAPlaybackOnlyDevice) {
     client.CloseEvents();
     ExpectPlaybackClean(playback);
   });
+}
+
+// DSD at 2.8224 MHz: the device runs at 88200 words a second, the rings idle with the DSD fill
+// byte, and the client's words reach the device as they are.
+TEST_F(AsioStreamingTest, PlaysDsdAt2822400Hz) {
+  machine->PresetHardwareDword(u"SampleRate", 2822400 / 32);
+  PlugWithWave(sim::devices::kDefaultDeviceName);
+  AsUser([&] {
+    AsioClient client;
+    client.CreateEvents();
+    PrepareRequest request = Duplex(64, client);
+    request.captureWanted = 0;
+    request.dsd = 1;
+    const PrepareResult rings = StartStream(client, request);
+    EXPECT_EQ(rings.captureRing, 0u);
+    const ClientRing ring(rings.playbackRing);
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(ring.Header() + 1);
+    EXPECT_EQ(data[0], ASIO_DSD_FILL_BYTE);
+    EXPECT_EQ(data[ring.RingBytes() - 1], ASIO_DSD_FILL_BYTE);
+    StreamingClient streaming(client, rings, 64);
+    streaming.Restart();
+    ASSERT_EQ(client.Status(IOCTL_ASIO_ARM), STATUS_SUCCESS);
+    const SampleLayout playback = DeviceLayout(kDirectionPlayback);
+    EXPECT_EQ(Device()->StreamKind(Adapter()->Model().PlaybackInterface()->InterfaceNumber),
+              kStreamKindDsd);
+    ASSERT_TRUE(streaming.Run(88200, playback, {}));
+    EXPECT_EQ(client.Status(IOCTL_ASIO_STOP), STATUS_SUCCESS);
+    client.Close();
+    client.CloseEvents();
+    // Before and after the client's words the device idles with the DSD fill.
+    constexpr uint32_t kIdle = 0x96969696;
+    for (unsigned channel = 0; channel < 2; ++channel) {
+      std::vector<uint32_t> words = Sink().Samples(channel);
+      const auto first = std::find_if(words.begin(), words.end(), [](uint32_t w) { return w != kIdle; });
+      words.erase(words.begin(), first);
+      while (!words.empty() && (words.back() == kIdle || words.back() == 0)) words.pop_back();
+      const auto seen = sim::devices::CheckContinuity(words, channel, playback);
+      EXPECT_TRUE(seen.Clean()) << "channel " << channel << ": first break at " << seen.firstBreak;
+      EXPECT_GT(seen.frames, 80000u);
+    }
+  });
+  // Unprepared, the device is back to PCM.
+  EXPECT_EQ(Device()->StreamKind(Adapter()->Model().PlaybackInterface()->InterfaceNumber),
+            kStreamKindPcm);
 }
 
 // A failed transfer breaks the stream off: the client sees the interrupted word, restarts in
