@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "asio_channel_fixture.h"
+#include "fake_miniport.h"
 #include "kernel/machine.h"
 #include "sim/devices/catalogue.h"
 #include "sim/devices/position_signal.h"
@@ -57,6 +58,8 @@ class StreamingClient {
     return true;
   }
 
+  // Every playback sample is this word from now on instead of the position signal.
+  void PlayConstant(uint32_t word) { constant_ = word; }
   const std::vector<uint32_t>& Captured(unsigned channel) const { return captured_[channel]; }
   ClientRing& CaptureRing() { return capture_; }
   ClientRing& PlaybackRing() { return playback_; }
@@ -84,7 +87,9 @@ class StreamingClient {
     std::vector<uint8_t> bytes(period_ * frameBytes);
     for (ULONG f = 0; f < period_; ++f) {
       for (ULONG c = 0; c < frameBytes / width; ++c) {
-        const uint32_t word = sim::devices::PositionSignal::Encode(written_ + f, c, playbackLayout_);
+        const uint32_t word = constant_ != 0 ? constant_
+                                             : sim::devices::PositionSignal::Encode(
+                                                   written_ + f, c, playbackLayout_);
         std::memcpy(bytes.data() + f * frameBytes + c * width, &word, width);
       }
     }
@@ -97,6 +102,7 @@ class StreamingClient {
   ClientRing playback_;
   ULONG period_;
   uint64_t written_ = 0;
+  uint32_t constant_ = 0;
   SampleLayout playbackLayout_;
   SampleLayout captureLayout_;
   std::vector<uint32_t> captured_[2];
@@ -253,6 +259,62 @@ TEST_F(AsioStreamingTest, PlaysDsdAt2822400Hz) {
   // Unprepared, the device is back to PCM.
   EXPECT_EQ(Device()->StreamKind(Adapter()->Model().PlaybackInterface()->InterfaceNumber),
             kStreamKindPcm);
+}
+
+// The operating-system stream and an ASIO stream share the device: their playback reaches it
+// summed (the OS stream's 16-bit signal in the upper half, the ASIO client's constant in the
+// lower), and each capture gets the device's signal whole.
+TEST_F(AsioStreamingTest, AnOsStreamAndAnAsioStreamShareTheDevice) {
+  PlugWithWave(sim::devices::kDefaultDeviceName);
+  const ULONG rate = Adapter()->FixedRate();
+  engine::testing::FakeMiniport miniport(Adapter(), {2, 16}, 2, 8);
+  SampleLayout capture = {};
+  InKernel([&] {
+    IUsbAudioAdapter* adapter = Adapter();
+    ASSERT_EQ(adapter->RegisterMiniport(&miniport), STATUS_SUCCESS);
+    ASSERT_EQ(adapter->SetOsFormat(kDirectionPlayback, 1, 2, 16, rate), STATUS_SUCCESS);
+    ASSERT_EQ(adapter->SetOsFormat(kDirectionCapture, 1, 2, 32, rate), STATUS_SUCCESS);
+    ASSERT_EQ(adapter->StartOsDirection(kDirectionCapture, 8 * rate / 100), STATUS_SUCCESS);
+    ASSERT_EQ(adapter->StartOsDirection(kDirectionPlayback, 4 * rate / 100), STATUS_SUCCESS);
+    capture = DeviceLayout(kDirectionCapture);
+  });
+  constexpr uint32_t kAsioWord = 0x1234;
+  AsUser([&] {
+    AsioClient client;
+    StreamingClient streaming = StartDuplex(client, 64);
+    streaming.PlayConstant(kAsioWord);
+    ASSERT_TRUE(streaming.Run(rate * 3, DeviceLayout(kDirectionPlayback), capture));
+    EXPECT_EQ(client.Status(IOCTL_ASIO_STOP), STATUS_SUCCESS);
+    client.Close();
+    client.CloseEvents();
+    ExpectCaptureClean(streaming, capture);
+  });
+  InKernel([&] {
+    IUsbAudioAdapter* adapter = Adapter();
+    adapter->StopOsDirection(kDirectionPlayback);
+    adapter->StopOsDirection(kDirectionCapture);
+    adapter->ClearOsFormat(kDirectionPlayback);
+    adapter->ClearOsFormat(kDirectionCapture);
+    adapter->UnregisterMiniport(&miniport);
+  });
+  for (unsigned channel = 0; channel < 2; ++channel) {
+    SCOPED_TRACE(channel);
+    const auto& words = Sink().Samples(channel);
+    std::vector<uint32_t> os;
+    uint64_t summed = 0;
+    for (uint32_t word : words) {
+      os.push_back(word & 0xFFFF0000u);
+      summed += (word & 0xFFFFu) == kAsioWord && (word & 0xFFFF0000u) != 0;
+    }
+    while (!os.empty() && os.back() == 0) os.pop_back();
+    const auto seen = sim::devices::CheckContinuity(os, channel, {4, 16});
+    EXPECT_TRUE(seen.Clean()) << "first break at " << seen.firstBreak;
+    EXPECT_GT(summed, 2u * rate);
+    const auto recorded =
+        sim::devices::CheckContinuity(miniport.CapturedChannel(channel), channel, capture);
+    EXPECT_TRUE(recorded.Clean());
+    EXPECT_GT(recorded.frames, 2u * rate);
+  }
 }
 
 // A failed transfer breaks the stream off: the client sees the interrupted word, restarts in
