@@ -69,6 +69,16 @@ PrepareRequest AsioChannelTest::Duplex(ULONG periodFrames, const AsioClient& cli
   return request;
 }
 
+PrepareResult AsioChannelTest::StartStream(AsioClient& client, const PrepareRequest& request) {
+  PrepareResult rings = {};
+  EXPECT_EQ(client.Open(WavePath()), STATUS_SUCCESS);
+  EXPECT_EQ(client.Status(IOCTL_ASIO_ACQUIRE), STATUS_SUCCESS);
+  EXPECT_EQ(client.Send(IOCTL_ASIO_PREPARE, &request, sizeof request, &rings, sizeof rings).status,
+            STATUS_SUCCESS);
+  EXPECT_EQ(client.Status(IOCTL_ASIO_START), STATUS_SUCCESS);
+  return rings;
+}
+
 void AsioChannelTest::BringTo(AsioClient& client, ULONG state, PrepareResult* rings) {
   ASSERT_EQ(client.Open(WavePath()), STATUS_SUCCESS);
   if (state >= AsioHandleAcquired) {

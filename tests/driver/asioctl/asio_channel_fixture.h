@@ -29,6 +29,8 @@ class AsioChannelTest : public engine::testing::StreamTest {
   ULONG StateOf(const AsioClient& client);
   // A prepare of both directions (or as the request says) in PCM, with the client's events.
   static PrepareRequest Duplex(ULONG periodFrames, const AsioClient& client);
+  // Open, acquire, prepare as the request says and start; the rings the client got.
+  PrepareResult StartStream(AsioClient& client, const PrepareRequest& request);
   // Opens a client and moves its handle up to the given state.
   void BringTo(AsioClient& client, ULONG state, PrepareResult* rings = nullptr);
   CAsioStream& Stream() { return Adapter()->AsioStream(); }

@@ -115,17 +115,6 @@ class AsioStreamingTest : public AsioChannelTest {
     RegisterWaveInterface();
   }
 
-  // Open, acquire, prepare and start; the rings the client got.
-  PrepareResult StartStream(AsioClient& client, const PrepareRequest& request) {
-    PrepareResult rings = {};
-    EXPECT_EQ(client.Open(WavePath()), STATUS_SUCCESS);
-    EXPECT_EQ(client.Status(IOCTL_ASIO_ACQUIRE), STATUS_SUCCESS);
-    EXPECT_EQ(client.Send(IOCTL_ASIO_PREPARE, &request, sizeof request, &rings, sizeof rings).status,
-              STATUS_SUCCESS);
-    EXPECT_EQ(client.Status(IOCTL_ASIO_START), STATUS_SUCCESS);
-    return rings;
-  }
-
   // A duplex stream of `period` frames started and armed, with the client's events.
   StreamingClient StartDuplex(AsioClient& client, ULONG period) {
     client.CreateEvents();
