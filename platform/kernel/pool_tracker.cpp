@@ -19,15 +19,24 @@ bool PageBacked(SIZE_T bytes, bool paged) {
 }
 
 // Page-backed blocks are shared anonymous memory, so that the same pages can be mapped again
-// at another address (mremap of size 0).
+// at another address (mremap of size 0). An inaccessible page on either side makes a copy that
+// runs off the block fault at once, which the sanitizers cannot see in memory of this kind.
 void* AllocatePages(SIZE_T bytes) {
-  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : p;
+  void* p = mmap(nullptr, bytes + 2 * kPageBytes, PROT_READ | PROT_WRITE,
+                 MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  auto* block = static_cast<unsigned char*>(p) + kPageBytes;
+  if (mprotect(p, kPageBytes, PROT_NONE) != 0 ||
+      mprotect(block + bytes, kPageBytes, PROT_NONE) != 0) {
+    munmap(p, bytes + 2 * kPageBytes);
+    return nullptr;
+  }
+  return block;
 }
 
 void Release(void* p, const PoolTracker::Block& block) {
   if (block.pageBacked)
-    munmap(p, block.bytes);
+    munmap(static_cast<unsigned char*>(p) - kPageBytes, block.bytes + 2 * kPageBytes);
   else
     std::free(p);
 }

@@ -107,11 +107,9 @@ TEST_F(AdapterTest, PrivateFileObjectsAreTheDriversAndEverythingElseTheFramework
           [&](const DispatchedRequest& r) { seen.push_back(r); });
       Send(major, c.name);
       tarnlink::portcls::SetDispatchObserver({});
-      {
-        ASSERT_EQ(seen.size(), 1u);
-        EXPECT_EQ(seen[0].major, major);
-        EXPECT_EQ(seen[0].fileName, c.name);
-      }
+      ASSERT_EQ(seen.size(), 1u);
+      EXPECT_EQ(seen[0].major, major);
+      EXPECT_EQ(seen[0].fileName, c.name);
     }
   }
 }
