@@ -1,7 +1,10 @@
 #include "sample_types.h"
 
 ASIOSampleType ChooseSampleType(ASIOIoFormatType format, ULONG deviceBits, bool allFloat) {
-  if (format == kASIODSDFormat) return deviceBits == 32 ? ASIOSTDSDInt8MSB1 : kUnsupportedSampleType;
+  if (format == kASIODSDFormat) {
+    return deviceBits == 32 ? static_cast<ASIOSampleType>(ASIOSTDSDInt8MSB1)
+                            : kUnsupportedSampleType;
+  }
   if (format != kASIOPCMFormat) return kUnsupportedSampleType;
   switch (deviceBits) {
     case 16:
