@@ -26,6 +26,7 @@ class TestableDriver : public COrvAsioDriver {
   using COrvAsioDriver::lowestRate_;
   using COrvAsioDriver::allFloat_;
   using COrvAsioDriver::OpenInstanceMutex;
+  using COrvAsioDriver::OpenSelected;
   using COrvAsioDriver::outputs_;
   using COrvAsioDriver::pendingRate_;
   using COrvAsioDriver::RecomputeSampleType;
@@ -37,6 +38,9 @@ class TestableDriver : public COrvAsioDriver {
   using COrvAsioDriver::StartSettingsWatch;
   using COrvAsioDriver::state_;
   using COrvAsioDriver::StopDeviceWatch;
+  using COrvAsioDriver::StopSettingsWatch;
+  using COrvAsioDriver::WaitForPower;
+  using COrvAsioDriver::window_;
   using COrvAsioDriver::timeInfo_;
   using COrvAsioDriver::timeCodeEnabled_;
 };
