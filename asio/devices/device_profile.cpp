@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "wide_text.h"
+
 namespace {
 
 constexpr LatencyPoint kTarnLatencies[] = {
@@ -20,15 +22,6 @@ constexpr DeviceProfile kProfiles[] = {
      std::size(kTarnLatencies)},
 };
 
-bool Contains(const WCHAR* text, const WCHAR* part) {
-  for (; *text != 0; ++text) {
-    size_t i = 0;
-    while (part[i] != 0 && text[i] == part[i]) ++i;
-    if (part[i] == 0) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 const LatencyPoint* DeviceProfile::LatencyAt(ULONG rate) const {
@@ -40,7 +33,7 @@ const LatencyPoint* DeviceProfile::LatencyAt(ULONG rate) const {
 
 const DeviceProfile* FindDeviceProfile(const WCHAR* instanceId) {
   for (const DeviceProfile& profile : kProfiles) {
-    if (Contains(instanceId, profile.hardwareId)) return &profile;
+    if (FindText(instanceId, profile.hardwareId) != nullptr) return &profile;
   }
   return nullptr;
 }

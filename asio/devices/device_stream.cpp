@@ -7,14 +7,9 @@
 #include "asio_trace.h"
 #include "asio_trace_points.h"
 #include "formats/sample_rates.h"
+#include "wide_text.h"
 
 namespace {
-
-void CopyText(WCHAR* to, const WCHAR* from, DWORD units) {
-  DWORD n = 0;
-  for (; n < units && from[n] != 0; ++n) to[n] = from[n];
-  to[n] = 0;
-}
 
 bool Usable(const FormatQueryRecord& record, const DeviceProfile* profile) {
   const bool plays = record.playbackChannels != 0 && record.playbackBits != 0;
@@ -66,11 +61,20 @@ bool DeviceStream::Request(DWORD code, const void* input, DWORD inputBytes, void
   DWORD bytes = 0;
   EnterCriticalSection(&lock_);
   // The kernel driver completes every private request at once, so a request still pending is a
-  // driver that is not ours to trust.
+  // failure. It is cancelled and waited for all the same: it must not outlive the buffers and
+  // the OVERLAPPED the next request reuses.
   bool ok = DeviceIoControl(handle_, code, const_cast<void*>(input), inputBytes, output,
                             outputBytes, &bytes, &overlapped_) &&
             GetOverlappedResult(handle_, &overlapped_, &bytes, TRUE);
-  if (!ok) AsioTrace(kTraceDeviceRequestFailed, code, GetLastError());
+  if (!ok) {
+    const DWORD error = GetLastError();
+    AsioTrace(kTraceDeviceRequestFailed, code, error);
+    if (error == ERROR_IO_PENDING) {
+      CancelIoEx(handle_, &overlapped_);
+      GetOverlappedResult(handle_, &overlapped_, &bytes, TRUE);
+      bytes = 0;
+    }
+  }
   LeaveCriticalSection(&lock_);
   if (returned != nullptr) *returned = bytes;
   return ok;

@@ -6,36 +6,11 @@
 #include "asio_trace.h"
 #include "asio_trace_points.h"
 #include "private_queries.h"
+#include "wide_text.h"
 
 namespace {
 
 constexpr DWORD kDetailBytes = 528;
-
-size_t Length(const WCHAR* text) {
-  size_t n = 0;
-  while (text[n] != 0) ++n;
-  return n;
-}
-
-void LowerCase(WCHAR* text) {
-  for (; *text != 0; ++text) {
-    if (*text >= 'A' && *text <= 'Z') *text = static_cast<WCHAR>(*text - 'A' + 'a');
-  }
-}
-
-bool SameText(const WCHAR* a, const WCHAR* b) {
-  while (*a != 0 && *a == *b) ++a, ++b;
-  return *a == *b;
-}
-
-// The first occurrence of needle in text, or nullptr.
-WCHAR* Find(WCHAR* text, const WCHAR* needle) {
-  const size_t n = Length(needle);
-  for (; *text != 0; ++text) {
-    if (std::memcmp(text, needle, n * sizeof(WCHAR)) == 0) return text;
-  }
-  return nullptr;
-}
 
 // A device registry property as terminated text of at most units - 1 code units.
 bool ReadProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, WCHAR* text,
@@ -50,17 +25,15 @@ bool ReadProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, WCHAR* 
 // false when it is not the kernel driver's wave filter.
 bool PrivatePathOf(const WCHAR* interfacePath, WCHAR (&path)[kPathUnits + 1]) {
   WCHAR lowered[kPathUnits + 1] = {};
-  const size_t units = std::min<size_t>(Length(interfacePath), kPathUnits);
-  std::memcpy(lowered, interfacePath, units * sizeof(WCHAR));
-  LowerCase(lowered);
+  CopyText(lowered, interfacePath, kPathUnits);
+  LowerCaseText(lowered);
   WCHAR reference[64] = {};
-  std::memcpy(reference, kWaveReference, (Length(kWaveReference) + 1) * sizeof(WCHAR));
-  LowerCase(reference);
-  WCHAR* cut = Find(lowered, reference);
+  CopyText(reference, kWaveReference, 63);
+  LowerCaseText(reference);
+  const WCHAR* cut = FindText(lowered, reference);
   if (cut == nullptr) return false;
-  *cut = 0;
-  const size_t kept = Length(lowered);
-  const size_t suffix = Length(kPrivateSuffix);
+  const size_t kept = static_cast<size_t>(cut - lowered);
+  const size_t suffix = TextLength(kPrivateSuffix);
   if (kept + suffix > kPathUnits) return false;
   std::memset(path, 0, sizeof path);
   std::memcpy(path, lowered, kept * sizeof(WCHAR));
@@ -110,10 +83,7 @@ std::unique_ptr<DeviceListEntry> EntryOf(HDEVINFO set, SP_DEVICE_INTERFACE_DATA*
 
 bool ProductOrder(const std::unique_ptr<DeviceListEntry>& a,
                   const std::unique_ptr<DeviceListEntry>& b) {
-  const WCHAR* x = a->productString;
-  const WCHAR* y = b->productString;
-  while (*x != 0 && *x == *y) ++x, ++y;
-  return *x < *y;
+  return TextBefore(a->productString, b->productString);
 }
 
 }  // namespace

@@ -11,37 +11,18 @@
 #include "formats/sample_rates.h"
 #include "formats/sample_types.h"
 #include "orv_asio_driver.h"
+#include "wide_text.h"
 
 namespace {
 
 constexpr DWORD kPowerPollMs = 100;
 
-WCHAR Folded(WCHAR c) { return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringCase(const WCHAR* a, const WCHAR* b) {
-  while (*a != 0 && Folded(*a) == Folded(*b)) ++a, ++b;
-  return Folded(*a) == Folded(*b);
-}
-
-bool Same(const WCHAR* a, const WCHAR* b) {
-  while (*a != 0 && *a == *b) ++a, ++b;
-  return *a == *b;
-}
-
-void CopyText(WCHAR* to, const WCHAR* from, size_t units) {
-  size_t n = 0;
-  for (; n < units && from[n] != 0; ++n) to[n] = from[n];
-  to[n] = 0;
-}
-
 }  // namespace
 
 void COrvAsioDriver::SelectAndOpen() {
   InstanceLock lock(instanceMutex_);
-  const ULONG index = settings_.ReadNumber(kSettingBufferSizeIndex);
-  const ULONG rate = settings_.ReadNumber(kSettingSamplingRate);
-  WCHAR selected[kSelectedCodeUnits + 1];
-  settings_.ReadSelected(selected);
+  SharedSettings stored;
+  settings_.ReadAll(&stored);
   deviceGroup_.CloseAll();
   DiscoverDevices(&deviceList_);
   if (deviceList_.empty()) {
@@ -52,10 +33,10 @@ void COrvAsioDriver::SelectAndOpen() {
     deviceBits_ = 32;
     allFloat_ = 0;
   } else {
-    bufferSizeIndex_ = index;
-    asioRate_ = pendingRate_ = rate;
+    bufferSizeIndex_ = stored.bufferSizeIndex;
+    asioRate_ = pendingRate_ = stored.samplingRate;
     const auto found = std::find_if(deviceList_.begin(), deviceList_.end(), [&](const auto& e) {
-      return SameIgnoringCase(e->instanceId, selected);
+      return SameTextIgnoringCase(e->instanceId, stored.selected);
     });
     if (found != deviceList_.end()) {
       CopyText(selectedDevice_, (*found)->instanceId, kSelectedCodeUnits);
@@ -73,7 +54,7 @@ void COrvAsioDriver::SelectAndOpen() {
 bool COrvAsioDriver::OpenSelected() {
   deviceGroup_.CloseAll();
   const auto entry = std::find_if(deviceList_.begin(), deviceList_.end(), [&](const auto& e) {
-    return SameIgnoringCase(e->instanceId, selectedDevice_);
+    return SameTextIgnoringCase(e->instanceId, selectedDevice_);
   });
   bool opened = entry != deviceList_.end() &&
                 deviceGroup_.Open((*entry)->privatePath, (*entry)->instanceId,
@@ -129,13 +110,11 @@ bool COrvAsioDriver::WaitForPower(DWORD timeout) {
 
 void COrvAsioDriver::OnSettingsChanged() {
   InstanceLock lock(instanceMutex_);
-  const ULONG index = settings_.ReadNumber(kSettingBufferSizeIndex);
-  const ULONG rate = settings_.ReadNumber(kSettingSamplingRate);
-  WCHAR selected[kSelectedCodeUnits + 1];
-  settings_.ReadSelected(selected);
-  const bool indexChanged = index != bufferSizeIndex_;
-  const bool rateChanged = rate != asioRate_;
-  const bool deviceChanged = !Same(selected, selectedDevice_);
+  SharedSettings stored;
+  settings_.ReadAll(&stored);
+  const bool indexChanged = stored.bufferSizeIndex != bufferSizeIndex_;
+  const bool rateChanged = stored.samplingRate != asioRate_;
+  const bool deviceChanged = !SameText(stored.selected, selectedDevice_);
   if (!indexChanged && !rateChanged && !deviceChanged) return;
   if (callbacks_ == nullptr) {
     SelectAndOpen();
@@ -143,8 +122,8 @@ void COrvAsioDriver::OnSettingsChanged() {
   }
   // The host holds buffers of the old geometry: it must reset to take the change over, and
   // must not start again before it has when the rate changed.
-  if (indexChanged) bufferSizeIndex_ = index;
-  if (rateChanged) pendingRate_ = rate;
+  if (indexChanged) bufferSizeIndex_ = stored.bufferSizeIndex;
+  if (rateChanged) pendingRate_ = stored.samplingRate;
   RequestHostReset(rateChanged ? 1 : 0);
 }
 

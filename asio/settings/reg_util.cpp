@@ -128,6 +128,12 @@ void CmnRegUtil::ReadSelected(WCHAR (&text)[kSelectedCodeUnits + 1]) {
   ReadValue(kSettingSelected, text, FindSetting(kSettingSelected)->size);
 }
 
+void CmnRegUtil::ReadAll(SharedSettings* settings) {
+  settings->bufferSizeIndex = ReadNumber(kSettingBufferSizeIndex);
+  settings->samplingRate = ReadNumber(kSettingSamplingRate);
+  ReadSelected(settings->selected);
+}
+
 int CmnRegUtil::WriteNumber(int id, DWORD value) {
   return WriteValue(id, &value, sizeof value);
 }

@@ -4,6 +4,13 @@
 
 #include "settings_table.h"
 
+// The three values the programs share, as one read gives them.
+struct SharedSettings {
+  DWORD bufferSizeIndex;
+  DWORD samplingRate;
+  WCHAR selected[kSelectedCodeUnits + 1];
+};
+
 class CmnRegUtil {
  public:
   CmnRegUtil() = default;
@@ -29,6 +36,7 @@ class CmnRegUtil {
   // (empty when it cannot be read), always terminated.
   DWORD ReadNumber(int id);
   void ReadSelected(WCHAR (&text)[kSelectedCodeUnits + 1]);
+  void ReadAll(SharedSettings* settings);
   int WriteNumber(int id, DWORD value);
   int WriteSelected(const WCHAR* text);
 };

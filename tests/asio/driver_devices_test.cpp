@@ -18,9 +18,6 @@ namespace {
 
 using DriverDevicesTest = FakeChannelTest;
 
-constexpr char16_t kFirst[] = u"USB\\VID_1234&PID_0001\\1";
-constexpr char16_t kSecond[] = u"USB\\VID_1234&PID_0002\\1";
-
 void Initialise(TestableDriver& driver) {
   ASSERT_TRUE(driver.OpenInstanceMutex());
   driver.SelectAndOpen();
@@ -94,6 +91,26 @@ TEST_F(DriverDevicesTest, TheHandleCheckReopensOnlyWithoutBuffers) {
     EXPECT_EQ(RecordingHost::Messages(), std::vector<LONG>{kAsioResetRequest});
     EXPECT_EQ(driver.resetPending_, 1u);
     EXPECT_EQ(driver.setSampleRate(96000), ASE_HWMalfunction);
+  });
+}
+
+// A request the driver leaves pending fails, and is cancelled before the stream's next request
+// reuses its OVERLAPPED.
+TEST_F(DriverDevicesTest, APendingRequestFailsAndIsCancelled) {
+  devices.push_back(Device(kFirst, u"Zeta"));
+  Plug();
+  RunAsUser([&] {
+    TestableDriver driver;
+    Initialise(driver);
+    devices[0].pending = {IOCTL_ASIO_NOP};
+    DeviceStream* stream = driver.deviceGroup_.At(0);
+    EXPECT_FALSE(stream->Request(IOCTL_ASIO_NOP, nullptr, 0, nullptr, 0));
+    EXPECT_EQ(devices[0].cancelled, 1u);
+    devices[0].pending.clear();
+    EXPECT_TRUE(stream->Request(IOCTL_ASIO_NOP, nullptr, 0, nullptr, 0));
+    ULONG speed = 0;
+    EXPECT_TRUE(stream->RequestFixed(IOCTL_ASIO_GET_BUS_SPEED, &speed, sizeof speed));
+    EXPECT_EQ(speed, 2u);
   });
 }
 

@@ -28,6 +28,12 @@ void DefaultFormats(const FakeDevice& device, FormatQueryRecord& record) {
   record.playbackBits = record.captureBits = 32;
 }
 
+VOID CancelPending(PDEVICE_OBJECT deviceObject, PIRP irp) {
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  ++(*static_cast<FakeDevice**>(deviceObject->DeviceExtension))->cancelled;
+  Complete(irp, STATUS_CANCELLED);
+}
+
 NTSTATUS Answer(FakeDevice& device, PIRP irp, PIO_STACK_LOCATION stack) {
   const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   const ULONG in = stack->Parameters.DeviceIoControl.InputBufferLength;
@@ -35,6 +41,11 @@ NTSTATUS Answer(FakeDevice& device, PIRP irp, PIO_STACK_LOCATION stack) {
   auto* buffer = static_cast<BYTE*>(irp->AssociatedIrp.SystemBuffer);
   device.requests.push_back(code);
   if (device.failing.count(code) != 0) return Complete(irp, STATUS_UNSUCCESSFUL);
+  if (device.pending.count(code) != 0) {
+    IoMarkIrpPending(irp);
+    IoSetCancelRoutine(irp, CancelPending);
+    return STATUS_PENDING;
+  }
   auto reply = [&](const void* data, ULONG bytes) {
     if (out < bytes) return Complete(irp, STATUS_BUFFER_TOO_SMALL);
     std::memcpy(buffer, data, bytes);

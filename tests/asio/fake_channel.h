@@ -32,6 +32,7 @@ struct FakeDevice {
   // each way for float and PCM at every rate within the range.
   std::function<void(FormatQueryRecord&)> formats;
   std::set<ULONG> failing;  // request codes refused with STATUS_UNSUCCESSFUL
+  std::set<ULONG> pending;  // request codes left pending until cancelled
   ULONG claimedLength = 0;   // nonzero: the product string length the device claims
 
   // What the device saw.
@@ -39,6 +40,7 @@ struct FakeDevice {
   ULONG rate = 0;
   PFILE_OBJECT owner = nullptr;  // the handle that acquired it
   bool removed = false;
+  ULONG cancelled = 0;
   PDEVICE_OBJECT pdo = nullptr;
   PDEVICE_OBJECT fdo = nullptr;
 };

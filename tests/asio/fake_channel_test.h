@@ -11,6 +11,10 @@
 
 namespace asio_test {
 
+// Instance ids of two devices most tests plug.
+inline constexpr char16_t kFirst[] = u"USB\\VID_1234&PID_0001\\1";
+inline constexpr char16_t kSecond[] = u"USB\\VID_1234&PID_0002\\1";
+
 class FakeChannelTest : public tarnlink::kernel::testing::KernelTest {
  protected:
   void TearDown() override {

@@ -16,9 +16,6 @@ namespace {
 
 using SelectionTest = FakeChannelTest;
 
-constexpr char16_t kFirst[] = u"USB\\VID_1234&PID_0001\\1";
-constexpr char16_t kSecond[] = u"USB\\VID_1234&PID_0002\\1";
-
 void StoreSelected(const std::u16string& id) {
   CmnRegUtil settings;
   settings.CreateDefaults();
