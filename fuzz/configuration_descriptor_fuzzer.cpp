@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "configuration_input.h"
-#include "device_probe.h"
+#include "model_probe.h"
 
 namespace {
 
@@ -33,9 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (input.device == nullptr) return 0;
   std::string failure;
   // Bound whole: the configuration reaches the driver exactly as the fuzzer wrote it.
-  const bool ran = tarnlink::tool::ProbeDevice(
+  const bool ran = tarnlink::fuzz::ProbeDevice(
       std::move(input.device), input.speed, sim::machine::Binding::Whole,
-      [](CUSBAudioCL& model, const tarnlink::tool::ProbeStatus& status) {
+      [](CUSBAudioCL& model, const tarnlink::fuzz::ProbeStatus& status) {
         if (NT_SUCCESS(status.configure)) ExerciseFormats(model);
       },
       &failure);

@@ -1,15 +1,14 @@
 #include "device_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
-#include "audio_trace_points.h"
 #include "descriptor_bytes.h"
 #include "driver_types.h"
 #include "endpoint_timing.h"
 #include "format_checks.h"
 #include "usb_names.h"
-#include "usb_trace_points.h"
 
 namespace tarnlink::tool {
 namespace {
@@ -26,47 +25,6 @@ std::optional<std::string> StringOf(CUSBAudioCL& model, UCHAR index) {
     text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
   }
   return text;
-}
-
-// The driver's failure trace points of a start, each with what it means for the device.
-struct RefusalPoint {
-  uint32_t id;
-  const char* reason;
-};
-
-constexpr const char* kFunctionDidNotStart =
-    "the USB function did not start: a descriptor could not be read, or its length did not match "
-    "what the device announced";
-constexpr const char* kNoValidHeader =
-    "the audio control interface has no valid HEADER";
-constexpr const char* kNotModelled =
-    "an entity or a streaming interface could not be modelled: a descriptor is missing or "
-    "malformed, or a reference names no entity";
-
-constexpr RefusalPoint kRefusalPoints[] = {
-    {kTraceUsbdHandleFailed, kFunctionDidNotStart},
-    {kTraceBusInterfaceFailed, kFunctionDidNotStart},
-    {kTraceDescriptorReadFailed, kFunctionDidNotStart},
-    {kTraceDescriptorLengthMismatch, kFunctionDidNotStart},
-    {kTraceStartFunctionFailed, kFunctionDidNotStart},
-    {kTraceAudioControlMissing, "the configuration has no audio control interface"},
-    {kTraceAudioHeaderInvalid, kNoValidHeader},
-    {kTraceEntityLinkFailed, kNotModelled},
-    {kTraceStreamingInterfaceFailed, kNotModelled},
-    {kTraceTerminalLinkMissing, kNotModelled},
-};
-
-// The reason of the last failure point the start recorded.
-std::string RefusalReason(const std::vector<uint32_t>& tracePoints, NTSTATUS status) {
-  if (status == STATUS_NOT_IMPLEMENTED) {
-    return "the last audio control entity is a processing unit, which the driver does not model";
-  }
-  for (auto id = tracePoints.rbegin(); id != tracePoints.rend(); ++id) {
-    for (const RefusalPoint& point : kRefusalPoints) {
-      if (point.id == *id) return point.reason;
-    }
-  }
-  return kNotModelled;
 }
 
 // The first setting with a data endpoint that carries the format's channels and containers.
@@ -127,8 +85,9 @@ std::vector<MaxFormatReport> MaxFormats(CUSBAudioCL& model, ULONG direction) {
 }
 
 // The interfaces of the configuration that are neither the audio control interface nor a
-// streaming interface of the model.
-std::vector<IgnoredInterfaceReport> IgnoredInterfaces(CUSBAudioCL& model) {
+// streaming interface of the model, and those of the device's other functions, in number order.
+std::vector<IgnoredInterfaceReport> IgnoredInterfaces(
+    CUSBAudioCL& model, const std::vector<sim::machine::InterfaceSummary>& otherFunctions) {
   std::set<uint32_t> modelled = {model.AudioControlInterfaceNumber()};
   for (USBAudioStreamInterface* s = model.FirstStreamInterface(); s != nullptr; s = s->Next) {
     modelled.insert(s->InterfaceNumber);
@@ -149,6 +108,7 @@ std::vector<IgnoredInterfaceReport> IgnoredInterfaces(CUSBAudioCL& model) {
                       IgnoredInterfaceReport r;
                       r.number = i->bInterfaceNumber;
                       r.kind = InterfaceClassName(i->bInterfaceClass, i->bInterfaceSubClass);
+                      r.subclass = i->bInterfaceSubClass;
                       r.reason = r.kind == "audio streaming"
                                      ? "the driver could not model it (a setting or its "
                                        "terminal link is missing or malformed)"
@@ -159,6 +119,13 @@ std::vector<IgnoredInterfaceReport> IgnoredInterfaces(CUSBAudioCL& model) {
                       ignored.push_back(std::move(r));
                       return true;
                     });
+  for (const sim::machine::InterfaceSummary& i : otherFunctions) {
+    ignored.push_back({i.number, InterfaceClassName(i.interfaceClass, i.subclass), i.subclass,
+                       "another function of the composite device, which Windows gives to its "
+                       "own driver"});
+  }
+  std::sort(ignored.begin(), ignored.end(),
+            [](const auto& a, const auto& b) { return a.number < b.number; });
   return ignored;
 }
 
@@ -193,17 +160,15 @@ std::string StatusText(NTSTATUS status) {
   return hex;
 }
 
-DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
+DeviceReport CollectReport(UsbAudioAdapter* adapter, const StartOutcome& outcome) {
   DeviceReport r;
-  const NTSTATUS failed = !NT_SUCCESS(status.initialize) ? status.initialize : status.configure;
-  if (!NT_SUCCESS(failed)) {
+  if (adapter == nullptr) {
     r.refused = true;
-    r.status = failed;
-    r.reason = !NT_SUCCESS(status.initialize)
-                   ? RefusalReason(status.tracePoints, failed)
-                   : "the device refused the configuration or an alternate setting 0";
+    r.status = outcome.status;
+    r.reason = RefusalReason(outcome);
     return r;
   }
+  CUSBAudioCL& model = adapter->Model();
   const USB_DEVICE_DESCRIPTOR& device = model.DeviceDescriptor();
   r.uac2 = model.IsUAC2();
   r.highSpeed = model.IsHighSpeed();
@@ -232,9 +197,10 @@ DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status) {
   for (USBAudioStreamInterface* s = model.FirstStreamInterface(); s != nullptr; s = s->Next) {
     r.streams.push_back(DescribeStream(model, *s));
   }
-  r.ignoredInterfaces = IgnoredInterfaces(model);
+  r.ignoredInterfaces = IgnoredInterfaces(model, outcome.otherFunctions);
   r.maxFormats[0] = MaxFormats(model, Value(Direction::Playback));
   r.maxFormats[1] = MaxFormats(model, Value(Direction::Capture));
+  r.adapter = DescribeAdapter(*adapter);
   return r;
 }
 

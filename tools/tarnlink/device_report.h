@@ -1,5 +1,6 @@
-// What `tarnlink info` reports: how the driver's audio model sees one device, gathered on the
-// machine's kernel thread and printed afterwards as text or JSON.
+// What `tarnlink info` reports: how the driver's audio model sees one device and what the adapter
+// decided when it started, gathered on the machine's kernel thread and printed afterwards as text
+// or JSON.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "device_probe.h"
+#include "adapter_start.h"
 
 namespace tarnlink::tool {
 
@@ -123,7 +124,23 @@ struct MaxFormatReport {
 struct IgnoredInterfaceReport {
   uint32_t number = 0;
   std::string kind;  // its class, by name
+  uint32_t subclass = 0;
   std::string reason;
+};
+
+// What the adapter decided at the start, from the device, its hardware key and the controller.
+struct AdapterReport {
+  uint32_t fixedRate = 0;  // 0: free-rate mode
+  bool nativeDsd = false;
+  bool nativeDsdFromRegistry = false;  // otherwise the device was probed
+  bool playbackOnly = false;
+  bool amdWorkaround = false;
+  uint32_t playbackTransferMs = 0;
+  uint32_t captureTransferMs = 0;
+  uint32_t playbackTransfersInFlight = 0;
+  // The name the wave subdevice registers under; unset for a fixed rate the table has no name
+  // for (the device then starts without one).
+  std::optional<std::string> referenceString;
 };
 
 struct DeviceReport {
@@ -149,15 +166,20 @@ struct DeviceReport {
   std::vector<StreamingReport> streams;
   std::vector<IgnoredInterfaceReport> ignoredInterfaces;
   std::vector<MaxFormatReport> maxFormats[2];  // playback, capture
+  AdapterReport adapter;
   // How the device was plugged in, where the user did not get what they asked for.
   std::vector<std::string> notes;
 };
 
-// Runs on the machine's kernel thread: reads the model and asks the device what the report
-// needs (strings, clock ranges, volume ranges, the largest formats).
-DeviceReport CollectReport(CUSBAudioCL& model, const ProbeStatus& status);
+// Runs on the machine's kernel thread: reads the started adapter and its model and asks the
+// device what the report needs (strings, clock ranges, volume ranges, the largest formats). A
+// null adapter gives the refusal with its reason.
+DeviceReport CollectReport(UsbAudioAdapter* adapter, const StartOutcome& outcome);
 
 // The parts of the report, each from its own file.
+AdapterReport DescribeAdapter(UsbAudioAdapter& adapter);
+// Why the start failed, from the driver's trace points.
+std::string RefusalReason(const StartOutcome& outcome);
 EntityReport DescribeEntity(CUSBAudioCL& model, CUSBAudioEntity& entity);
 StreamingReport DescribeStream(CUSBAudioCL& model, USBAudioStreamInterface& stream);
 // The clock sources a terminal's clock can run from: itself, or every input of a selector.

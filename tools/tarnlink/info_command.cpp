@@ -8,6 +8,7 @@
 #include "descriptor_readout.h"
 #include "device_report.h"
 #include "report_output.h"
+#include "start_options.h"
 #include "sim/devices/catalogue.h"
 
 namespace tarnlink::tool {
@@ -27,6 +28,10 @@ const CLI::Validator kCatalogueName(
                  : "no catalogue device '" + name + "' (`tarnlink info --list` names them)";
     },
     "", "catalogue name");
+
+const CLI::Validator kRegistryValue(
+    [](const std::string& text) { return ParseRegistryValue(text, nullptr, nullptr); }, "",
+    "registry value");
 
 void ListCatalogue(bool json, std::ostream& out) {
   if (json) {
@@ -62,7 +67,7 @@ CLI::App* AddInfoCommand(CLI::App& program, InfoOptions* options) {
   CLI::App* info = program.add_subcommand(
       "info",
       "How the driver models and starts a device: class version, entities, streaming interfaces, "
-      "formats, and what it refuses.");
+      "formats, what the adapter decides, and what it refuses.");
   options->device.catalogueName = std::string(sim::devices::kDefaultDeviceName);
   CLI::Option* device =
       info->add_option("--device", options->device.catalogueName,
@@ -98,13 +103,43 @@ CLI::App* AddInfoCommand(CLI::App& program, InfoOptions* options) {
       ->excludes(list);
   CLI::Option* json =
       info->add_flag("--json", options->json, "One JSON object instead of text (keys: see README)");
+  CLI::Option* registry =
+      info->add_option_function<std::vector<std::string>>(
+              "--registry",
+              [options](const std::vector<std::string>& values) {
+                for (const std::string& text : values) {
+                  std::pair<std::u16string, uint32_t> preset;
+                  ParseRegistryValue(text, &preset.first, &preset.second);
+                  options->start.registry.push_back(std::move(preset));
+                }
+              },
+              "A REG_DWORD value in the device's hardware key before the start (repeatable), "
+              "e.g. SampleRate=96000 or DSDNativeModeSupported=0")
+          ->type_name("NAME=VALUE")
+          ->check(kRegistryValue)
+          ->allow_extra_args(false)
+          ->excludes(list);
+  CLI::Option* controller =
+      info->add_option_function<std::string>(
+              "--controller",
+              [options](const std::string& name) {
+                options->start.controller = ControllerNamed(name);
+              },
+              "The host controller the driver finds the device on (default: generic, an Intel "
+              "EHCI); AMD OHCI and ATI controllers bring the AMD workaround on a device with "
+              "playback and capture")
+          ->type_name("amd-ohci|ati|generic")
+          ->check(CLI::IsMember({"amd-ohci", "ati", "generic"}).description(""))
+          ->excludes(list);
   info->add_option("--dump-descriptors", options->dumpPath,
                    "Write the device's descriptors to FILE in the sysfs `descriptors` format "
                    "(for --descriptors) instead of reporting")
       ->type_name("FILE")
       ->check(kNotEmpty)
       ->excludes(list)
-      ->excludes(json);
+      ->excludes(json)
+      ->excludes(registry)
+      ->excludes(controller);
   info->footer(
       "exit codes: 0 shown, 2 refused by the driver or bad arguments, 1 the machine stopped\n"
       "examples:\n"
@@ -113,6 +148,7 @@ CLI::App* AddInfoCommand(CLI::App& program, InfoOptions* options) {
       "  tarnlink info --descriptors /sys/bus/usb/devices/1-1/descriptors --speed full\n"
       "  tarnlink info --list\n"
       "  tarnlink info --device uac2-implicit --dump-descriptors implicit.bin\n"
+      "  tarnlink info --registry SampleRate=96000 --controller amd-ohci\n"
       "  tarnlink info --device-library build/default/sim/devices/velmor_dac_device.so");
   return info;
 }
@@ -134,15 +170,18 @@ int RunInfo(const InfoOptions& options, std::ostream& out, std::ostream& err) {
   DeviceReport report;
   std::string failure;
   const sim::machine::Binding binding = PackageBinding(*plugged.device);
-  const bool ran = ProbeDevice(
-      std::move(plugged.device), plugged.busSpeed, binding,
-      [&](CUSBAudioCL& model, const ProbeStatus& status) { report = CollectReport(model, status); },
+  const bool ran = StartAdapter(
+      std::move(plugged.device), plugged.busSpeed, binding, options.start,
+      [&](UsbAudioAdapter* adapter, const StartOutcome& outcome) {
+        report = CollectReport(adapter, outcome);
+      },
       &failure);
   if (!ran) {
     err << "tarnlink info: the simulated machine stopped\n" << failure << "\n";
     return kExitFailed;
   }
   report.notes = std::move(plugged.notes);
+  for (std::string& note : UnreadValueNotes(options.start)) report.notes.push_back(std::move(note));
   const std::string text = options.json ? ReportJson(report) : ReportText(report);
   (report.refused && !options.json ? err : out) << text;
   return report.refused ? kExitRefused : kExitOk;

@@ -1,9 +1,10 @@
-// `tarnlink info`: how the driver models a device.
+// `tarnlink info`: how the driver models and starts a device.
 #pragma once
 
 #include <ostream>
 #include <string>
 
+#include "adapter_start.h"
 #include "device_source.h"
 
 namespace CLI {
@@ -17,6 +18,7 @@ struct InfoOptions {
   bool list = false;  // list the catalogue instead
   bool json = false;
   std::string dumpPath;  // write the device's descriptors there instead of reporting
+  StartSettings start;   // the hardware key's values and the host controller
 };
 
 // Adds the command and its options to the program's parser; the parsed values land in *options.

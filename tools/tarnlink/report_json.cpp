@@ -120,6 +120,18 @@ Json MaxFormats(const std::vector<MaxFormatReport>& formats) {
   return out;
 }
 
+Json Adapter(const AdapterReport& a) {
+  return {{"fixed_rate", a.fixedRate},
+          {"native_dsd", a.nativeDsd},
+          {"native_dsd_source", a.nativeDsdFromRegistry ? "registry" : "probe"},
+          {"playback_only", a.playbackOnly},
+          {"amd_workaround", a.amdWorkaround},
+          {"playback_transfer_ms", a.playbackTransferMs},
+          {"capture_transfer_ms", a.captureTransferMs},
+          {"playback_transfers_in_flight", a.playbackTransfersInFlight},
+          {"reference_string", Optional(a.referenceString)}};
+}
+
 }  // namespace
 
 std::string ReportJson(const DeviceReport& r) {
@@ -133,7 +145,8 @@ std::string ReportJson(const DeviceReport& r) {
   for (const StreamingReport& s : r.streams) streams.push_back(Streaming(s));
   Json ignored = Json::array();
   for (const IgnoredInterfaceReport& i : r.ignoredInterfaces) {
-    ignored.push_back({{"number", i.number}, {"class", i.kind}, {"reason", i.reason}});
+    ignored.push_back(
+        {{"number", i.number}, {"class", i.kind}, {"subclass", i.subclass}, {"reason", i.reason}});
   }
   const Json report = {
       {"uac_version", r.uac2 ? "2.0" : "1.0"},
@@ -154,6 +167,7 @@ std::string ReportJson(const DeviceReport& r) {
       {"ignored_interfaces", ignored},
       {"max_formats", {{"playback", MaxFormats(r.maxFormats[0])},
                        {"capture", MaxFormats(r.maxFormats[1])}}},
+      {"adapter", Adapter(r.adapter)},
       {"notes", r.notes}};
   // Text the device supplies (its strings) may hold anything: replace what is not UTF-8.
   return report.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -110,6 +110,24 @@ std::string Alt(const AltSettingReport& a) {
   return out;
 }
 
+std::string Adapter(const AdapterReport& a) {
+  std::string out = "adapter:\n";
+  out += a.fixedRate != 0 ? Format("  fixed rate %u Hz\n", a.fixedRate)
+                          : std::string("  free-rate mode\n");
+  out += Format("  native DSD: %s (%s)\n", a.nativeDsd ? "yes" : "no",
+                a.nativeDsdFromRegistry ? "DSDNativeModeSupported in the hardware key"
+                                        : "probed with the request to play PCM");
+  out += Format("  playback only: %s; AMD workaround: %s\n", a.playbackOnly ? "yes" : "no",
+                a.amdWorkaround ? "yes" : "no");
+  out += Format("  transfers: playback %u ms, %u in flight; capture %u ms\n",
+                a.playbackTransferMs, a.playbackTransfersInFlight, a.captureTransferMs);
+  out += "  subdevice reference string: " +
+         (a.referenceString ? *a.referenceString
+                            : std::string("none (no name for the fixed rate; no subdevice)")) +
+         "\n";
+  return out;
+}
+
 }  // namespace
 
 std::string ReportText(const DeviceReport& r) {
@@ -141,8 +159,8 @@ std::string ReportText(const DeviceReport& r) {
     for (const AltSettingReport& a : s.alts) out += Alt(a);
   }
   for (const IgnoredInterfaceReport& i : r.ignoredInterfaces) {
-    out += Format("interface %u (%s) left alone: %s\n", i.number, i.kind.c_str(),
-                  i.reason.c_str());
+    out += Format("interface %u (%s, subclass 0x%02X) left alone: %s\n", i.number,
+                  i.kind.c_str(), i.subclass, i.reason.c_str());
   }
   const char* const directions[2] = {"playback", "capture"};
   for (int d = 0; d < 2; ++d) {
@@ -158,7 +176,7 @@ std::string ReportText(const DeviceReport& r) {
       out += "\n";
     }
   }
-  return out;
+  return out + Adapter(r.adapter);
 }
 
 }  // namespace tarnlink::tool

@@ -1,4 +1,5 @@
-// A refused device is reported with the reason the driver's own trace points give.
+// A refused device is reported with the reason the driver's own trace points give, and a refused
+// configuration with the side that refused it.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include "device_report.h"
 #include "sim/devices/catalogue.h"
+#include "sim/devices/forwarding_device.h"
 #include "sim/devices/uac_device.h"
 
 namespace tarnlink::tool {
@@ -46,10 +48,12 @@ TEST_P(RefusalReasonTest, NamesWhatTheDriverTraced) {
   GetParam().damage(image.configuration);
   DeviceReport report;
   std::string failure;
-  ASSERT_TRUE(ProbeDevice(
+  ASSERT_TRUE(StartAdapter(
       std::make_unique<sim::devices::UacDevice>(entry->spec, image, entry->behaviour),
-      sim::devices::UsbSpeed::High, sim::machine::Binding::Whole,
-      [&](CUSBAudioCL& model, const ProbeStatus& status) { report = CollectReport(model, status); },
+      sim::devices::UsbSpeed::High, sim::machine::Binding::Whole, {},
+      [&](UsbAudioAdapter* adapter, const StartOutcome& outcome) {
+        report = CollectReport(adapter, outcome);
+      },
       &failure))
       << failure;
   EXPECT_TRUE(report.refused);
@@ -78,6 +82,72 @@ INSTANTIATE_TEST_SUITE_P(
                                   },
                                   "could not be modelled"}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// Stalls the standard requests stall() picks, as firmware that refuses them would.
+class Staller : public sim::devices::ForwardingDevice {
+ public:
+  Staller(std::unique_ptr<UsbDevice> inner,
+          std::function<bool(const USB_DEFAULT_PIPE_SETUP_PACKET&)> stall)
+      : ForwardingDevice(std::move(inner)), stall_(std::move(stall)) {}
+  sim::devices::ControlResult Control(const sim::devices::BusTime& time,
+                                      const USB_DEFAULT_PIPE_SETUP_PACKET& setup,
+                                      std::span<uint8_t> data) override {
+    if ((setup.bmRequestType.B & 0x60) == 0 && stall_(setup))
+      return sim::devices::ControlResult::Stall();
+    return ForwardingDevice::Control(time, setup, data);
+  }
+
+ private:
+  std::function<bool(const USB_DEFAULT_PIPE_SETUP_PACKET&)> stall_;
+};
+
+// Each start is refused at a different step of the adapter's initialisation; StartAdapter's
+// unload proves that none of them leaves anything behind.
+TEST(StartRefusalTest, NamesTheStepAndTheSideThatRefused) {
+  struct Case {
+    const char* what;
+    std::unique_ptr<sim::devices::UsbDevice> device;
+    sim::machine::Binding binding;
+    const char* reason;
+  };
+  const auto velmor = [] { return sim::devices::MakeCatalogueDevice("velmor-dac"); };
+  Case cases[] = {
+      // Bound whole, the driver asks for its audio interfaces alone; the USB stack checks the
+      // list against the configuration and refuses before the device hears of it.
+      {"host", sim::devices::MakeCatalogueDevice("composite-hid-midi"),
+       sim::machine::Binding::Whole,
+       "the host's USB stack refused the configuration before asking the device"},
+      {"device",
+       std::make_unique<Staller>(velmor(),
+                                 [](const USB_DEFAULT_PIPE_SETUP_PACKET& s) {
+                                   return s.bRequest == USB_REQUEST_SET_CONFIGURATION;
+                                 }),
+       sim::machine::Binding::Function,
+       "the device refused the configuration: it stalled SET_CONFIGURATION"},
+      {"product string",
+       std::make_unique<Staller>(velmor(),
+                                 [](const USB_DEFAULT_PIPE_SETUP_PACKET& s) {
+                                   return s.bRequest == USB_REQUEST_GET_DESCRIPTOR &&
+                                          s.wValue.HiByte == USB_STRING_DESCRIPTOR_TYPE &&
+                                          s.wValue.LowByte != 0;
+                                 }),
+       sim::machine::Binding::Function, "the device's product string could not be read"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeviceReport report;
+    std::string failure;
+    ASSERT_TRUE(StartAdapter(
+        std::move(c.device), sim::devices::UsbSpeed::High, c.binding, {},
+        [&](UsbAudioAdapter* adapter, const StartOutcome& outcome) {
+          report = CollectReport(adapter, outcome);
+        },
+        &failure))
+        << failure;
+    EXPECT_TRUE(report.refused);
+    EXPECT_NE(report.reason.find(c.reason), std::string::npos) << report.reason;
+  }
+}
 
 }  // namespace
 }  // namespace tarnlink::tool

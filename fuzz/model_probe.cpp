@@ -1,23 +1,15 @@
-#include "device_probe.h"
+#include "model_probe.h"
 
 #include "kernel/host_kernel.h"
 #include "sim/machine/function_device.h"
-#include "usb_audio_quirks.h"
 
-namespace tarnlink::tool {
+namespace tarnlink::fuzz {
 namespace {
 
 // The adapter starts the function with this many IRPs for its transfers.
 constexpr ULONG kIrpCount = 16;
 
 }  // namespace
-
-sim::machine::Binding PackageBinding(sim::devices::UsbDevice& device) {
-  const USB_DEVICE_DESCRIPTOR descriptor = sim::machine::ReadDeviceDescriptor(device);
-  return LookupAudioQuirks(descriptor.idVendor, descriptor.idProduct).configureAllInterfaces
-             ? sim::machine::Binding::Whole
-             : sim::machine::Binding::Function;
-}
 
 bool ProbeDevice(std::unique_ptr<sim::devices::UsbDevice> device, sim::devices::UsbSpeed busSpeed,
                  sim::machine::Binding binding,
@@ -34,9 +26,6 @@ bool ProbeDevice(std::unique_ptr<sim::devices::UsbDevice> device, sim::devices::
           if (model != nullptr) {
             ProbeStatus status;
             status.initialize = model->Initialize(port.pdo, port.fdo, kIrpCount);
-            for (const kernel::TraceEntry& entry : machine.Trace()) {
-              status.tracePoints.push_back(entry.id);
-            }
             if (NT_SUCCESS(status.initialize)) status.configure = model->Configure();
             inspect(*model, status);
             delete model;
@@ -56,4 +45,4 @@ bool ProbeDevice(std::unique_ptr<sim::devices::UsbDevice> device, sim::devices::
   return true;
 }
 
-}  // namespace tarnlink::tool
+}  // namespace tarnlink::fuzz
