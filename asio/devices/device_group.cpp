@@ -169,10 +169,14 @@ DeviceAggregates DeviceGroup::Aggregates() {
     all.bits = first ? device->BitsPerSample() : std::min(all.bits, device->BitsPerSample());
     all.allFloat = all.allFloat && device->Float();
     all.allDsdNative = all.allDsdNative && device->DsdNative();
+    // The range is a packed wire record: its fields are compared as copies.
     const RateRange range = device->Range();
-    all.range.lowestRate = first ? range.lowestRate : std::max(all.range.lowestRate, range.lowestRate);
-    all.range.highestRate =
-        first ? range.highestRate : std::min(all.range.highestRate, range.highestRate);
+    const ULONG lowest = range.lowestRate;
+    const ULONG highest = range.highestRate;
+    const ULONG sharedLowest = all.range.lowestRate;
+    const ULONG sharedHighest = all.range.highestRate;
+    all.range.lowestRate = first ? lowest : std::max(sharedLowest, lowest);
+    all.range.highestRate = first ? highest : std::min(sharedHighest, highest);
     first = false;
   }
   if (all.range.highestRate < all.range.lowestRate) all.range = {0, 0};

@@ -13,7 +13,9 @@ struct DeviceAggregates {
   ULONG bits;  // the smallest over the devices; 32 with none
   bool allFloat;
   bool allDsdNative;
-  RateRange range;  // the rates every device can run; 0..0 when they share none
+  // The rates every device can run; 0..0 when they share none. Aligned, although the record
+  // is packed on the wire, so that its fields can be used in place.
+  alignas(ULONG) RateRange range;
 };
 
 struct ChannelLocation {

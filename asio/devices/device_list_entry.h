@@ -15,7 +15,7 @@ struct DeviceListEntry {
   WCHAR instanceId[kInstanceIdUnits + 1];
   WCHAR privatePath[kPathUnits + 1];  // the wave filter's interface path with \asio appended
   WCHAR description[kDescriptionUnits + 1];
-  RateRange rateRange;
+  alignas(ULONG) RateRange rateRange;  // aligned, unlike the packed wire record
   ULONG dsdNative;
   WCHAR productString[kProductStringUnits];
   ULONG busSpeed;  // 2 high speed, 1 full speed

@@ -145,12 +145,15 @@ void DeviceStream::UseRate(ULONG rate) {
     inputChannels_ = outputChannels_ = 0;
     return;
   }
+  // Copied out of the packed record before they are compared.
+  const ULONG playbackBits = record->playbackBits;
+  const ULONG captureBits = record->captureBits;
   inputChannels_ = record->captureChannels & 0xFFFF;
   outputChannels_ = record->playbackChannels & 0xFFFF;
   if (inputChannels_ != 0 && outputChannels_ != 0) {
-    bitsPerSample_ = std::min(record->playbackBits, record->captureBits);
+    bitsPerSample_ = std::min(playbackBits, captureBits);
   } else {
-    bitsPerSample_ = outputChannels_ != 0 ? record->playbackBits : record->captureBits;
+    bitsPerSample_ = outputChannels_ != 0 ? playbackBits : captureBits;
   }
 }
 

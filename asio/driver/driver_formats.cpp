@@ -12,6 +12,14 @@ namespace {
 
 constexpr DWORD kPowerWaitMs = 3000;
 
+// The FormatType a host put in an ASIOIoFormat record, as the number it is: a host may send any
+// value, and only 0 and 1 are values of the enumeration.
+LONG FormatTypeIn(const void* record) {
+  LONG type = 0;
+  std::memcpy(&type, record, sizeof type);
+  return type;
+}
+
 }  // namespace
 
 ASIOError COrvAsioDriver::getBufferSize(LONG* minSize, LONG* maxSize, LONG* preferredSize,
@@ -117,14 +125,13 @@ ASIOError COrvAsioDriver::future(LONG selector, void* opt) {
     case kAsioSetIoFormat: {
       if (opt == nullptr) return ASE_InvalidParameter;
       InstanceLock lock(instanceMutex_);
-      ASIOIoFormat requested;
-      std::memcpy(&requested, opt, sizeof requested);
-      const bool pcm = requested.FormatType == kASIOPCMFormat;
-      const bool dsd = requested.FormatType == kASIODSDFormat && dsdCapable_ != 0;
+      const LONG type = FormatTypeIn(opt);
+      const bool pcm = type == kASIOPCMFormat;
+      const bool dsd = type == kASIODSDFormat && dsdCapable_ != 0;
       if (!pcm && !dsd) return ASE_InvalidParameter;
       const ASIOIoFormatType previous = ioFormat_.FormatType;
       // The record is kept as the host gave it even when no sample type fits it.
-      ioFormat_ = requested;
+      std::memcpy(&ioFormat_, opt, sizeof ioFormat_);
       RecomputeSampleType();
       if (sampleType_ == kUnsupportedSampleType) return ASE_InvalidParameter;
       RecomputeBytesPerHalf();
@@ -139,8 +146,7 @@ ASIOError COrvAsioDriver::future(LONG selector, void* opt) {
     }
     case kAsioCanDoIoFormat: {
       if (opt == nullptr) return ASE_InvalidParameter;
-      ASIOIoFormatType type;
-      std::memcpy(&type, opt, sizeof type);
+      const LONG type = FormatTypeIn(opt);
       if (type == kASIOPCMFormat) return ASE_SUCCESS;
       return type == kASIODSDFormat && dsdCapable_ != 0 ? ASE_SUCCESS : ASE_InvalidParameter;
     }

@@ -24,10 +24,11 @@ class DriverFormatsTest : public tarnlink::kernel::testing::KernelTest {
     driver.RecomputeSampleType();
     RecordingHost::Messages().clear();
   }
-  static ASIOIoFormat Format(ASIOIoFormatType type) {
+  // A record as a host fills it: any number in FormatType, anything in the rest.
+  static ASIOIoFormat Format(LONG type) {
     ASIOIoFormat format;
     std::memset(&format, 0x5A, sizeof format);
-    format.FormatType = type;
+    std::memcpy(&format.FormatType, &type, sizeof type);
     return format;
   }
 };
@@ -204,7 +205,7 @@ TEST_F(DriverFormatsTest, DsdNeedsNativeDevicesAndThirtyTwoBitWords) {
     driver.deviceBits_ = 32;
     EXPECT_EQ(driver.future(kAsioSetIoFormat, &dsd), ASE_SUCCESS);
     EXPECT_EQ(driver.sampleType_, ASIOSTDSDInt8MSB1);
-    ASIOIoFormat other = Format(static_cast<ASIOIoFormatType>(7));
+    ASIOIoFormat other = Format(7);
     EXPECT_EQ(driver.future(kAsioCanDoIoFormat, &other), ASE_InvalidParameter);
     EXPECT_EQ(driver.future(kAsioSetIoFormat, &other), ASE_InvalidParameter);
     EXPECT_EQ(driver.ioFormat_.FormatType, kASIODSDFormat);
