@@ -110,6 +110,9 @@ NTSTATUS UsbAudioAdapter::ReadProductString() {
 NTSTATUS UsbAudioAdapter::DecideNativeDsd() {
   ULONG value = 0;
   NTSTATUS status = ReadDwordSetting(m_RegistryKey, kDsdNativeModeValue, &value);
+  // A value that is there but could not be read may be the one that turns a device's broken DSD
+  // off: probing instead would turn it back on.
+  if (!NT_SUCCESS(status) && status != STATUS_OBJECT_NAME_NOT_FOUND) return status;
   m_NativeDsdFromRegistry = NT_SUCCESS(status);
   if (m_NativeDsdFromRegistry) {
     m_NativeDsd = value != 0 ? 1 : 0;

@@ -91,13 +91,14 @@ VOID CUSBCL::FillIrpPool(ULONG count) {
 }
 
 NTSTATUS CUSBCL::ReadDescriptor(UCHAR type, UCHAR index, USHORT languageId, PVOID buffer,
-                                ULONG length, PULONG received) {
+                                ULONG length, PULONG received, USBD_STATUS* usbd) {
   *received = 0;
   URB urb;
   RtlZeroMemory(&urb, sizeof(urb));
   UsbBuildGetDescriptorRequest(&urb, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST), type, index,
                                languageId, buffer, nullptr, length, nullptr);
   NTSTATUS status = SubmitUrbSync(&urb);
+  if (usbd != nullptr) *usbd = urb.UrbHeader.Status;
   if (!NT_SUCCESS(status)) {
     TRACE_POINT(kTraceDescriptorReadFailed, type, index, status);
     return status;
@@ -153,8 +154,18 @@ NTSTATUS CUSBCL::ReadConfigurationDescriptor() {
 NTSTATUS CUSBCL::ReadLanguageList() {
   UCHAR probe[kLanguageListProbeBytes] = {};
   ULONG received = 0;
+  USBD_STATUS usbd = USBD_STATUS_SUCCESS;
   NTSTATUS status =
-      ReadDescriptor(USB_STRING_DESCRIPTOR_TYPE, 0, 0, probe, sizeof(probe), &received);
+      ReadDescriptor(USB_STRING_DESCRIPTOR_TYPE, 0, 0, probe, sizeof(probe), &received, &usbd);
+  // String descriptors are optional: a device without them stalls the language list or sends an
+  // empty one, and plays like any other. It starts without languages, and every string request
+  // is then refused without asking it.
+  const BOOLEAN stalled = !NT_SUCCESS(status) && usbd == USBD_STATUS_STALL_PID;
+  const BOOLEAN empty = NT_SUCCESS(status) && received == 2 && probe[0] == 2;
+  if (stalled || empty) {
+    TRACE_POINT(kTraceNoStringDescriptors, status, received);
+    return STATUS_SUCCESS;
+  }
   if (!NT_SUCCESS(status)) return status;
   const ULONG length = probe[0];
   if (received != sizeof(probe) || length < 2) {

@@ -99,9 +99,10 @@ class CUSBCL {
 
  private:
   NTSTATUS QueryBusInterface(PUSB_BUS_INTERFACE_USBDI_V1 busInterface);
-  // GET_DESCRIPTOR from the device into buffer; *received is the bytes it actually sent.
+  // GET_DESCRIPTOR from the device into buffer; *received is the bytes it actually sent and
+  // *usbd, when given, the request's USBD status.
   NTSTATUS ReadDescriptor(UCHAR type, UCHAR index, USHORT languageId, PVOID buffer, ULONG length,
-                          PULONG received);
+                          PULONG received, USBD_STATUS* usbd = nullptr);
   NTSTATUS ReadDeviceDescriptor();
   NTSTATUS ReadConfigurationDescriptor();
   NTSTATUS ReadLanguageList();

@@ -20,6 +20,7 @@ inline constexpr ULONG kTraceBusInterfaceFailed = 0x4124;          // status
 inline constexpr ULONG kTraceDescriptorReadFailed = 0x4130;        // type, index, status
 inline constexpr ULONG kTraceDescriptorLengthMismatch = 0x4131;    // type, received, length
 inline constexpr ULONG kTraceStringRequestRefused = 0x4132;        // index, language id
+inline constexpr ULONG kTraceNoStringDescriptors = 0x4133;         // status, bytes received
 inline constexpr ULONG kTraceNoInterfaces = 0x4140;                // bNumInterfaces
 inline constexpr ULONG kTraceDuplicateInterface = 0x4141;          // interface number
 inline constexpr ULONG kTraceInterfaceCountMismatch = 0x4142;      // found, bNumInterfaces

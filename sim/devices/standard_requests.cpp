@@ -80,7 +80,10 @@ ControlResult UacDevice::GetDescriptor(const USB_DEFAULT_PIPE_SETUP_PACKET& setu
       return spec_.speed == UsbSpeed::High ? Answer(data, BuildDeviceQualifier(spec_))
                                            : ControlResult::Stall();
     case USB_STRING_DESCRIPTOR_TYPE: {
-      if (index == 0) return Answer(data, BuildLanguageList());
+      // A device without strings has no language list either.
+      if (index == 0) {
+        return image_.strings.empty() ? ControlResult::Stall() : Answer(data, BuildLanguageList());
+      }
       auto text = image_.strings.find(index);
       if (text == image_.strings.end() || setup.wIndex.W != kEnglish) return ControlResult::Stall();
       return Answer(data, BuildStringDescriptor(text->second));

@@ -17,15 +17,18 @@ UsbSpeed DumpSpeed(const std::vector<uint8_t>& bytes) {
 }
 
 // A device answering with the dump's own bytes, whether or not the simulator understands them:
-// what counts is what the driver makes of them. A dump holds no string descriptors: each string
-// the device descriptor names reads empty, as the driver starts only a device that answers for
-// its product string.
+// what counts is what the driver makes of them. A dump holds no string descriptors, so the
+// device has none either.
 std::unique_ptr<sim::devices::UsbDevice> DeviceFromDump(const std::vector<uint8_t>& bytes,
                                                         UsbSpeed speed, std::string* error) {
   sim::devices::DumpDefaults defaults;
   defaults.speed = speed;
+  defaults.manufacturer.clear();
+  defaults.product.clear();
+  defaults.serialNumber.clear();
   const sim::devices::ParsedDump dump = sim::devices::ParseDescriptorDump(bytes, defaults);
-  if (!dump.Ok() && (bytes.size() < 18 + 9 || bytes[0] != 18 || bytes[1] != 1)) {
+  if (dump.Ok()) return sim::devices::UacDevice::FromDump(dump, {});
+  if (bytes.size() < 18 + 9 || bytes[0] != 18 || bytes[1] != 1) {
     *error = "not a descriptors file (a device descriptor followed by a configuration): " +
              dump.error;
     return nullptr;
@@ -33,17 +36,8 @@ std::unique_ptr<sim::devices::UsbDevice> DeviceFromDump(const std::vector<uint8_
   sim::devices::AudioFunctionSpec spec;
   spec.speed = speed;
   sim::devices::DescriptorImage image;
-  if (dump.Ok()) {
-    spec = *dump.spec;
-    image.device = dump.deviceDescriptor;
-    image.configuration = dump.configurationDescriptor;
-  } else {
-    image.device.assign(bytes.begin(), bytes.begin() + 18);
-    image.configuration.assign(bytes.begin() + 18, bytes.end());
-  }
-  for (size_t index : {14, 15, 16}) {
-    if (image.device[index] != 0) image.strings[image.device[index]] = "";
-  }
+  image.device.assign(bytes.begin(), bytes.begin() + 18);
+  image.configuration.assign(bytes.begin() + 18, bytes.end());
   return std::make_unique<sim::devices::UacDevice>(spec, image, sim::devices::DeviceBehaviour{});
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "adapter_trace_points.h"
 #include "dispatch_context.h"
@@ -467,10 +468,16 @@ TEST_F(UsbAudioAdapterTest, AStartFailingAtAnyAllocationLeavesNothingBehind) {
                         tarnlink::kernel::PoolTag("Irp ")};
   const ULONG harmless[] = {kTraceIrpPoolAllocationFailed, kTraceControllerInfoSkipped,
                             kTraceSetDeviceRateFailed};
+  std::set<uint64_t> failedInitSteps;
   for (std::string_view name : {"velmor-dac", "uac1-headset", "composite-hid-midi"}) {
-    for (ULONG tag : tags) {
-      // A rate of the velmor-dac's first clock, so that its selector must ask that clock.
+    // A rate of the velmor-dac's first clock, so that its selector must ask that clock; on the
+    // velmor-dac, native DSD turned off, which its probe would turn on again.
+    const auto preset = [&] {
       machine->PresetHardwareDword(u"SampleRate", 88200);
+      if (name == "velmor-dac") machine->PresetHardwareDword(u"DSDNativeModeSupported", 0);
+    };
+    for (ULONG tag : tags) {
+      preset();
       const uint64_t before = kernel().PoolStats(tag).totalCount;
       ASSERT_EQ(Plug(name), STATUS_SUCCESS);
       const uint64_t allocations = kernel().PoolStats(tag).totalCount - before;
@@ -481,7 +488,7 @@ TEST_F(UsbAudioAdapterTest, AStartFailingAtAnyAllocationLeavesNothingBehind) {
                                         << " allocation " << nth);
         Reboot({});
         const uint64_t live = kernel().PoolStats(kDriverPoolTag).liveCount;
-        machine->PresetHardwareDword(u"SampleRate", 88200);
+        preset();
         kernel().ClearTrace();
         kernel().FailPoolAllocation(nth, tag);
         const NTSTATUS status = Plug(name);
@@ -495,6 +502,9 @@ TEST_F(UsbAudioAdapterTest, AStartFailingAtAnyAllocationLeavesNothingBehind) {
           EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
         } else {
           ++failedStarts;
+          for (const auto& entry : kernel().Trace()) {
+            if (entry.id == kTraceInitStepFailed) failedInitSteps.insert(entry.arguments[0]);
+          }
           EXPECT_FALSE(machine->DevicePlugged());
           EXPECT_EQ(kernel().PoolStats(kDriverPoolTag).liveCount, live);
         }
@@ -503,6 +513,9 @@ TEST_F(UsbAudioAdapterTest, AStartFailingAtAnyAllocationLeavesNothingBehind) {
       Reboot({});
     }
   }
+  // Every step of the initialisation that allocates (all but the stream objects) has failed
+  // somewhere in the sweep.
+  EXPECT_THAT(failedInitSteps, testing::ElementsAre(3, 4, 5, 6, 9));
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 // host controller query.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "kernel/host_kernel.h"
 #include "kernel/io_state.h"
@@ -21,11 +24,12 @@ namespace {
 using sim::devices::UsbSpeed;
 using tarnlink::kernel::testing::KernelTest;
 
-// A catalogue device whose string descriptor `index` is only its 2-byte header.
-class EmptyStringDevice : public sim::devices::UsbDevice {
+// A catalogue device answering its string descriptor `index` with `answer`, or stalling it.
+class AlteredStringDevice : public sim::devices::UsbDevice {
  public:
-  EmptyStringDevice(std::unique_ptr<sim::devices::UacDevice> inner, uint8_t index)
-      : inner_(std::move(inner)), index_(index) {}
+  AlteredStringDevice(std::unique_ptr<sim::devices::UacDevice> inner, uint8_t index,
+                      std::optional<std::vector<uint8_t>> answer)
+      : inner_(std::move(inner)), index_(index), answer_(std::move(answer)) {}
   UsbSpeed MaximumSpeed() const override { return inner_->MaximumSpeed(); }
   void Reset(UsbSpeed speed) override { inner_->Reset(speed); }
   void StartOfFrame(const sim::devices::BusTime& time) override { inner_->StartOfFrame(time); }
@@ -34,9 +38,9 @@ class EmptyStringDevice : public sim::devices::UsbDevice {
                                       std::span<uint8_t> data) override {
     if (setup.bRequest == USB_REQUEST_GET_DESCRIPTOR &&
         setup.wValue.HiByte == USB_STRING_DESCRIPTOR_TYPE && setup.wValue.LowByte == index_) {
-      const uint8_t empty[2] = {2, USB_STRING_DESCRIPTOR_TYPE};
-      const size_t n = data.size() < 2 ? data.size() : 2;
-      std::memcpy(data.data(), empty, n);
+      if (!answer_) return sim::devices::ControlResult::Stall();
+      const size_t n = std::min(data.size(), answer_->size());
+      std::memcpy(data.data(), answer_->data(), n);
       return sim::devices::ControlResult::Ack(n);
     }
     return inner_->Control(time, setup, data);
@@ -53,7 +57,10 @@ class EmptyStringDevice : public sim::devices::UsbDevice {
  private:
   std::unique_ptr<sim::devices::UacDevice> inner_;
   uint8_t index_;
+  std::optional<std::vector<uint8_t>> answer_;
 };
+
+const std::vector<uint8_t> kEmptyString = {2, USB_STRING_DESCRIPTOR_TYPE};
 
 class UsbFunctionTest : public KernelTest {
  protected:
@@ -284,10 +291,45 @@ TEST_F(UsbFunctionTest, RefusedStringRequestsSendNothing) {
   }));
 }
 
+TEST_F(UsbFunctionTest, ADeviceWithoutStringsStartsWithoutThem) {
+  struct Case {
+    const char* what;
+    std::optional<std::vector<uint8_t>> languageList;
+    NTSTATUS start;
+  };
+  const Case cases[] = {
+      {"stalled", std::nullopt, STATUS_SUCCESS},
+      {"empty", kEmptyString, STATUS_SUCCESS},
+      // Neither an empty list nor a whole one: the device answers falsely.
+      {"cut short", std::vector<uint8_t>{4, USB_STRING_DESCRIPTOR_TYPE}, STATUS_NOT_SUPPORTED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto inner = sim::devices::MakeCatalogueDevice(sim::devices::kDefaultDeviceName);
+    const UCHAR product = inner->Image().device[15];  // iProduct
+    Plug(std::make_unique<AlteredStringDevice>(std::move(inner), 0, c.languageList));
+    ASSERT_TRUE(RunInThread([&] {
+      EXPECT_EQ(Start(), c.start);
+      if (NT_SUCCESS(c.start)) {
+        EXPECT_EQ(function_->LanguageCount(), 0u);
+        const ULONG before = port_.urbsSeen;
+        USBStringDescriptor record;
+        EXPECT_EQ(function_->GetStringDescriptor(product, 0, &record),
+                  STATUS_INVALID_DEVICE_REQUEST);
+        EXPECT_EQ(port_.urbsSeen, before);
+      }
+      delete function_;
+      function_ = nullptr;
+      port_.TearDown();
+      built_ = false;
+    }));
+  }
+}
+
 TEST_F(UsbFunctionTest, AnEmptyStringDescriptorGivesAnEmptyRecord) {
   auto inner = sim::devices::MakeCatalogueDevice(sim::devices::kDefaultDeviceName);
   const UCHAR product = inner->Image().device[15];  // iProduct
-  Plug(std::make_unique<EmptyStringDevice>(std::move(inner), product));
+  Plug(std::make_unique<AlteredStringDevice>(std::move(inner), product, kEmptyString));
   ASSERT_TRUE(RunInThread([&] {
     ASSERT_EQ(Start(), STATUS_SUCCESS);
     USBStringDescriptor record;
