@@ -2,8 +2,9 @@
 // and from the default device through its stream engine, at 48 kHz and at 768 kHz (two
 // channels each way), for simulated seconds. The baseline, measured in the same run, is the same
 // machine with the device plugged and no stream, where only the bus's frame timer runs. After
-// Google Benchmark's report a table gives simulated seconds per CPU second and the stream's
-// CPU time per simulated second over the baseline's. CPU time is the whole process's.
+// Google Benchmark's report a table gives simulated seconds per CPU second, the stream's CPU
+// time per simulated second over the baseline's, and how that time divides between the driver
+// (product code), the platform, the simulation and the rest. CPU time is the whole process's.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "dispatch_context.h"
 #include "driver_entry.h"
 #include "kernel/host_kernel.h"
+#include "code_share.h"
 #include "process_cpu_time.h"
 #include "sim/machine/machine.h"
 #include "usb_audio_adapter.h"
@@ -86,6 +88,7 @@ class Rig {
 struct Figures {
   double simulatedSeconds = 0;
   double cpuSeconds = 0;
+  tarnlink::bench::CodeShares shares;
 };
 std::map<std::string, Figures> g_figures;
 constexpr const char* kBaseline = "baseline: device plugged, no stream";
@@ -94,13 +97,17 @@ void RunSimulated(benchmark::State& state, const std::string& name, ULONG rate, 
   Rig rig(rate, stream);
   rig.kernel().RunFor(500 * kMs);  // start-up
   Figures& figures = g_figures[name];
+  tarnlink::bench::CodeSampler sampler;
   for (auto _ : state) {
     const double before = tarnlink::bench::ProcessCpuSeconds();
+    sampler.Resume();
     rig.kernel().RunFor(kSecond);
+    sampler.Pause();
     figures.cpuSeconds += tarnlink::bench::ProcessCpuSeconds() - before;
     figures.simulatedSeconds += 1;
   }
   state.counters["sim_s_per_cpu_s"] = figures.simulatedSeconds / figures.cpuSeconds;
+  figures.shares = sampler.Shares(TARNLINK_SOURCE_DIR);
 }
 
 void BM_Baseline(benchmark::State& state) { RunSimulated(state, kBaseline, 48000, false); }
@@ -111,14 +118,17 @@ void BM_Duplex768k(benchmark::State& state) {
   RunSimulated(state, "duplex 768 kHz 2 ch", 768000, true);
 }
 
+// Long enough for a few hundred samples of the profiling timer, which ticks with the kernel's
+// clock (every 4 ms or so) however short a period it is asked for.
 BENCHMARK(BM_Baseline)->Unit(benchmark::kMillisecond)->Iterations(20);
-BENCHMARK(BM_Duplex48k)->Unit(benchmark::kMillisecond)->Iterations(20);
-BENCHMARK(BM_Duplex768k)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_Duplex48k)->Unit(benchmark::kMillisecond)->Iterations(600);
+BENCHMARK(BM_Duplex768k)->Unit(benchmark::kMillisecond)->Iterations(100);
 
 void PrintTable() {
   const Figures& baseline = g_figures[kBaseline];
   const double baselinePerSecond =
       baseline.simulatedSeconds != 0 ? baseline.cpuSeconds / baseline.simulatedSeconds : 0;
+  using tarnlink::bench::CodeArea;
   std::printf("\n%-40s %22s %26s\n", "run", "simulated s per CPU s",
               "CPU per simulated s / base");
   for (const auto& [name, f] : g_figures) {
@@ -126,6 +136,20 @@ void PrintTable() {
     const double perSecond = f.cpuSeconds / f.simulatedSeconds;
     std::printf("%-40s %22.1f %26.2f\n", name.c_str(), f.simulatedSeconds / f.cpuSeconds,
                 baselinePerSecond != 0 ? perSecond / baselinePerSecond : 0.0);
+  }
+  std::printf("\nshare of CPU time by the code that ran (sampled; inlined header code counts for "
+              "the header's folder)\n%-40s %8s",
+              "run", "samples");
+  for (int area = 0; area < static_cast<int>(CodeArea::Count); ++area) {
+    std::printf(" %11s", tarnlink::bench::CodeAreaName(static_cast<CodeArea>(area)));
+  }
+  std::printf("\n");
+  for (const auto& [name, f] : g_figures) {
+    std::printf("%-40s %8llu", name.c_str(), static_cast<unsigned long long>(f.shares.samples));
+    for (int area = 0; area < static_cast<int>(CodeArea::Count); ++area) {
+      std::printf(" %10.1f%%", 100 * f.shares.share[area]);
+    }
+    std::printf("\n");
   }
 }
 

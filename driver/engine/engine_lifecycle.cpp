@@ -61,9 +61,10 @@ NTSTATUS CStreamEngine::Start(const EngineDevice& device) {
   m_Model = device.Model;
   m_Claims.Initialize(device.PlaybackOnly);
   m_PlaybackTransfersInFlight = g_TransferSettings.PlaybackTransfersInFlight;
-  if (m_PlaybackTransfersInFlight > kMaxPlaybackContexts) {
-    m_PlaybackTransfersInFlight = kMaxPlaybackContexts;
-  }
+  // The controller workaround keeps twice the transfers in flight and one more.
+  const ULONG limit =
+      device.AmdWorkaround ? (kMaxPlaybackContexts - 1) / 2 : kMaxPlaybackContexts;
+  if (m_PlaybackTransfersInFlight > limit) m_PlaybackTransfersInFlight = limit;
   m_PlaybackTransferMs = g_TransferSettings.PlaybackTransferMs;
   m_CaptureTransferMs = g_TransferSettings.CaptureTransferMs;
   NTSTATUS status = ExInitializeLookasideListEx(&m_ContextPool, nullptr, nullptr,

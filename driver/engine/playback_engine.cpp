@@ -75,7 +75,8 @@ NTSTATUS CPlaybackEngine::Start(const PlaybackEngineStart& start) {
     return status;
   }
   KeAcquireSpinLock(&m_Lock, &irql);
-  m_CaptureClocked = m_Source->HasCapture() ? 1 : 0;
+  // With the controller workaround the played-frames notices clock every engine.
+  m_CaptureClocked = m_Source->HasCapture() || start.AmdWorkaround ? 1 : 0;
   m_Started = 1;
   KeReleaseSpinLock(&m_Lock, irql);
   return STATUS_SUCCESS;
@@ -196,51 +197,77 @@ VOID CPlaybackEngine::SyncLocked(ULONG frame) {
   m_Synced = 1;
 }
 
+VOID CPlaybackEngine::NoticeLocked(ULONG frames, ULONG frame) {
+  if (m_Started == 0 || m_CaptureClocked == 0) return;
+  if (m_RefillsFromSource) {
+    if (m_Primed != 0) {
+      SyncLocked(frame);
+    } else {
+      m_Source->Read(nullptr, frames);
+    }
+    return;
+  }
+  if (frames > ScratchFrames()) frames = ScratchFrames();
+  frames = m_Source->Read(m_Scratch, frames);
+  if (m_Primed != 0) {
+    SyncLocked(frame);
+    DistributeLocked(frames);
+    m_WriteOffset += static_cast<LONG>(frames * m_Shape.Playback.FrameBytes);
+  }
+  m_Source->Serviced();
+}
+
 VOID CPlaybackEngine::CompletionNotice(ULONG bytes, ULONG frame) {
   KIRQL irql;
   KeAcquireSpinLock(&m_Lock, &irql);
   const ULONG captureFrameBytes = m_Shape.Capture.FrameBytes;
-  if (m_Started != 0 && m_CaptureClocked != 0 && captureFrameBytes != 0) {
-    ULONG frames = bytes / captureFrameBytes;
-    if (m_RefillsFromSource) {
-      if (m_Primed != 0) {
-        SyncLocked(frame);
-      } else {
-        m_Source->Read(nullptr, frames);
-      }
-    } else {
-      if (frames > ScratchFrames()) frames = ScratchFrames();
-      frames = m_Source->Read(m_Scratch, frames);
-      if (m_Primed != 0) {
-        SyncLocked(frame);
-        DistributeLocked(frames);
-        m_WriteOffset += static_cast<LONG>(frames * m_Shape.Playback.FrameBytes);
-      }
-      m_Source->Serviced();
-    }
+  if (captureFrameBytes != 0) NoticeLocked(bytes / captureFrameBytes, frame);
+  KeReleaseSpinLock(&m_Lock, irql);
+}
+
+VOID CPlaybackEngine::FramesPlayed(ULONG bytes, ULONG frame) {
+  KIRQL irql;
+  KeAcquireSpinLock(&m_Lock, &irql);
+  const ULONG playbackFrameBytes = m_Shape.Playback.FrameBytes;
+  if (playbackFrameBytes != 0) {
+    // The first transfer played after the source started fixes where the stream begins.
+    PrimeLocked(frame);
+    NoticeLocked(bytes / playbackFrameBytes, frame);
   }
   KeReleaseSpinLock(&m_Lock, irql);
 }
 
-VOID CPlaybackEngine::TransferCompleted(TransferContext* context, ULONG, ULONG frame) {
-  KIRQL irql;
-  KeAcquireSpinLock(&m_Lock, &irql);
-  PLIST_ENTRY link = &context->EngineLinks[m_Index];
-  if (link->Flink == link) {
-    // Not pending here: the list was emptied by a recovery while it was on the bus.
-    KeReleaseSpinLock(&m_Lock, irql);
-    return;
+VOID CPlaybackEngine::PrimeLocked(ULONG frame) {
+  if (m_Started != 0 && m_CaptureClocked != 0 && m_Primed == 0 && m_Source->PlaybackStarted()) {
+    m_Primed = 1;
+    m_PrimeFrame = frame;
   }
+}
+
+BOOLEAN CPlaybackEngine::RetireLocked(TransferContext* context) {
+  PLIST_ENTRY link = &context->EngineLinks[m_Index];
+  // Not pending here: the list was emptied by a recovery meanwhile.
+  if (link->Flink == link) return FALSE;
   if (m_Pending.Flink != link) TRACE_POINT(kTracePendingOutOfOrder, m_Index);
   UnlinkLocked(context);
   if (m_Primed != 0) {
     m_WriteOffset -= static_cast<LONG>(context->RequestedBytes);
     if (m_WriteOffset < 0) TRACE_POINT(kTraceWriteOffsetNegative, m_Index, m_WriteOffset);
   }
-  if (m_Started != 0 && m_CaptureClocked != 0 && m_Primed == 0 && m_Source->PlaybackStarted()) {
-    m_Primed = 1;
-    m_PrimeFrame = frame;
-  }
+  return TRUE;
+}
+
+VOID CPlaybackEngine::RetirePending(TransferContext* context) {
+  KIRQL irql;
+  KeAcquireSpinLock(&m_Lock, &irql);
+  RetireLocked(context);
+  KeReleaseSpinLock(&m_Lock, irql);
+}
+
+VOID CPlaybackEngine::TransferCompleted(TransferContext* context, ULONG, ULONG frame) {
+  KIRQL irql;
+  KeAcquireSpinLock(&m_Lock, &irql);
+  if (RetireLocked(context)) PrimeLocked(frame);
   KeReleaseSpinLock(&m_Lock, irql);
 }
 

@@ -5,6 +5,11 @@
 // the bus by one sync after the first capture completion; an engine without capture writes each
 // transfer whole as it is submitted. Audio is mixed into the transfer, which starts as silence,
 // so two engines add up.
+//
+// With the controller workaround the pending list holds the transfers waiting to go out rather
+// than those on the bus: each is handed to the engines as soon as it is free again, written
+// ahead, and leaves the list as it is submitted. The engine is then clocked by its own
+// completions, which say how many frames were played.
 #pragma once
 
 #include "driver_types.h"
@@ -53,6 +58,10 @@ class CPlaybackEngine {
   // A capture transfer of `bytes` completed; `frame` is the bus frame its successor starts in.
   VOID CompletionNotice(ULONG bytes, ULONG frame);
   VOID TransferCompleted(TransferContext* context, ULONG bytes, ULONG frame);
+  // Controller workaround: the transfer goes out and leaves the pending list.
+  VOID RetirePending(TransferContext* context);
+  // Controller workaround: a playback transfer of `bytes` completed; `frame` as for capture.
+  VOID FramesPlayed(ULONG bytes, ULONG frame);
   // Writes a transfer about to be submitted whole (engines without capture).
   VOID DirectWrite(TransferContext* context);
 
@@ -65,7 +74,12 @@ class CPlaybackEngine {
   VOID RefillLocked();
   VOID DistributeLocked(ULONG frames);
   VOID SyncLocked(ULONG frame);
+  // What both kinds of completion notice do with `frames` of the source.
+  VOID NoticeLocked(ULONG frames, ULONG frame);
+  VOID PrimeLocked(ULONG frame);
   VOID UnlinkLocked(TransferContext* context);
+  // Takes a transfer off the pending list; FALSE when it was not on it.
+  BOOLEAN RetireLocked(TransferContext* context);
   ULONG ScratchFrames() const;
   static TransferContext* FromLink(PLIST_ENTRY link, ULONG index);
 

@@ -9,11 +9,13 @@ namespace {
 
 constexpr ULONG kDumpPlayback = 0xFFFFFFFE;
 
+// Sixteen bytes a record, each with its offset and the transfer's length: a length that is not
+// a whole number of records ends in a record padded with zeros, which the length tells apart.
 VOID DumpTransfer(const UCHAR* buffer, ULONG bytes) {
-  for (ULONG offset = 0; offset + 16 <= bytes; offset += 16) {
-    ULONG words[4];
-    RtlCopyMemory(words, buffer + offset, sizeof(words));
-    TRACE_POINT(kTracePlaybackDump, offset, words[0], words[1], words[2], words[3]);
+  for (ULONG offset = 0; offset < bytes; offset += 16) {
+    ULONG words[4] = {};
+    RtlCopyMemory(words, buffer + offset, bytes - offset < 16 ? bytes - offset : 16);
+    TRACE_POINT(kTracePlaybackDump, offset, bytes, words[0], words[1], words[2], words[3]);
   }
 }
 
@@ -32,12 +34,17 @@ VOID CStreamEngine::DeclinePlayback(TransferContext* context) {
 
 VOID CStreamEngine::SubmitPlayback(TransferContext* completed) {
   DirectionEvents& events = m_Events[kDirectionPlayback];
+  const BOOLEAN ahead = m_Device.AmdWorkaround;
   KIRQL irql;
   KeAcquireSpinLock(&m_ContextLock, &irql);
-  if (completed != nullptr) InsertTailList(&m_FreePlayback, &completed->FreeLink);
   const BOOLEAN refused =
       KeReadStateEvent(&events.Run) == 0 || KeReadStateEvent(&events.Reset) != 0 ||
       (KeReadStateEvent(&events.Stop) != 0 && m_Chunks.IsEmpty(kDirectionPlayback));
+  if (completed != nullptr) {
+    // Written ahead again only while the pipeline runs: a recovery hands every transfer anew.
+    if (ahead && !refused) PlayedAhead(completed);
+    InsertTailList(&m_FreePlayback, &completed->FreeLink);
+  }
   if (refused || IsListEmpty(&m_FreePlayback)) {
     KeReleaseSpinLock(&m_ContextLock, irql);
     if (refused) {
@@ -54,8 +61,10 @@ VOID CStreamEngine::SubmitPlayback(TransferContext* completed) {
   // The pacing snapshot and the submission stay together under the lock: the transfer engine's
   // pacing state advances with every playback request, so requests must go out in the order
   // their sizes were taken.
-  const PlaybackPacing pacing = m_Model->LatchPlaybackPacing();
-  const ULONG length = m_Model->IsImplicitFeedbackMode()
+  // Written ahead, a transfer carries the length and pacing it was handed to the engines with.
+  const PlaybackPacing pacing = ahead ? context->Pacing : m_Model->LatchPlaybackPacing();
+  const ULONG length = ahead ? context->RequestedBytes
+                       : m_Model->IsImplicitFeedbackMode()
                            ? ImplicitLength(context)
                            : m_Model->TransferBytes(pacing, m_PlaybackTransferMs);
   context->FeedbackUsed = pacing.feedback;
@@ -71,19 +80,27 @@ VOID CStreamEngine::SubmitPlayback(TransferContext* completed) {
     status = STATUS_BUFFER_OVERFLOW;
   }
   if (NT_SUCCESS(status)) {
-    context->RequestedBytes = length;
-    RtlFillMemory(context->Buffer, length, FillByte());
-    for (CPlaybackEngine& engine : m_Engines) engine.DirectWrite(context);
+    if (ahead) {
+      for (CPlaybackEngine& engine : m_Engines) engine.RetirePending(context);
+    } else {
+      context->RequestedBytes = length;
+      RtlFillMemory(context->Buffer, length, FillByte());
+      for (CPlaybackEngine& engine : m_Engines) engine.DirectWrite(context);
+    }
     if (g_TransferSettings.DumpCapture == kDumpPlayback) DumpTransfer(context->Buffer, length);
     context->IndexAndFlags |= kContextInFlight;
     InterlockedIncrement(&m_PlaybackInFlight);
     // The engines learn of the transfer before the bus can complete it.
-    for (CPlaybackEngine& engine : m_Engines) engine.AddPending(context);
+    if (!ahead) {
+      for (CPlaybackEngine& engine : m_Engines) engine.AddPending(context);
+    }
     status = m_Model->SubmitPlayback(pacing, context->Buffer, context->Mdl, length,
-                                     m_PlaybackTransferMs, PlaybackCompletion, context);
+                                     m_PlaybackTransferMs, PlaybackCompletion, context, ahead);
     if (!NT_SUCCESS(status)) {
       TRACE_POINT(kTraceSubmitFailed, kDirectionPlayback, status);
-      for (CPlaybackEngine& engine : m_Engines) engine.RemovePending(context);
+      if (!ahead) {
+        for (CPlaybackEngine& engine : m_Engines) engine.RemovePending(context);
+      }
       KeSetEvent(&events.Reset, IO_NO_INCREMENT, FALSE);
       InterlockedDecrement(&m_PlaybackInFlight);
       context->IndexAndFlags &= ~kContextInFlight;
@@ -124,9 +141,12 @@ VOID CStreamEngine::CompletePlayback(TransferContext* context) {
     TRACE_POINT(kTraceTransferShort, context->BytesTransferred, context->RequestedBytes);
     KeSetEvent(&events.Reset, IO_NO_INCREMENT, FALSE);
   }
-  for (CPlaybackEngine& engine : m_Engines) {
-    engine.TransferCompleted(context, context->BytesTransferred,
-                             context->StartFrame + context->Count);
+  // Written ahead, the transfer tells the engines what it played as it goes out again.
+  if (!m_Device.AmdWorkaround) {
+    for (CPlaybackEngine& engine : m_Engines) {
+      engine.TransferCompleted(context, context->BytesTransferred,
+                               context->StartFrame + context->Count);
+    }
   }
   if (NT_SUCCESS(status)) {
     SubmitPlayback(context);

@@ -22,7 +22,10 @@ VOID CStreamEngine::PlaybackWorkerEntry(PVOID context) {
 }
 
 NTSTATUS CStreamEngine::AllocatePlaybackContexts() {
-  const ULONG count = m_PlaybackTransfersInFlight;
+  // With the controller workaround the transfers waiting to go out are written ahead, so
+  // there are as many of them again as in flight, and one more.
+  const ULONG count = m_Device.AmdWorkaround ? 2 * m_PlaybackTransfersInFlight + 1
+                                             : m_PlaybackTransfersInFlight;
   const ULONG bytes = m_MaxTransferBytes[kDirectionPlayback];
   m_PlaybackContextCount = 0;
   for (ULONG index = 0; index < count; ++index) {
@@ -83,6 +86,7 @@ VOID CStreamEngine::PlaybackWorker() {
   } else if (feedback) {
     KeSetEvent(&m_FeedbackRun, IO_NO_INCREMENT, FALSE);
   }
+  if (m_Device.AmdWorkaround) ReadyAllAhead();
 
   for (;;) {
     // The stop event is waited on with the credits: a worker whose credits are all on the bus
@@ -168,4 +172,5 @@ VOID CStreamEngine::RestartPlaybackPipeline() {
   } else if (ExplicitFeedback()) {
     KeSetEvent(&m_FeedbackRun, IO_NO_INCREMENT, FALSE);
   }
+  if (m_Device.AmdWorkaround) ReadyAllAhead();
 }

@@ -98,6 +98,8 @@ class CStreamEngine final : public IOsStreamHost {
   LONG TakeStreamInterrupted() { return InterlockedExchange(&m_StreamInterrupted, 0); }
   ULONG Recoveries(ULONG direction) const { return m_Recoveries[direction]; }
   ULONG LostTimeEvents(ULONG direction) const { return m_LostTime[direction]; }
+  // Who holds the open gate: free, an opener or closer, or a worker's recovery.
+  LONG OpenGateHolder() const { return m_Gate.Value(); }
 
  private:
   enum Kind : ULONG { kPlayback = 0, kCapture = 1, kFeedback = 2, kKindCount = 3 };
@@ -142,6 +144,12 @@ class CStreamEngine final : public IOsStreamHost {
   VOID RecoverPlayback(Kind credit);
   VOID RestartPlaybackPipeline();
   VOID SubmitPlayback(TransferContext* completed);
+  // Controller workaround (playback_ahead.cpp): a free transfer is sized, cleared and handed to
+  // both engines to be written before it goes out; a completed one also tells the engines
+  // what it played. Under the context list lock, in the order the transfers are submitted.
+  VOID ReadyAhead(TransferContext* context);
+  VOID ReadyAllAhead();
+  VOID PlayedAhead(TransferContext* completed);
   VOID DeclinePlayback(TransferContext* context);
   static VOID PlaybackCompletion(NTSTATUS status, ULONG bytes, ULONG startFrame, PVOID context,
                                  ULONG durationMs);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "kernel_mode.h"
+#include "playback_pacing.h"
 
 class CStreamEngine;
 
@@ -26,6 +27,9 @@ struct TransferContext {
   LIST_ENTRY EngineLinks[kPlaybackEngineCount];  // each playback engine's pending list
   PIO_WORKITEM WorkItem;
   ULONG IndexAndFlags;  // index in bits 0-7, in flight in bit 8
+  // Controller workaround: the pacing the transfer was sized from when it was handed to the
+  // playback engines, ahead of its submission.
+  PlaybackPacing Pacing;
 };
 
 inline constexpr ULONG kContextInFlight = 0x100;

@@ -212,11 +212,16 @@ class CUSBAudioCL : public CUSBCL {
   ULONG GetTransferBytes(ULONG milliseconds, ULONG feedback) const {
     return m_Transfers.GetTransferBytes(milliseconds, feedback);
   }
+  _IRQL_requires_max_(DISPATCH_LEVEL) ULONG
+      ReservePlayback(ULONG milliseconds, ULONG bytes, PlaybackPacing* snapshot) {
+    return m_Transfers.ReservePlayback(milliseconds, bytes, snapshot);
+  }
   _IRQL_requires_max_(DISPATCH_LEVEL) NTSTATUS
       SubmitPlayback(const PlaybackPacing& pacing, PVOID buffer, PMDL mdl, ULONG bytes,
-                     ULONG milliseconds, PUSB_TRANSFER_CALLBACK callback, PVOID callbackContext) {
+                     ULONG milliseconds, PUSB_TRANSFER_CALLBACK callback, PVOID callbackContext,
+                     BOOLEAN reserved = FALSE) {
     return m_Transfers.SubmitPlayback(pacing, buffer, mdl, bytes, milliseconds, callback,
-                                      callbackContext);
+                                      callbackContext, reserved);
   }
   _IRQL_requires_max_(DISPATCH_LEVEL) NTSTATUS
       SubmitPlayback(PVOID buffer, PMDL mdl, ULONG bytes, ULONG milliseconds,

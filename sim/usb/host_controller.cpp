@@ -12,11 +12,15 @@ HostController::HostController(UsbSpeed busSpeed, ControllerIdentity identity)
   KeInitializeSpinLock(&lock_);
   KeInitializeTimer(&unplugTimer_);
   KeInitializeDpc(&unplugDpc_, UnplugDpc, this);
+  KeInitializeTimer(&releaseTimer_);
+  KeInitializeDpc(&releaseDpc_, ReleaseDpc, this);
 }
 
 HostController::~HostController() {
   KeCancelTimer(&unplugTimer_);
   KeRemoveQueueDpc(&unplugDpc_);
+  KeCancelTimer(&releaseTimer_);
+  KeRemoveQueueDpc(&releaseDpc_);
   for (Pending* p : pending_) {
     KeCancelTimer(&p->timer);
     KeRemoveQueueDpc(&p->dpc);
@@ -110,26 +114,68 @@ NTSTATUS HostController::Accept(PURB urb, UrbCompletion completion, void* contex
   KeInitializeDpc(&p->dpc, TimerDpc, p);
   if (pipe != nullptr) ++pipe->pendingCount;
   pending_.push_back(p);
-  const uint64_t due = attachTime_ + endTick * TickUnits();
+  ArmAt(&p->timer, &p->dpc, endTick);
+  return STATUS_PENDING;
+}
+
+void HostController::ArmAt(PKTIMER timer, PKDPC dpc, uint64_t tick) {
+  const uint64_t due = attachTime_ + tick * TickUnits();
   const uint64_t now = KeQueryInterruptTime();
   LARGE_INTEGER relative;
   relative.QuadPart = -static_cast<LONGLONG>(due > now ? due - now : 1);
-  KeSetTimer(&p->timer, relative, &p->dpc);
-  return STATUS_PENDING;
+  KeSetTimer(timer, relative, dpc);
 }
 
 void HostController::TimerDpc(PKDPC, PVOID context, PVOID, PVOID) {
   auto* p = static_cast<Pending*>(context);
   HostController* self = p->owner;
   KeAcquireSpinLockAtDpcLevel(&self->lock_);
-  if (!p->cancelled) self->PlayUntil(std::min(self->NowTick(), p->endTick));
-  self->Finish(p);
-  self->pending_.erase(std::find(self->pending_.begin(), self->pending_.end(), p));
+  // While completions are held back, whatever falls due waits with them, so that they still
+  // complete in the order the controller took them.
+  if (self->HoldsCompletions() || self->held_ != 0) {
+    if (!p->held) {
+      p->held = true;
+      ++self->held_;
+    }
+    KeReleaseSpinLockFromDpcLevel(&self->lock_);
+    return;
+  }
+  self->ConcludeAndUnlock(p);
+}
+
+bool HostController::HoldsCompletions() {
+  const uint64_t now = NowTick();
+  const uint64_t released = faults_.CompletionTick(now);
+  if (released == now) return false;
+  ArmAt(&releaseTimer_, &releaseDpc_, released);
+  return true;
+}
+
+void HostController::ReleaseDpc(PKDPC, PVOID context, PVOID, PVOID) {
+  auto* self = static_cast<HostController*>(context);
+  for (;;) {
+    KeAcquireSpinLockAtDpcLevel(&self->lock_);
+    if (self->HoldsCompletions()) break;
+    auto held = std::find_if(self->pending_.begin(), self->pending_.end(),
+                             [](const Pending* p) { return p->held; });
+    if (held == self->pending_.end()) break;
+    Pending* p = *held;
+    p->held = false;
+    --self->held_;
+    self->ConcludeAndUnlock(p);
+  }
+  KeReleaseSpinLockFromDpcLevel(&self->lock_);
+}
+
+void HostController::ConcludeAndUnlock(Pending* p) {
+  if (!p->cancelled) PlayUntil(std::min(NowTick(), p->endTick));
+  Finish(p);
+  pending_.erase(std::find(pending_.begin(), pending_.end(), p));
   if (p->pipe != nullptr) --p->pipe->pendingCount;
   // A cancellation may have re-armed the timer after it had already queued this DPC.
   KeCancelTimer(&p->timer);
   KeRemoveQueueDpc(&p->dpc);
-  KeReleaseSpinLockFromDpcLevel(&self->lock_);
+  KeReleaseSpinLockFromDpcLevel(&lock_);
   p->urb->UrbHeader.Status = p->usbd;
   p->completion(p->urb, p->status, p->context);
   delete p;

@@ -73,6 +73,12 @@ class HostController : public tarnlink::usb::UsbPortBackend {
   NTSTATUS Refuse(PURB urb, USBD_STATUS usbd, NTSTATUS status);
   NTSTATUS Accept(PURB urb, UrbCompletion completion, void* context, PipeState* pipe,
                   uint64_t endTick, NTSTATUS status, USBD_STATUS usbd);
+  // Sets a timer for the start of `tick`.
+  void ArmAt(PKTIMER timer, PKDPC dpc, uint64_t tick);
+  // Under the lock: completions are held back now (the release is armed for the window's end).
+  bool HoldsCompletions();
+  // Under the lock, which it releases: plays what the URB spans, finishes and completes it.
+  void ConcludeAndUnlock(Pending* p);
   // Control transfer on endpoint 0 at the current tick; returns the USBD status.
   USBD_STATUS Control(const USB_DEFAULT_PIPE_SETUP_PACKET& setup, UCHAR* buffer, ULONG* length);
 
@@ -101,6 +107,8 @@ class HostController : public tarnlink::usb::UsbPortBackend {
   void CancelPipe(PipeState* pipe, NTSTATUS status, USBD_STATUS usbd);
   static KDEFERRED_ROUTINE TimerDpc;
   static KDEFERRED_ROUTINE UnplugDpc;
+  // Completes the held URBs in the order they were accepted.
+  static KDEFERRED_ROUTINE ReleaseDpc;
 
   UsbSpeed busSpeed_;
   UsbSpeed speed_;
@@ -120,6 +128,9 @@ class HostController : public tarnlink::usb::UsbPortBackend {
   KSPIN_LOCK lock_ = 0;
   KTIMER unplugTimer_;
   KDPC unplugDpc_;
+  size_t held_ = 0;  // URBs due while completions were held back
+  KTIMER releaseTimer_;
+  KDPC releaseDpc_;
 };
 
 }  // namespace sim::usb

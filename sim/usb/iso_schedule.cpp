@@ -200,7 +200,12 @@ void HostController::Finish(Pending* p) {
     received += packet.Length;
   }
   iso.ErrorCount = errors;
-  if (IsIn(*p->pipe)) iso.TransferBufferLength = received;
+  if (IsIn(*p->pipe)) {
+    iso.TransferBufferLength = received;
+  } else if (auto shortOut = faults_.shortOutTransfers.find(p->pipe->address);
+             shortOut != faults_.shortOutTransfers.end()) {
+    iso.TransferBufferLength -= std::min<ULONG>(shortOut->second, iso.TransferBufferLength);
+  }
   if (p->cancelled) return;
   if (late || errors == iso.NumberOfPackets) {
     p->status = STATUS_UNSUCCESSFUL;

@@ -20,6 +20,7 @@ struct HostController::Pending {
   uint8_t* data = nullptr;  // isochronous: the transfer's bytes (buffer or mapped MDL)
   bool isochronous = false;
   bool cancelled = false;
+  bool held = false;  // due while the controller held its completions back
   NTSTATUS status = STATUS_SUCCESS;
   USBD_STATUS usbd = USBD_STATUS_SUCCESS;
 };

@@ -63,13 +63,22 @@ class CIsoTransferEngine {
   // The bytes the next transfer of `milliseconds` carries at `feedback` from the current state,
   // without latching; changes nothing.
   ULONG GetTransferBytes(ULONG milliseconds, ULONG feedback) const;
+  // Sizes a playback transfer ahead of its submission, for a client that fills its transfers
+  // before they go out: latches the pacing into `snapshot` and moves the stream's pacing state
+  // past a transfer of `bytes` (0: the bytes the pacing gives for `milliseconds`) at once.
+  // Returns the transfer's bytes, 0 when it cannot be laid out. Reserved transfers must be
+  // submitted in the order they were reserved, as reserved.
+  _IRQL_requires_max_(DISPATCH_LEVEL) ULONG
+      ReservePlayback(ULONG milliseconds, ULONG bytes, PlaybackPacing* snapshot);
 
   // --- requests ------------------------------------------------------------------------------
   // A playback transfer of `bytes` spanning `milliseconds`, from a mapped buffer or an MDL, laid
-  // out from `pacing`; the pacing state the layout leaves behind is committed.
+  // out from `pacing`; the pacing state the layout leaves behind is committed, unless the
+  // transfer was `reserved` (ReservePlayback already moved the state past it).
   _IRQL_requires_max_(DISPATCH_LEVEL) NTSTATUS
       SubmitPlayback(const PlaybackPacing& pacing, PVOID buffer, PMDL mdl, ULONG bytes,
-                     ULONG milliseconds, PUSB_TRANSFER_CALLBACK callback, PVOID callbackContext);
+                     ULONG milliseconds, PUSB_TRANSFER_CALLBACK callback, PVOID callbackContext,
+                     BOOLEAN reserved = FALSE);
   // The same from the current state with the feedback in use.
   _IRQL_requires_max_(DISPATCH_LEVEL) NTSTATUS
       SubmitPlayback(PVOID buffer, PMDL mdl, ULONG bytes, ULONG milliseconds,
@@ -100,7 +109,6 @@ class CIsoTransferEngine {
   PlaybackPacing CurrentPlaybackPacing() const;
   PlaybackPacing FeedbackOrPatternPacing() const;
   VOID CommitPlaybackPacing(const PlaybackPacing& pacing);
-
   USBRequestContext* TakeRequestContext(PUSBD_PIPE_INFORMATION pipe, ULONG bytes,
                                         PUSB_TRANSFER_CALLBACK callback, PVOID callbackContext);
   // Releases what a request took: its URB (through the USBD library when isochronous), its
@@ -133,4 +141,7 @@ class CIsoTransferEngine {
   const RatePatternRow* m_RatePatternRow = nullptr;
   ULONG m_PatternPosition = 0;
   ULONG m_ServiceInterval = 1;
+  // Where ReservePlayback lays a transfer out to advance the pacing: a transfer of at most
+  // 4 ms at high speed has 32 packets.
+  USBD_ISO_PACKET_DESCRIPTOR m_ReservedLayout[64] = {};
 };

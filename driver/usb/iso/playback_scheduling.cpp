@@ -2,7 +2,9 @@
 // pacing snapshot each playback transfer is sized and laid out from.
 #include "driver_types.h"
 #include "feedback_value.h"
+#include "iso_trace_points.h"
 #include "iso_transfer_engine.h"
+#include "playback_packets.h"
 
 namespace {
 
@@ -125,6 +127,22 @@ VOID CIsoTransferEngine::CommitPlaybackPacing(const PlaybackPacing& pacing) {
 ULONG CIsoTransferEngine::TransferBytes(const PlaybackPacing& pacing, ULONG milliseconds) const {
   if (m_Streams.playback == nullptr) return 0;
   return PlaybackTransferBytes(PlaybackShape(), pacing, milliseconds);
+}
+
+ULONG CIsoTransferEngine::ReservePlayback(ULONG milliseconds, ULONG bytes,
+                                          PlaybackPacing* snapshot) {
+  *snapshot = LatchPlaybackPacing();
+  if (m_Streams.playback == nullptr) return 0;
+  if (bytes == 0) bytes = TransferBytes(*snapshot, milliseconds);
+  if (bytes == 0) return 0;
+  PlaybackPacing after = *snapshot;
+  if (::BuildPlaybackPackets(PlaybackShape(), after, bytes, milliseconds, m_ReservedLayout,
+                             ARRAYSIZE(m_ReservedLayout)) == 0) {
+    TRACE_POINT(kTraceIsoNoLayout, bytes, milliseconds);
+    return 0;
+  }
+  CommitPlaybackPacing(after);
+  return bytes;
 }
 
 ULONG CIsoTransferEngine::GetTransferBytes(ULONG milliseconds, ULONG feedback) const {

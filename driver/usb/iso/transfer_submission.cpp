@@ -81,7 +81,7 @@ NTSTATUS CIsoTransferEngine::SubmitPlayback(PVOID buffer, PMDL mdl, ULONG bytes,
 NTSTATUS CIsoTransferEngine::SubmitPlayback(const PlaybackPacing& before, PVOID buffer, PMDL mdl,
                                             ULONG bytes, ULONG milliseconds,
                                             PUSB_TRANSFER_CALLBACK callback,
-                                            PVOID callbackContext) {
+                                            PVOID callbackContext, BOOLEAN reserved) {
   IsoStreamValues* record = m_Streams.playback;
   if (record == nullptr || record->DataPipe == nullptr) {
     TRACE_POINT(kTraceIsoPipeMissing, Value(Direction::Playback));
@@ -143,9 +143,9 @@ NTSTATUS CIsoTransferEngine::SubmitPlayback(const PlaybackPacing& before, PVOID 
     }
   }
   if (NT_SUCCESS(status)) {
-    CommitPlaybackPacing(pacing);
+    if (!reserved) CommitPlaybackPacing(pacing);
     status = Submit(context, TransferCompletionRoutine);
-    if (!NT_SUCCESS(status)) CommitPlaybackPacing(before);
+    if (!NT_SUCCESS(status) && !reserved) CommitPlaybackPacing(before);
   }
   if (!NT_SUCCESS(status)) ReleaseRequest(context);
   return status;

@@ -100,6 +100,40 @@ TEST_F(StreamTest, OpensAreCountedAndTheLastCloseStopsTheWorkers) {
   EXPECT_TRUE(machine->UnloadDriver());
 }
 
+// A worker restarting its pipeline holds the open gate with 2; an open that comes meanwhile
+// polls and leaves the gate to it. With implicit feedback the restart sizes its transfers from
+// capture under the gate, long enough to watch.
+TEST_F(StreamTest, AnOpenWaitsWhileARecoveryHoldsTheGate) {
+  Plug("uac2-implicit");
+  StartPlayback({StreamUser::Os}, false);
+  RunMs(200);
+  InKernel([&] { Engine().FailNextPlayback(); });
+  const auto recovering = [&] { return Engine().OpenGateHolder() == COpenGate::kRecovery; };
+  ASSERT_TRUE(kernel().RunUntil(recovering));
+  NTSTATUS status = STATUS_PENDING;
+  uint64_t openedAt = 0;
+  PKTHREAD opener = kernel().StartThread(
+      [&] {
+        status = Engine().OpenDirection(kDirectionPlayback);
+        openedAt = Now();
+      },
+      "opener");
+  ASSERT_TRUE(kernel().RunPending());
+  EXPECT_TRUE(recovering()) << "the opener took the gate from the recovery";
+  EXPECT_EQ(status, STATUS_PENDING);
+  ASSERT_TRUE(kernel().RunUntil([&] { return !recovering(); }));
+  const uint64_t releasedAt = Now();
+  ASSERT_TRUE(kernel().RunUntilThreadsEnd({opener}));
+  EXPECT_EQ(status, STATUS_SUCCESS);
+  EXPECT_GE(openedAt, releasedAt);
+  EXPECT_EQ(Engine().OpenCount(kDirectionCapture), 2u);
+  EXPECT_EQ(Engine().Recoveries(kDirectionPlayback), 1u);
+  InKernel([&] { EXPECT_EQ(Engine().CloseDirection(kDirectionPlayback), STATUS_SUCCESS); });
+  StopStreams();
+  EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
 TEST_F(StreamTest, AClockThatNeverSettlesFailsTheOpenAfterAHundredMilliseconds) {
   // The rate changes at start, and the clock reads invalid for a minute after.
   machine->PresetHardwareDword(u"SampleRate", 48000);

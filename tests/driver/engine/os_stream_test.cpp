@@ -51,7 +51,7 @@ TEST_F(StreamTest, OperatingSystemStreamPlaysAndRecordsThroughTheChunkQueues) {
 }
 
 TEST_F(StreamTest, PlaybackOnlyDeviceIsDrivenByTheMillisecondTimer) {
-  Plug("uac2-playback-only");
+  Plug("uac2-playback-only", [](sim::devices::DeviceBehaviour& b) { b.keepSamples = false; });
   FakeMiniport miniport(Adapter(), {4, 32}, 2, 8);
   InKernel([&] {
     IUsbAudioAdapter* adapter = Adapter();
@@ -59,7 +59,8 @@ TEST_F(StreamTest, PlaybackOnlyDeviceIsDrivenByTheMillisecondTimer) {
     ASSERT_EQ(adapter->SetOsFormat(kDirectionPlayback, 1, 2, 32, 48000), STATUS_SUCCESS);
     ASSERT_EQ(adapter->StartOsDirection(kDirectionPlayback, 8 * 480), STATUS_SUCCESS);
   });
-  const auto counters = RunStreaming(3000);
+  const auto counters = RunStreaming(kProofMs);
+  ExpectPlayedCleanSoFar();
   InKernel([&] {
     Adapter()->StopOsDirection(kDirectionPlayback);
     Adapter()->ClearOsFormat(kDirectionPlayback);
@@ -68,13 +69,10 @@ TEST_F(StreamTest, PlaybackOnlyDeviceIsDrivenByTheMillisecondTimer) {
   RunMs(100);
   EXPECT_EQ(miniport.positionCalls, ticks) << "the timer stopped with the stream";
   // One tick per millisecond, give or take the start.
-  EXPECT_GE(ticks, 2990u);
-  EXPECT_LE(ticks, 3010u);
+  EXPECT_GE(ticks, kProofMs - 10);
+  EXPECT_LE(ticks, kProofMs + 10);
   ExpectNoFifoFaults(counters);
-  for (unsigned channel = 0; channel < 2; ++channel) {
-    const auto played = SinkContinuity(Sink(), channel, {4, 32});
-    EXPECT_TRUE(played.Clean()) << "played channel " << channel << " break " << played.firstBreak;
-  }
+  EXPECT_GT(counters.framesPlayed, 48 * (kProofMs - 1000));
   InKernel([&] { Adapter()->UnregisterMiniport(&miniport); });
   EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   EXPECT_TRUE(machine->UnloadDriver());

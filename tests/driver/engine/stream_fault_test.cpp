@@ -5,15 +5,6 @@
 namespace tarnlink::engine::testing {
 namespace {
 
-// What a recovery may do to the played signal: lose frames, never reorder or repeat them.
-void ExpectPlaybackInOrder(const sim::devices::PlaybackSink& sink, sim::devices::SampleLayout layout) {
-  for (unsigned channel = 0; channel < 2; ++channel) {
-    const auto seen = SinkContinuity(sink, channel, layout);
-    EXPECT_EQ(seen.repeats, 0u) << "channel " << channel << " first break " << seen.firstBreak;
-    EXPECT_EQ(seen.wrongChannel, 0u) << "channel " << channel;
-  }
-}
-
 class StreamFaultTest : public StreamTest {
  protected:
   // Duplex on the default device: position signal out, two feeds in.
@@ -64,11 +55,20 @@ TEST_F(StreamFaultTest, OneFailedCaptureCompletionRecoversOnceAndReportsTheGap) 
   Unplug();
 }
 
-enum class BusFault { LostTime, Stall, DroppedOut, ShortIn, ZeroFeedback, WildFeedback };
+enum class BusFault {
+  LostTime,
+  Stall,
+  DroppedOut,
+  ShortIn,
+  ShortPlaybackTransfer,
+  ZeroFeedback,
+  WildFeedback
+};
 
 TEST_F(StreamFaultTest, BusFaultsAreRecoveredAndTheStreamGoesOn) {
   for (BusFault fault : {BusFault::LostTime, BusFault::Stall, BusFault::DroppedOut,
-                         BusFault::ShortIn, BusFault::ZeroFeedback, BusFault::WildFeedback}) {
+                         BusFault::ShortIn, BusFault::ShortPlaybackTransfer,
+                         BusFault::ZeroFeedback, BusFault::WildFeedback}) {
     SCOPED_TRACE(static_cast<int>(fault));
     StartDuplex();
     sim::usb::BusFaults& faults = Faults();
@@ -85,6 +85,9 @@ TEST_F(StreamFaultTest, BusFaultsAreRecoveredAndTheStreamGoesOn) {
         break;
       case BusFault::ShortIn:
         faults.shortenBy[Endpoint(kDirectionCapture)] = 8;
+        break;
+      case BusFault::ShortPlaybackTransfer:
+        faults.shortOutTransfers[Endpoint(kDirectionPlayback)] = 8;
         break;
       case BusFault::ZeroFeedback:
         // The device's value minus twice itself reads as nothing sensible.
@@ -114,6 +117,10 @@ TEST_F(StreamFaultTest, BusFaultsAreRecoveredAndTheStreamGoesOn) {
         EXPECT_GE(captureRecoveries, 1u);
         EXPECT_EQ(playbackRecoveries, 0u);
         break;
+      case BusFault::ShortPlaybackTransfer:  // the device may have missed bytes: start afresh
+        EXPECT_GE(playbackRecoveries, 1u);
+        EXPECT_EQ(captureRecoveries, 0u);
+        break;
       case BusFault::DroppedOut:    // the device misses frames; the host sees nothing wrong
       case BusFault::ZeroFeedback:  // replaced by the nominal value
       case BusFault::WildFeedback:
@@ -122,6 +129,42 @@ TEST_F(StreamFaultTest, BusFaultsAreRecoveredAndTheStreamGoesOn) {
     }
     StopStreams();
     ExpectPlaybackInOrder(Sink(), sources[1]->Layout());
+    Unplug();
+    Reboot();
+  }
+}
+
+// The bus runs on while the controller holds its completions back; the engines see them arrive
+// late all at once. Eight frames between two completions (the depth of the pipeline) is lost
+// time; seven are only late. A completion came in the frame before the window, so holding n ms
+// makes the next one n + 1 frames late.
+TEST_F(StreamFaultTest, CompletionsEightOrMoreFramesLateAreLostTimeAndRecovered) {
+  struct Case {
+    uint64_t heldMs;
+    bool lost;
+  };
+  for (const Case& c : {Case{6, false}, Case{7, true}}) {
+    SCOPED_TRACE(c.heldMs);
+    StartDuplex();
+    const uint64_t tick = uint64_t{machine->Controller()->CurrentFrame()} * 8;
+    Faults().heldCompletions.push_back({tick + 16, tick + 16 + 8 * c.heldMs});
+    RunMs(500);
+    const uint64_t before = Sink().Counters().framesReceived;
+    RunMs(500);
+    EXPECT_GT(Sink().Counters().framesReceived, before + 20000) << "playing";
+    for (ULONG direction : {kDirectionPlayback, kDirectionCapture}) {
+      EXPECT_EQ(Engine().LostTimeEvents(direction) != 0, c.lost) << direction;
+      EXPECT_EQ(Engine().Recoveries(direction) != 0, c.lost) << direction;
+    }
+    const auto counters = Sink().Counters();
+    StopStreams();
+    if (c.lost) {
+      ExpectPlaybackInOrder(Sink(), sources[1]->Layout());
+    } else {
+      ExpectPlaybackClean();
+      ExpectCaptureClean(StreamUser::Os);
+      ExpectNoFifoFaults(counters);
+    }
     Unplug();
     Reboot();
   }

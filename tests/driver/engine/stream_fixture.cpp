@@ -9,11 +9,6 @@
 
 namespace tarnlink::engine::testing {
 
-sim::devices::SampleLayout PositionSource::Layout() const {
-  const auto bits = static_cast<uint8_t>(format_.Bits);
-  return {static_cast<uint8_t>(bits / 8), bits};
-}
-
 ULONG PositionSource::Read(PVOID dst, ULONG frames) {
   const auto layout = Layout();
   auto* out = static_cast<uint8_t*>(dst);
@@ -90,9 +85,12 @@ void StreamTest::StartPlayback(std::initializer_list<StreamUser> users, bool clo
     CStreamEngine& engine = Engine();
     ASSERT_EQ(engine.OpenDirection(kDirectionPlayback), STATUS_SUCCESS);
     opened |= 1u << kDirectionPlayback;
+    // Only this start's sources say what the device must receive.
+    for (auto& source : sources) source.reset();
     for (StreamUser user : users) {
       auto& source = sources[Value(user)];
-      source = std::make_unique<PositionSource>(engine.UsbFormatOf(kDirectionPlayback), clocked);
+      source = std::make_unique<PositionSource>(engine.UsbFormatOf(kDirectionPlayback), clocked,
+                                                DeviceLayout(kDirectionPlayback));
       engine.PlaybackEngineOf(user).SetSource(source.get());
       ASSERT_EQ(engine.StartPlaybackEngine(user), STATUS_SUCCESS);
     }
@@ -158,6 +156,16 @@ void StreamTest::ExpectPlaybackClean() {
   }
 }
 
+void StreamTest::ExpectPlayedCleanSoFar() {
+  for (unsigned channel = 0; channel < 2; ++channel) {
+    const auto seen = Sink().Check(channel);
+    EXPECT_TRUE(seen.Clean()) << "played channel " << channel << ": first break at "
+                              << seen.firstBreak << ", gaps " << seen.gaps << ", repeats "
+                              << seen.repeats << ", wrong channel " << seen.wrongChannel;
+    EXPECT_GT(seen.frames, 0u);
+  }
+}
+
 void StreamTest::ExpectCaptureClean(StreamUser user) {
   const auto layout = captureLayout;
   for (unsigned channel = 0; channel < 2; ++channel) {
@@ -205,6 +213,17 @@ sim::devices::Continuity SinkContinuity(const sim::devices::PlaybackSink& sink, 
   std::vector<uint32_t> words = sink.Samples(channel);
   while (!words.empty() && words.back() == 0) words.pop_back();
   return sim::devices::CheckContinuity(words, channel, layout);
+}
+
+void ExpectPlaybackInOrder(const sim::devices::PlaybackSink& sink, sim::devices::SampleLayout layout) {
+  for (unsigned channel = 0; channel < 2; ++channel) {
+    std::vector<uint32_t> words = sink.Samples(channel);
+    std::erase(words, 0u);
+    const auto seen = sim::devices::CheckContinuity(words, channel, layout);
+    EXPECT_EQ(seen.repeats, 0u) << "channel " << channel << " first break " << seen.firstBreak;
+    EXPECT_EQ(seen.wrongChannel, 0u) << "channel " << channel;
+    EXPECT_GT(seen.frames, 0u) << "channel " << channel;
+  }
 }
 
 }  // namespace tarnlink::engine::testing

@@ -20,18 +20,25 @@
 
 namespace tarnlink::engine::testing {
 
-// Plays the position signal in the USB format it is given, from frame 0 on.
+// Plays the position signal in the USB format it is given, from frame 0 on, coded for the
+// device's sample layout (a 24-bit sample in a 32-bit slot carries its code in the top bits).
 class PositionSource final : public PlainSource {
  public:
   // constant: every sample is this word instead of the position signal.
-  PositionSource(const UsbFormat& format, bool hasCapture, uint32_t constant = 0)
-      : PlainSource(format, hasCapture), constant_(constant) {}
+  PositionSource(const UsbFormat& format, bool hasCapture, sim::devices::SampleLayout layout,
+                 uint32_t constant = 0)
+      : PlainSource(format, hasCapture), layout_(layout), constant_(constant) {}
   ULONG Read(PVOID dst, ULONG frames) override;
+  USHORT Kind() override { return kind_; }
 
-  sim::devices::SampleLayout Layout() const;
+  // The words are native DSD: the engine copies them over the DSD fill instead of mixing.
+  void PlayDsd() { kind_ = kStreamKindDsd; }
+  sim::devices::SampleLayout Layout() const { return layout_; }
   uint64_t FramesRead() const { return next_; }
 
  private:
+  USHORT kind_ = kStreamKindPcm;
+  sim::devices::SampleLayout layout_;
   uint32_t constant_;
   uint64_t next_ = 0;
 };
@@ -74,6 +81,13 @@ class StreamTest : public sim::machine::testing::MachineTest {
   void StartCapture(std::initializer_list<StreamUser> users);
   // Stops every engine and feed and closes what StartPlayback or StartCapture opened.
   void StopStreams();
+  // How long the streaming proofs run: a simulated minute. The sanitizer build, many times
+  // slower, is there for memory faults rather than for a minute's audio: it streams 5 s.
+#if defined(__SANITIZE_ADDRESS__)
+  static constexpr uint64_t kProofMs = 5000;
+#else
+  static constexpr uint64_t kProofMs = 60000;
+#endif
   // Lets the started streams run for ms of simulated time and proves that after the first half
   // second they allocate nothing; returns the playback sink's counters before anything stops
   // (the FIFO runs dry once the stream stops, until then it never may).
@@ -82,6 +96,9 @@ class StreamTest : public sim::machine::testing::MachineTest {
   // Every sample the device received since the direction opened, per channel, is the
   // position signal of the source (after leading silence), without gaps or repeats.
   void ExpectPlaybackClean();
+  // The same, from what the device's own checker saw so far, for runs too long to keep every
+  // sample: call it while the stream runs (once the sources stop, silence follows).
+  void ExpectPlayedCleanSoFar();
   void ExpectCaptureClean(StreamUser user);
 
   std::unique_ptr<PositionSource> sources[2];
@@ -103,5 +120,9 @@ class StreamTest : public sim::machine::testing::MachineTest {
 // The continuity of one channel of what the device's playback sink received.
 sim::devices::Continuity SinkContinuity(const sim::devices::PlaybackSink& sink, unsigned channel,
                                         sim::devices::SampleLayout layout);
+
+// What a recovery may do to the played signal: pause it (a capture-clocked engine starts
+// again after silence) and lose frames, never reorder or repeat them.
+void ExpectPlaybackInOrder(const sim::devices::PlaybackSink& sink, sim::devices::SampleLayout layout);
 
 }  // namespace tarnlink::engine::testing

@@ -136,6 +136,56 @@ TEST_F(TransferEngineTest, OnePacingSnapshotSizesAndLaysOutATransfer) {
   EXPECT_EQ(total, bytes);
 }
 
+// Transfers sized ahead of their submission (filled before they go out) move the pacing as they
+// are sized: reserved and then submitted in that order, followed by transfers sized as they are
+// submitted, they carry the feedback's fractional frames exactly once.
+TEST_F(TransferEngineTest, ReservedTransfersCarryThePacingOnceAndInOrder) {
+  PlugTestDevice();
+  SelectFormat(0, 2, 32, 48000);
+  constexpr ULONG kFeedback = 0x6199A;  // 6.1 frames per microframe: 48.8 frames per transfer
+  std::vector<ULONG> packetBytes;
+  port_.onUrb = [&](PURB urb) {
+    const auto& iso = urb->UrbIsochronousTransfer;
+    ULONG sum = 0;
+    for (ULONG k = 0; k < iso.NumberOfPackets; ++k) {
+      const ULONG end =
+          k + 1 < iso.NumberOfPackets ? iso.IsoPacket[k + 1].Offset : iso.TransferBufferLength;
+      const ULONG length = end - iso.IsoPacket[k].Offset;
+      EXPECT_TRUE(length == 6 * 8 || length == 7 * 8) << length;
+      sum += length;
+    }
+    packetBytes.push_back(sum);
+  };
+  constexpr ULONG kEach = 5;
+  Report reports[2 * kEach];
+  std::vector<ULONG> sized;
+  AtDispatch([&] {
+    model_->StorePlaybackFeedback(kFeedback);
+    PlaybackPacing reserved[kEach];
+    for (PlaybackPacing& pacing : reserved) sized.push_back(model_->ReservePlayback(1, 0, &pacing));
+    for (ULONG i = 0; i < kEach; ++i) {
+      EXPECT_EQ(model_->SubmitPlayback(reserved[i], buffer_.data(), nullptr, sized[i], 1,
+                                       Report::Record, &reports[i], TRUE),
+                STATUS_SUCCESS);
+    }
+    for (ULONG i = kEach; i < 2 * kEach; ++i) {
+      const PlaybackPacing pacing = model_->LatchPlaybackPacing();
+      sized.push_back(model_->TransferBytes(pacing, 1));
+      EXPECT_EQ(model_->SubmitPlayback(pacing, buffer_.data(), nullptr, sized[i], 1,
+                                       Report::Record, &reports[i]),
+                STATUS_SUCCESS);
+    }
+  });
+  ASSERT_TRUE(kernel().RunUntil([&] { return reports[2 * kEach - 1].calls != 0; }));
+  port_.onUrb = nullptr;
+  EXPECT_EQ(packetBytes, sized) << "each transfer laid out with the bytes it was sized with";
+  ULONG frames = 0;
+  for (ULONG bytes : sized) frames += bytes / 8;
+  // 488 frames in ten transfers; the accumulator may hold back at most one frame.
+  EXPECT_GE(frames, 487u);
+  EXPECT_LE(frames, 488u);
+}
+
 TEST_F(TransferEngineTest, CapturePacketsOutsideTheFormatsWindowFailTheRequest) {
   PlugTestDevice();
   SelectFormat(1, 2, 24, 48000);
