@@ -156,7 +156,7 @@ TEST_P(AsioDuplexTest, PlaysAndRecordsBitExact) {
     const SampleLayout playback = DeviceLayout(kDirectionPlayback);
     const SampleLayout capture = DeviceLayout(kDirectionCapture);
     const uint64_t rate = Adapter()->FixedRate();
-    const uint64_t seconds = 60;
+    const uint64_t seconds = kProofMs / 1000;
     ASSERT_TRUE(streaming.Run(rate * seconds, playback, capture));
     EXPECT_EQ(client.Word(IOCTL_ASIO_GET_INTERRUPTED), 0u);
     LONGLONG start = 0;
