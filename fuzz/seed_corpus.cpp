@@ -1,11 +1,13 @@
-// fuzz_seed_corpus CONFIGURATION_DIR ANSWERS_DIR: writes one input per catalogue device for the
-// configuration descriptor target and one for the device-answers target.
+// fuzz_seed_corpus CONFIGURATION_DIR ANSWERS_DIR REQUESTS_DIR: writes one input per catalogue
+// device for the configuration descriptor target and one for the device-answers target, and the
+// streaming clients of the private-requests target.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "configuration_input.h"
 #include "device_answers.h"
+#include "private_requests.h"
 #include "sim/devices/catalogue.h"
 
 namespace {
@@ -21,9 +23,13 @@ bool Write(const std::string& path, const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: fuzz_seed_corpus CONFIGURATION_DIR ANSWERS_DIR\n");
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: fuzz_seed_corpus CONFIGURATION_DIR ANSWERS_DIR REQUESTS_DIR\n");
     return 2;
+  }
+  const auto requests = tarnlink::fuzz::PrivateRequestSeeds();
+  for (size_t i = 0; i < requests.size(); ++i) {
+    if (!Write(std::string(argv[3]) + "/client" + std::to_string(i), requests[i])) return 1;
   }
   const auto& catalogue = sim::devices::Catalogue();
   for (size_t i = 0; i < catalogue.size(); ++i) {

@@ -73,7 +73,6 @@ STDMETHODIMP UsbAudioAdapter::Init(PDEVICE_OBJECT PhysicalDeviceObject,
 VOID UsbAudioAdapter::InitializeDirectionState() {
   m_Engine.InitializeObjects();
   m_AsioOwner = 0;
-  m_StreamStarted = FALSE;
   KeInitializeEvent(&m_RemovalEvent, NotificationEvent, FALSE);
   m_Initialized = TRUE;
 }
@@ -192,5 +191,6 @@ NTSTATUS UsbAudioAdapter::InitializeStreamObjects() {
   device.PlaybackOnly = m_PlaybackOnly;
   device.AmdWorkaround = m_AmdWorkaround;
   device.NativeDsd = m_NativeDsd;
+  m_AsioStream.Initialize(&m_Engine);
   return m_Engine.Start(device);
 }

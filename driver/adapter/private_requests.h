@@ -1,10 +1,12 @@
-// The driver's side of the private \asio channel. Until the channel's handle objects exist, a
-// private create is refused: with STATUS_DELETE_PENDING once the device is going, else as a
-// request the driver does not serve.
+// The driver's side of the private \asio channel: each private file object gets an AsioHandle
+// in its driver context field at create, and keeps a reference to the device's adapter until
+// its close. Creates are serialised with the removal notice by the dispatch mutex; every other
+// handle operation runs inside the adapter's request guard.
 #pragma once
 
 #include "kernel_mode.h"
 
 NTSTATUS PrivateCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp);
-// Close, clean-up and device control of a private file object.
-NTSTATUS PrivateUnserved(PIRP Irp);
+NTSTATUS PrivateClose(PIRP Irp);
+NTSTATUS PrivateCleanup(PIRP Irp);
+NTSTATUS PrivateDeviceControl(PIRP Irp);

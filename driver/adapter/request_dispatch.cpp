@@ -28,17 +28,17 @@ NTSTATUS DispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 
 NTSTATUS DispatchClose(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   if (!IsPrivate(Irp)) return PcDispatchIrp(DeviceObject, Irp);
-  return PrivateUnserved(Irp);
+  return PrivateClose(Irp);
 }
 
 NTSTATUS DispatchCleanup(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   if (!IsPrivate(Irp)) return PcDispatchIrp(DeviceObject, Irp);
-  return PrivateUnserved(Irp);
+  return PrivateCleanup(Irp);
 }
 
 NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   if (!IsPrivate(Irp)) return PcDispatchIrp(DeviceObject, Irp);
-  return PrivateUnserved(Irp);
+  return PrivateDeviceControl(Irp);
 }
 
 NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {

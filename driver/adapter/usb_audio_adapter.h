@@ -5,10 +5,13 @@
 //
 // Interface tables, in this order within the object: IUsbAudioAdapter, the power interface,
 // IAdapterDsd and the non-delegating unknown, followed by the outer unknown that the first three
-// forward their QueryInterface, AddRef and Release to.
+// forward their QueryInterface, AddRef and Release to. The private \asio channel reaches the
+// device through IAsioDevice, which is no COM interface.
 #pragma once
 
 #include "adapter_interfaces.h"
+#include "asio_device.h"
+#include "asio_stream.h"
 #include "device_registry_key.h"
 #include "rundown_guard.h"
 #include "stream_engine.h"
@@ -19,7 +22,8 @@
 class UsbAudioAdapter final : public IUsbAudioAdapter,
                               public IAdapterPowerManagement,
                               public IAdapterDsd,
-                              public CUnknown {
+                              public CUnknown,
+                              public IAsioDevice {
  public:
   explicit UsbAudioAdapter(PUNKNOWN outerUnknown);
   ~UsbAudioAdapter() override;
@@ -70,18 +74,28 @@ class UsbAudioAdapter final : public IUsbAudioAdapter,
   STDMETHODIMP SetStreamKind(USHORT Kind) override;
   STDMETHODIMP_(ULONG) GetDsdNative() override;
 
+  // --- IAsioDevice ---------------------------------------------------------------------------
+  PKMUTEX ControlMutex() override { return &m_ControlMutex; }
+  RundownGuard& RequestGuard() override { return m_RequestGuard; }
+  volatile LONG* AsioOwnerWord() override { return &m_AsioOwner; }
+  CStreamEngine& Engine() override { return m_Engine; }
+  CAsioStream& AsioStream() override { return m_AsioStream; }
+  CUSBAudioCL& Model() override { return m_Model; }
+  const USBStringDescriptor& ProductString() const override { return m_ProductString; }
+  ULONG DsdNative() const override { return m_NativeDsd; }
+  NTSTATUS AsioRateRange(PULONG minimum, PULONG maximum) override {
+    return GetRateRange(minimum, maximum);
+  }
+  NTSTATUS ChangeFixedRate(ULONG rate) override { return SetFixedRate(rate); }
+
   // What the adapter decided at initialisation, for diagnostics.
-  CUSBAudioCL& Model() { return m_Model; }
   BOOLEAN AmdWorkaround() const { return m_AmdWorkaround; }
   BOOLEAN PlaybackOnly() const { return m_PlaybackOnly; }
   BOOLEAN NativeDsdFromRegistry() const { return m_NativeDsdFromRegistry; }
   ULONG FixedRate() const { return m_Engine.FixedRate(); }
   ULONG AsioRate() const { return m_Engine.AsioRate(); }
-  CStreamEngine& Engine() { return m_Engine; }
   DEVICE_POWER_STATE PowerState() const { return m_PowerState; }
-  const USBStringDescriptor& ProductString() const { return m_ProductString; }
   BOOLEAN RemovalNoticed() { return KeReadStateEvent(&m_RemovalEvent) != 0; }
-  RundownGuard& RequestGuard() { return m_RequestGuard; }
 
  private:
   // Init, step by step.
@@ -118,5 +132,5 @@ class UsbAudioAdapter final : public IUsbAudioAdapter,
   KMUTEX m_ControlMutex;
   BOOLEAN m_PlaybackOnly = FALSE;
   volatile LONG m_AsioOwner = 0;
-  BOOLEAN m_StreamStarted = FALSE;
+  CAsioStream m_AsioStream;
 };

@@ -14,6 +14,18 @@ BOOLEAN CStreamEngine::SharesClock() const {
   return BothDirections() && (!m_Model->IsUAC2() || m_Model->SharesOneClock());
 }
 
+VOID CStreamEngine::SetAsioActive(ULONG active) {
+  KeWaitForSingleObject(&m_StreamMutex, Executive, KernelMode, FALSE, nullptr);
+  m_AsioActive = active;
+  KeReleaseMutex(&m_StreamMutex, FALSE);
+}
+
+VOID CStreamEngine::SetAsioRate(ULONG rate) {
+  KeWaitForSingleObject(&m_StreamMutex, Executive, KernelMode, FALSE, nullptr);
+  m_AsioRate = rate;
+  KeReleaseMutex(&m_StreamMutex, FALSE);
+}
+
 NTSTATUS CStreamEngine::SetStreamKind(USHORT kind) {
   if (kind != kStreamKindPcm && kind != kStreamKindDsd) return STATUS_INVALID_PARAMETER;
   if (m_Device.NativeDsd == 0) return kind == kStreamKindPcm ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED;

@@ -51,7 +51,10 @@ class CStreamEngine final : public IOsStreamHost {
   _IRQL_requires_(PASSIVE_LEVEL) VOID ClearOsFormat(ULONG direction);
   ULONG FixedRate() const { return m_FixedRate; }
   ULONG AsioRate() const { return m_AsioRate; }
-  VOID SetAsioActive(ULONG active) { m_AsioActive = active; }
+  // Under the stream mutex, as the rate decisions that read it.
+  _IRQL_requires_(PASSIVE_LEVEL) VOID SetAsioActive(ULONG active);
+  // The ASIO client's rate in free-rate mode, taken when a direction is next configured.
+  _IRQL_requires_(PASSIVE_LEVEL) VOID SetAsioRate(ULONG rate);
   VOID SetInitialFixedRate(ULONG rate) { m_FixedRate = rate; }
   // Under the stream mutex: the fixed rate changes and the free ASIO rate is dropped; the
   // device's clock is set (a failure is traced, the rate stays).
@@ -67,6 +70,8 @@ class CStreamEngine final : public IOsStreamHost {
   // The direction's zero-bandwidth setting; its USB format is forgotten.
   _IRQL_requires_(PASSIVE_LEVEL) VOID ResetDirectionFormat(ULONG direction);
   ULONG OpenCount(ULONG direction) const { return m_OpenCount[direction]; }
+  // The largest transfer of an open direction, in bytes.
+  ULONG MaxTransferBytes(ULONG direction) const { return m_MaxTransferBytes[direction]; }
   BOOLEAN WorkerRunning(ULONG direction) const { return m_Worker[direction] != nullptr; }
 
   // --- users ------------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // counts, and what the completions of both directions share.
 #include "engine_trace_points.h"
 #include "stream_engine.h"
+#include "system_thread.h"
 
 namespace {
 
@@ -55,26 +56,16 @@ NTSTATUS CStreamEngine::StartWorker(ULONG direction) {
     KeSetEvent(&events.Stop, IO_NO_INCREMENT, FALSE);
     return STATUS_UNSUCCESSFUL;
   }
-  HANDLE handle = nullptr;
-  NTSTATUS status = PsCreateSystemThread(
-      &handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-      direction == kDirectionPlayback ? PlaybackWorkerEntry : CaptureWorkerEntry, this);
+  PKTHREAD thread = nullptr;
+  const NTSTATUS status = StartReferencedSystemThread(
+      direction == kDirectionPlayback ? PlaybackWorkerEntry : CaptureWorkerEntry, this, &thread);
   if (!NT_SUCCESS(status)) {
+    // Not started, or running without a reference to wait on: either way it is told to stop.
     TRACE_POINT(kTraceWorkerCreateFailed, direction, status);
     KeSetEvent(&events.Stop, IO_NO_INCREMENT, FALSE);
     return status;
   }
-  PVOID thread = nullptr;
-  status = ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &thread,
-                                     nullptr);
-  ZwClose(handle);
-  if (!NT_SUCCESS(status)) {
-    // The thread runs without a reference to wait on: stop it and let it go.
-    TRACE_POINT(kTraceWorkerCreateFailed, direction, status);
-    KeSetEvent(&events.Stop, IO_NO_INCREMENT, FALSE);
-    return status;
-  }
-  m_Worker[direction] = static_cast<PKTHREAD>(thread);
+  m_Worker[direction] = thread;
   return STATUS_SUCCESS;
 }
 

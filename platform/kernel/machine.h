@@ -14,6 +14,7 @@
 #include "kernel/fiber.h"
 #include "kernel/host_kernel.h"
 #include "kernel/ke_thread.h"
+#include "kernel/mm_user_mappings.h"
 #include "kernel/object_manager.h"
 #include "kernel/pool_tracker.h"
 #include "kernel/ps_process.h"
@@ -129,6 +130,8 @@ class Machine {
   // Injected failures of system-space mappings and of page locking.
   FailureSchedule& mappingFailures() { return mappingFailures_; }
   FailureSchedule& lockFailures() { return lockFailures_; }
+  // Driver mappings of non-paged pages into processes.
+  UserMappingTable& userMappings() { return userMappings_; }
   TraceRing& trace() { return trace_; }
   ObjectManager& objects() { return objects_; }
   PEPROCESS systemProcess() const { return systemProcess_; }
@@ -204,6 +207,7 @@ class Machine {
   PoolTracker pool_;
   FailureSchedule mappingFailures_;
   FailureSchedule lockFailures_;
+  UserMappingTable userMappings_;
   TraceRing trace_;
   ObjectManager objects_;
   PEPROCESS systemProcess_ = nullptr;

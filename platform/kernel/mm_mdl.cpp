@@ -54,6 +54,9 @@ VOID IoFreeMdl(PMDL Mdl) {
       MdlViolation(kMdlFreedMapped, "MDL freed while mapped to system space", Mdl, Mdl->MdlFlags);
     if (Mdl->MdlFlags & MDL_PAGES_LOCKED)
       MdlViolation(kMdlFreedLocked, "MDL freed with its pages locked", Mdl, Mdl->MdlFlags);
+    if (Machine::Current().userMappings().HasMappingOf(Mdl))
+      MdlViolation(kMdlFreedUserMapped, "MDL freed while its pages are mapped into a process", Mdl,
+                   Mdl->MdlFlags);
   }
   ExFreePoolWithTag(Mdl, kMdlTag);
 }

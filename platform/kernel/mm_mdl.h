@@ -119,7 +119,10 @@ VOID MmProbeAndLockPages(PMDL MemoryDescriptorList, KPROCESSOR_MODE AccessMode,
 // Unlocks the pages, releasing a system mapping first.
 VOID MmUnlockPages(PMDL MemoryDescriptorList);
 // Maps locked pages. KernelMode gives a system address or, when no mapping can be had and
-// BugCheckOnFailure is FALSE, null. UserMode is refused: the host maps no pages into processes.
+// BugCheckOnFailure is FALSE, null. UserMode maps the same pages a second time into the current
+// process (the pool's whole-page blocks only), at an address other than the kernel's; it gives
+// null where Windows would raise. MmUnmapLockedPages with that address takes the mapping away;
+// one still there when its process ends, or when its MDL is freed, stops the machine.
 PVOID MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList, KPROCESSOR_MODE AccessMode,
                                    MEMORY_CACHING_TYPE CacheType, PVOID RequestedAddress,
                                    ULONG BugCheckOnFailure, ULONG Priority);

@@ -1,11 +1,14 @@
 // Making an MDL's pages usable: non-paged pool described as it lies, pages locked and
 // unlocked, kernel mappings made and released.
+#include <sys/mman.h>
+
 #include "kernel/mm_mdl.h"
 #include "kernel/mm_verifier.h"
 #include "kernel/ps.h"
 
 using tarnlink::kernel::Machine;
 using tarnlink::kernel::PoolTracker;
+using tarnlink::kernel::UserMapping;
 using tarnlink::mm::CheckDescribedRange;
 using tarnlink::mm::CheckIrql;
 using tarnlink::mm::MdlViolation;
@@ -36,6 +39,35 @@ void FillFrames(PMDL mdl) {
 bool HoldsOwnMapping(PMDL mdl) {
   return (mdl->MdlFlags & MDL_PARTIAL) ? (mdl->MdlFlags & MDL_PARTIAL_HAS_BEEN_MAPPED) != 0
                                        : (mdl->MdlFlags & MDL_MAPPED_TO_SYSTEM_VA) != 0;
+}
+
+// A mapping into the current process: the MDL's pages a second time, at an address of their
+// own. Only whole pages of non-paged pool (or locked pages) can be shared with a process, and
+// the host can map a second time only the pool's page-backed blocks.
+PVOID MapIntoProcess(PMDL mdl, MEMORY_CACHING_TYPE cacheType, ULONG priority) {
+  CheckIrql(APC_LEVEL, kMdlUserMapAboveApc,
+            "MmMapLockedPagesSpecifyCache for user mode above APC_LEVEL",
+            reinterpret_cast<ULONG_PTR>(mdl), static_cast<ULONG_PTR>(UserMode));
+  if (!(mdl->MdlFlags & (MDL_PAGES_LOCKED | MDL_SOURCE_IS_NONPAGED_POOL)))
+    MdlViolation(kMdlMapNotLocked, "MDL pages mapped without being locked", mdl, PagesSpanned(mdl),
+                 reinterpret_cast<ULONG_PTR>(mdl->StartVa) >> PAGE_SHIFT);
+  const SIZE_T bytes = static_cast<SIZE_T>(PagesSpanned(mdl)) << PAGE_SHIFT;
+  Machine& machine = Machine::Current();
+  PoolTracker::Block block{};
+  void* blockBase = nullptr;
+  if (!machine.pool().FindContaining(mdl->StartVa, bytes, &block, &blockBase) ||
+      !block.pageBacked)
+    MdlViolation(kMdlUserMapNotPages,
+                 "user mapping of memory that is not whole pages of non-paged pool", mdl,
+                 reinterpret_cast<ULONG_PTR>(MmGetMdlVirtualAddress(mdl)));
+  if (machine.mappingFailures().ShouldFail()) return nullptr;
+  // Size 0 asks mremap for a second mapping of the same shared pages.
+  void* base = mremap(mdl->StartVa, 0, bytes, MREMAP_MAYMOVE);
+  if (base == MAP_FAILED) return nullptr;
+  PVOID user = static_cast<PUCHAR>(base) + mdl->ByteOffset;
+  machine.userMappings().Add(UserMapping{user, base, bytes, mdl, PsGetCurrentProcess(),
+                                         static_cast<ULONG>(cacheType), priority});
+  return user;
 }
 
 }  // namespace
@@ -95,17 +127,11 @@ VOID MmUnlockPages(PMDL MemoryDescriptorList) {
 PVOID MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList, KPROCESSOR_MODE AccessMode,
                                    MEMORY_CACHING_TYPE CacheType, PVOID RequestedAddress,
                                    ULONG BugCheckOnFailure, ULONG Priority) {
-  UNREFERENCED_PARAMETER(CacheType);
   UNREFERENCED_PARAMETER(RequestedAddress);
-  UNREFERENCED_PARAMETER(Priority);
   PMDL mdl = MemoryDescriptorList;
-  if (AccessMode == UserMode) {
-    CheckIrql(APC_LEVEL, kMdlUserMapAboveApc,
-              "MmMapLockedPagesSpecifyCache for user mode above APC_LEVEL",
-              reinterpret_cast<ULONG_PTR>(mdl), static_cast<ULONG_PTR>(AccessMode));
-    // The host maps no pages into a process: the request fails as one without address space.
-    return nullptr;
-  }
+  // Windows raises an exception when a user mapping fails; kernel code here has no exception
+  // handling, so the failure comes back as null, as the caller's handler would turn it.
+  if (AccessMode == UserMode) return MapIntoProcess(mdl, CacheType, Priority);
   CheckIrql(DISPATCH_LEVEL, kMdlKernelMapAboveDispatch,
             "MmMapLockedPagesSpecifyCache for kernel mode above DISPATCH_LEVEL",
             reinterpret_cast<ULONG_PTR>(mdl), static_cast<ULONG_PTR>(AccessMode));
@@ -129,6 +155,15 @@ VOID MmUnmapLockedPages(PVOID BaseAddress, PMDL MemoryDescriptorList) {
   PMDL mdl = MemoryDescriptorList;
   CheckIrql(DISPATCH_LEVEL, kMdlUnmapAboveDispatch, "MmUnmapLockedPages above DISPATCH_LEVEL",
             reinterpret_cast<ULONG_PTR>(BaseAddress), reinterpret_cast<ULONG_PTR>(mdl));
+  UserMapping mapping{};
+  if (Machine::Current().userMappings().Find(BaseAddress, &mapping)) {
+    if (mapping.mdl != mdl)
+      MdlViolation(kMdlUnmapNotMapped, "MmUnmapLockedPages of an address the MDL has not mapped",
+                   mdl, reinterpret_cast<ULONG_PTR>(BaseAddress));
+    Machine::Current().userMappings().Take(BaseAddress, &mapping);
+    munmap(mapping.base, mapping.bytes);
+    return;
+  }
   if (!HoldsOwnMapping(mdl) || BaseAddress != mdl->MappedSystemVa)
     MdlViolation(kMdlUnmapNotMapped, "MmUnmapLockedPages of an address the MDL has not mapped", mdl,
                  reinterpret_cast<ULONG_PTR>(BaseAddress));

@@ -33,6 +33,9 @@ enum MdlViolationCode : ULONG_PTR {
   kMdlNotNonPagedPool = 0x1A06,       // MDL, address
   kMdlMappedTwice = 0x1A07,           // MDL, flags
   kMdlPartialOutsideSource = 0x1A08,  // source MDL, address, length
+  kMdlUserMapNotPages = 0x1A09,       // MDL, address: not whole pages of non-paged pool
+  kMdlUserMappingLeft = 0x1A0A,       // MDL, user address, process: the process ended first
+  kMdlFreedUserMapped = 0x1A0B,       // MDL, flags
 };
 
 namespace tarnlink::mm {

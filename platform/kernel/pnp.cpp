@@ -53,10 +53,28 @@ void Announce(const DeviceInterfaceInfo& info, bool arrived) {
   for (auto& callback : callbacks) callback(info, arrived);
 }
 
+// The interface's link without its reference string. On Windows the object manager link is
+// this one, shared by every interface of the class on the device, and whatever follows it in a
+// path (the reference string, or another name) reaches the driver as the file name.
+std::u16string BaseLink(const Interface& i) {
+  if (i.info.referenceString.empty()) return i.info.symbolicLink;
+  return i.info.symbolicLink.substr(
+      0, i.info.symbolicLink.size() - i.info.referenceString.size() - 1);
+}
+
+bool BaseInUse(PnpState& state, const std::u16string& base) {
+  const std::u16string folded = host::FoldRegistryName(base);
+  for (const Interface& i : state.interfaces)
+    if (i.info.enabled && host::FoldRegistryName(BaseLink(i)) == folded) return true;
+  return false;
+}
+
 // Takes an interface out of the namespace; the caller holds the lock and announces after.
-void Disable(Interface& i) {
+void Disable(PnpState& state, Interface& i) {
   DeleteSymbolicLink(i.info.symbolicLink);
   i.info.enabled = false;
+  if (!i.info.referenceString.empty() && !BaseInUse(state, BaseLink(i)))
+    DeleteSymbolicLink(BaseLink(i));
 }
 
 std::u16string HardwareKeyPath(const DeviceNodeInfo& node) {
@@ -107,7 +125,7 @@ VOID RemoveDeviceNode(PDEVICE_OBJECT PhysicalDeviceObject) {
     std::lock_guard<std::mutex> guard(state.lock);
     for (Interface& i : state.interfaces) {
       if (i.pdo != PhysicalDeviceObject || !i.info.enabled) continue;
-      Disable(i);
+      Disable(state, i);
       removed.push_back(i.info);
     }
     std::erase_if(state.interfaces,
@@ -203,13 +221,15 @@ NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Ena
     if (i == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
     if (!Enable) {
       if (!i->info.enabled) return STATUS_OBJECT_NAME_NOT_FOUND;
-      Disable(*i);
+      Disable(state, *i);
     } else {
       if (i->info.enabled) return STATUS_OBJECT_NAME_EXISTS;
       std::u16string target = NameOf(i->pdo);
       if (target.empty()) return STATUS_INVALID_DEVICE_REQUEST;
       NTSTATUS status = CreateSymbolicLink(i->info.symbolicLink, target, i->info.referenceString);
       if (!NT_SUCCESS(status)) return status;
+      if (!i->info.referenceString.empty() && !BaseInUse(state, BaseLink(*i)))
+        CreateSymbolicLink(BaseLink(*i), target, u"");
       i->info.enabled = true;
     }
     changed = i->info;

@@ -5,15 +5,46 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/mman.h>
+
 namespace tarnlink::kernel {
 
 namespace {
 constexpr unsigned char kUninitialisedFill = 0xAB;
 constexpr unsigned char kFreedFill = 0xDD;
+constexpr SIZE_T kPageBytes = 4096;
+
+bool PageBacked(SIZE_T bytes, bool paged) {
+  return !paged && bytes != 0 && bytes % kPageBytes == 0;
+}
+
+// Page-backed blocks are shared anonymous memory, so that the same pages can be mapped again
+// at another address (mremap of size 0). An inaccessible page on either side makes a copy that
+// runs off the block fault at once, which the sanitizers cannot see in memory of this kind.
+void* AllocatePages(SIZE_T bytes) {
+  void* p = mmap(nullptr, bytes + 2 * kPageBytes, PROT_READ | PROT_WRITE,
+                 MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  auto* block = static_cast<unsigned char*>(p) + kPageBytes;
+  if (mprotect(p, kPageBytes, PROT_NONE) != 0 ||
+      mprotect(block + bytes, kPageBytes, PROT_NONE) != 0) {
+    munmap(p, bytes + 2 * kPageBytes);
+    return nullptr;
+  }
+  return block;
+}
+
+void Release(void* p, const PoolTracker::Block& block) {
+  if (block.pageBacked)
+    munmap(static_cast<unsigned char*>(p) - kPageBytes, block.bytes + 2 * kPageBytes);
+  else
+    std::free(p);
+}
+
 }  // namespace
 
 PoolTracker::~PoolTracker() {
-  for (auto& [p, block] : live_) std::free(p);
+  for (auto& [p, block] : live_) Release(p, block);
 }
 
 void* PoolTracker::Allocate(SIZE_T bytes, ULONG tag, bool zero, bool paged) {
@@ -21,14 +52,15 @@ void* PoolTracker::Allocate(SIZE_T bytes, ULONG tag, bool zero, bool paged) {
   PoolTagStats& stats = stats_[tag];
   void* p = nullptr;
   // Blocks are at least 16-byte aligned, as Windows' pool gives them.
+  const bool pageBacked = PageBacked(bytes, paged);
   if (!failures_.ShouldFail(tag) && bytes < (SIZE_T{1} << 40))
-    p = std::malloc(bytes == 0 ? 1 : bytes);
+    p = pageBacked ? AllocatePages(bytes) : std::malloc(bytes == 0 ? 1 : bytes);
   if (p == nullptr) {
     ++stats.failedCount;
     return nullptr;
   }
   std::memset(p, zero ? 0 : kUninitialisedFill, bytes);
-  live_[p] = Block{tag, bytes, ++sequence_, paged};
+  live_[p] = Block{tag, bytes, ++sequence_, paged, pageBacked};
   freed_.erase(reinterpret_cast<uintptr_t>(p));
   ++stats.liveCount;
   stats.liveBytes += bytes;
@@ -51,7 +83,7 @@ PoolTracker::FreeResult PoolTracker::Free(void* p, ULONG tag, bool checkTag, Blo
   std::memset(p, kFreedFill, it->second.bytes);
   live_.erase(it);
   freed_.insert(reinterpret_cast<uintptr_t>(p));
-  std::free(p);
+  Release(p, *freed);
   return FreeResult::Ok;
 }
 
@@ -63,7 +95,8 @@ bool PoolTracker::Find(const void* p, Block* block) const {
   return true;
 }
 
-bool PoolTracker::FindContaining(const void* p, SIZE_T bytes, Block* block) const {
+bool PoolTracker::FindContaining(const void* p, SIZE_T bytes, Block* block,
+                                 void** blockBase) const {
   const auto first = reinterpret_cast<uintptr_t>(p);
   std::lock_guard<std::mutex> guard(mutex_);
   for (const auto& [base, candidate] : live_) {
@@ -71,6 +104,7 @@ bool PoolTracker::FindContaining(const void* p, SIZE_T bytes, Block* block) cons
     if (first >= start && first - start <= candidate.bytes &&
         bytes <= candidate.bytes - (first - start)) {
       *block = candidate;
+      if (blockBase != nullptr) *blockBase = base;
       return true;
     }
   }

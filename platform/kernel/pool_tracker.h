@@ -22,6 +22,9 @@ class PoolTracker {
     SIZE_T bytes;
     uint64_t sequence;
     bool paged;
+    // Whole pages of non-paged pool lie in pages of their own that can be mapped a second time
+    // (into a process), as Windows' pool hands out page-sized blocks.
+    bool pageBacked;
   };
   enum class FreeResult { Ok, NeverAllocated, DoubleFree, WrongTag };
 
@@ -29,8 +32,9 @@ class PoolTracker {
   void* Allocate(SIZE_T bytes, ULONG tag, bool zero, bool paged);
   FreeResult Free(void* p, ULONG tag, bool checkTag, Block* freed);
   bool Find(const void* p, Block* block) const;
-  // The live block that holds all of [p, p + bytes), if there is one.
-  bool FindContaining(const void* p, SIZE_T bytes, Block* block) const;
+  // The live block that holds all of [p, p + bytes), if there is one, and where it begins.
+  bool FindContaining(const void* p, SIZE_T bytes, Block* block,
+                      void** blockBase = nullptr) const;
 
   void FailNth(uint64_t nth, ULONG tag);
   void ClearFailures();

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "kernel/machine.h"
+#include "kernel/mm_verifier.h"
 #include "kernel/ob_host.h"
 #include "kernel/ps.h"
 
@@ -61,6 +62,13 @@ VOID PsHostTerminateProcess(PEPROCESS Process) {
        handle = Process->ObjectTable->FirstHandle())
     ObHostCloseHandle(Process, handle, KernelMode);
   if (Machine* machine = Machine::CurrentOrNull()) {
+    // Closing the handles gave every driver its clean-up; a mapping that outlives them would
+    // leave the process's pages to a driver that forgot them.
+    for (const tarnlink::kernel::UserMapping& left : machine->userMappings().Of(Process))
+      tarnlink::mm::MdlViolation(kMdlUserMappingLeft,
+                                 "a driver's mapping into a process outlived the process",
+                                 left.mdl, reinterpret_cast<ULONG_PTR>(left.userAddress),
+                                 reinterpret_cast<ULONG_PTR>(Process));
     Lock lock(machine->dispatcherLock());
     Process->Header.SignalState = 1;
     machine->WaitTest(&Process->Header);

@@ -27,8 +27,9 @@ struct UsbStack {
   PDEVICE_OBJECT controller = nullptr;
 };
 
-// Creates the controller device (named \Device\USBFDO-0) and the device's PDO.
-NTSTATUS CreateUsbStack(UsbPortBackend* backend, UsbStack* stack);
+// Creates the controller device (named \Device\USBFDO-n for the machine's controller n) and
+// the device's PDO.
+NTSTATUS CreateUsbStack(UsbPortBackend* backend, UsbStack* stack, ULONG index = 0);
 VOID DeleteUsbStack(UsbStack* stack);
 
 }  // namespace tarnlink::usb

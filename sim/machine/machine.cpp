@@ -37,15 +37,29 @@ void WriteServiceKey() {
                     (image.size() + 1) * sizeof(char16_t));
 }
 
+// The installer's record of where the control panel lives, which the ASIO driver reads.
+void WriteSetupKey() {
+  host::RegistryStore& registry = host::MachineRegistry();
+  host::RegistryKeyRef key;
+  if (!NT_SUCCESS(registry.Create(registry.Root(host::RegistryRoot::LocalMachine),
+                                  kSetupKeyPath, &key, nullptr)))
+    return;
+  const std::u16string path(kControlPanelPath);
+  registry.SetValue(key, u"ControlPanel", REG_SZ, path.c_str(),
+                    (path.size() + 1) * sizeof(char16_t));
+}
+
+// The instance id names the port, as Windows names a device without a serial number by where
+// it is plugged, so two devices of one model have different ids.
 tarnlink::io::DeviceNodeInfo DescribeDevice(const USB_DEVICE_DESCRIPTOR& descriptor,
-                                            const AudioFunctionLayout* function) {
+                                            const AudioFunctionLayout* function, size_t port) {
   char id[64];
   if (function != nullptr) {
-    std::snprintf(id, sizeof(id), "USB\\VID_%04X&PID_%04X&MI_%02X\\1", descriptor.idVendor,
-                  descriptor.idProduct, function->FirstInterface());
+    std::snprintf(id, sizeof(id), "USB\\VID_%04X&PID_%04X&MI_%02X\\%zu", descriptor.idVendor,
+                  descriptor.idProduct, function->FirstInterface(), port + 1);
   } else {
-    std::snprintf(id, sizeof(id), "USB\\VID_%04X&PID_%04X\\1", descriptor.idVendor,
-                  descriptor.idProduct);
+    std::snprintf(id, sizeof(id), "USB\\VID_%04X&PID_%04X\\%zu", descriptor.idVendor,
+                  descriptor.idProduct, port + 1);
   }
   return {std::u16string(id, id + std::strlen(id)), std::u16string(kServiceName),
           u"Velmor USB DAC"};
@@ -72,9 +86,16 @@ Machine::Machine(tarnlink::kernel::HostKernel& kernel, PDRIVER_INITIALIZE driver
 
 Machine::~Machine() {
   if (kernel_.Stopped()) return;
-  if (DevicePlugged()) UnplugDevice(Removal::Orderly);
+  for (Port& port : ports_) {
+    if (port.stack.pdo != nullptr) Unplug(port, Removal::Orderly);
+  }
   if (DriverLoaded()) RunInKernelThread([&] { IoHostUnloadDriver(driver_); });
   driver_ = nullptr;
+}
+
+const Machine::Port& Machine::At(size_t port) const {
+  static const Port kNone;
+  return port < kRootPorts ? ports_[port] : kNone;
 }
 
 bool Machine::RunInKernelThread(const std::function<void()>& body, const char* name) {
@@ -86,6 +107,7 @@ NTSTATUS Machine::LoadDriver() {
   NTSTATUS status = STATUS_UNSUCCESSFUL;
   RunInKernelThread([&] {
     WriteServiceKey();
+    WriteSetupKey();
     status = IoHostCreateDriver(kServiceName, &driver_);
     if (!NT_SUCCESS(status)) return;
     status = IoHostCallDriverEntry(driver_, driverEntry_);
@@ -99,64 +121,72 @@ NTSTATUS Machine::LoadDriver() {
 }
 
 bool Machine::UnloadDriver() {
-  if (DevicePlugged()) UnplugDevice(Removal::Orderly);
+  for (Port& port : ports_) {
+    if (port.stack.pdo != nullptr) Unplug(port, Removal::Orderly);
+  }
   if (DriverLoaded() && !RunInKernelThread([&] { IoHostUnloadDriver(driver_); }, "unload"))
     return false;
   driver_ = nullptr;
   return !kernel_.Stopped() && kernel_.DeclareDriverUnloaded();
 }
 
-PDEVICE_OBJECT Machine::FunctionDevice() const {
-  return stack_.pdo != nullptr ? stack_.pdo->AttachedDevice : nullptr;
+PDEVICE_OBJECT Machine::FunctionDevice(size_t port) const {
+  const Port& p = At(port);
+  return p.stack.pdo != nullptr ? p.stack.pdo->AttachedDevice : nullptr;
 }
 
-NTSTATUS Machine::PlugCatalogueDevice(std::string_view name) {
+NTSTATUS Machine::PlugCatalogueDevice(std::string_view name, size_t port) {
   const devices::CatalogueEntry* entry = devices::FindCatalogueEntry(name);
   if (entry == nullptr) return STATUS_NOT_FOUND;
   return PlugDevice(devices::MakeCatalogueDevice(name),
-                    entry->boundWhole ? Binding::Whole : Binding::Function);
+                    entry->boundWhole ? Binding::Whole : Binding::Function, port);
 }
 
-NTSTATUS Machine::PlugDevice(std::unique_ptr<devices::UsbDevice> device, Binding binding) {
-  if (!DriverLoaded() || DevicePlugged()) return STATUS_INVALID_DEVICE_STATE;
-  device_ = std::move(device);
-  controller_ = std::make_unique<usb::HostController>(options_.busSpeed, options_.controller);
-  controller_->Attach(device_.get());
-  surpriseRemoved_ = false;
-  deviceAdded_ = false;
+NTSTATUS Machine::PlugDevice(std::unique_ptr<devices::UsbDevice> device, Binding binding,
+                             size_t index) {
+  if (!DriverLoaded() || index >= kRootPorts || DevicePlugged(index))
+    return STATUS_INVALID_DEVICE_STATE;
+  Port& port = ports_[index];
+  port.device = std::move(device);
+  port.controller = std::make_unique<usb::HostController>(options_.busSpeed, options_.controller);
+  port.controller->Attach(port.device.get());
+  port.surpriseRemoved = false;
+  port.deviceAdded = false;
   std::optional<AudioFunctionLayout> layout;
-  if (binding == Binding::Function) layout = FindAudioFunction(ReadConfiguration(*device_));
-  if (layout) function_ = std::make_unique<CompositeFunction>(controller_.get(), std::move(*layout));
+  if (binding == Binding::Function) layout = FindAudioFunction(ReadConfiguration(*port.device));
+  if (layout)
+    port.function = std::make_unique<CompositeFunction>(port.controller.get(), std::move(*layout));
   tarnlink::usb::UsbPortBackend* backend =
-      function_ != nullptr ? static_cast<tarnlink::usb::UsbPortBackend*>(function_.get())
-                           : controller_.get();
+      port.function != nullptr ? static_cast<tarnlink::usb::UsbPortBackend*>(port.function.get())
+                               : port.controller.get();
 
   NTSTATUS status = STATUS_UNSUCCESSFUL;
   RunInKernelThread(
       [&] {
-        status = tarnlink::usb::CreateUsbStack(backend, &stack_);
+        status = tarnlink::usb::CreateUsbStack(backend, &port.stack, static_cast<ULONG>(index));
         if (NT_SUCCESS(status)) {
           tarnlink::io::DeviceNodeInfo node =
-              DescribeDevice(ReadDeviceDescriptor(*device_), Function());
-          instanceId_ = node.instanceId;
-          status = tarnlink::io::CreateDeviceNode(stack_.pdo, node);
+              DescribeDevice(ReadDeviceDescriptor(*port.device), Function(index), index);
+          port.instanceId = node.instanceId;
+          status = tarnlink::io::CreateDeviceNode(port.stack.pdo, node);
         }
-        if (NT_SUCCESS(status)) WriteHardwarePresets();
-        if (NT_SUCCESS(status)) status = driver_->DriverExtension->AddDevice(driver_, stack_.pdo);
+        if (NT_SUCCESS(status)) WriteHardwarePresets(port);
+        if (NT_SUCCESS(status))
+          status = driver_->DriverExtension->AddDevice(driver_, port.stack.pdo);
       },
       "pnp enumeration");
-  deviceAdded_ = NT_SUCCESS(status) && FunctionDevice() != nullptr;
-  if (NT_SUCCESS(status)) status = SendPnp(IRP_MN_START_DEVICE);
+  port.deviceAdded = NT_SUCCESS(status) && FunctionDevice(index) != nullptr;
+  if (NT_SUCCESS(status)) status = SendPnp(port, IRP_MN_START_DEVICE);
   if (!NT_SUCCESS(status) && !kernel_.Stopped()) {
-    if (deviceAdded_) SendPnp(IRP_MN_REMOVE_DEVICE);
-    RemoveFromBus();
+    if (port.deviceAdded) SendPnp(port, IRP_MN_REMOVE_DEVICE);
+    RemoveFromBus(port);
   }
   return status;
 }
 
-NTSTATUS Machine::SendRequest(const std::function<void(PIO_STACK_LOCATION)>& fill,
+NTSTATUS Machine::SendRequest(Port& port, const std::function<void(PIO_STACK_LOCATION)>& fill,
                               const char* name) {
-  PDEVICE_OBJECT top = FunctionDevice();
+  PDEVICE_OBJECT top = port.stack.pdo != nullptr ? port.stack.pdo->AttachedDevice : nullptr;
   if (top == nullptr) return STATUS_NO_SUCH_DEVICE;
   NTSTATUS status = STATUS_UNSUCCESSFUL;
   RunInKernelThread(
@@ -182,8 +212,14 @@ NTSTATUS Machine::SendRequest(const std::function<void(PIO_STACK_LOCATION)>& fil
   return status;
 }
 
-NTSTATUS Machine::SendPnp(UCHAR minor) {
+NTSTATUS Machine::SendPnp(UCHAR minor, size_t port) {
+  if (port >= kRootPorts) return STATUS_NO_SUCH_DEVICE;
+  return SendPnp(ports_[port], minor);
+}
+
+NTSTATUS Machine::SendPnp(Port& port, UCHAR minor) {
   NTSTATUS status = SendRequest(
+      port,
       [&](PIO_STACK_LOCATION next) {
         next->MajorFunction = IRP_MJ_PNP;
         next->MinorFunction = minor;
@@ -196,12 +232,13 @@ NTSTATUS Machine::SendPnp(UCHAR minor) {
         }
       },
       "pnp manager");
-  if (minor == IRP_MN_REMOVE_DEVICE) deviceAdded_ = false;
+  if (minor == IRP_MN_REMOVE_DEVICE) port.deviceAdded = false;
   return status;
 }
 
-NTSTATUS Machine::SendDevicePower(UCHAR minor, DEVICE_POWER_STATE state) {
+NTSTATUS Machine::SendDevicePower(Port& port, UCHAR minor, DEVICE_POWER_STATE state) {
   return SendRequest(
+      port,
       [&](PIO_STACK_LOCATION next) {
         next->MajorFunction = IRP_MJ_POWER;
         next->MinorFunction = minor;
@@ -212,25 +249,43 @@ NTSTATUS Machine::SendDevicePower(UCHAR minor, DEVICE_POWER_STATE state) {
       "power manager");
 }
 
-NTSTATUS Machine::SetDevicePower(DEVICE_POWER_STATE state) {
-  const NTSTATUS status = SendDevicePower(IRP_MN_SET_POWER, state);
-  if (NT_SUCCESS(status)) tarnlink::win32::SetDevicePower(stack_.pdo, state == PowerDeviceD0);
+NTSTATUS Machine::SetPower(Port& port, DEVICE_POWER_STATE state) {
+  const NTSTATUS status = SendDevicePower(port, IRP_MN_SET_POWER, state);
+  if (NT_SUCCESS(status)) tarnlink::win32::SetDevicePower(port.stack.pdo, state == PowerDeviceD0);
   return status;
 }
 
+NTSTATUS Machine::SetDevicePower(DEVICE_POWER_STATE state, size_t port) {
+  if (port >= kRootPorts) return STATUS_NO_SUCH_DEVICE;
+  return SetPower(ports_[port], state);
+}
+
+// Every plugged device follows the system; the first failure is returned.
 NTSTATUS Machine::SuspendSystem() {
   tarnlink::win32::BroadcastPower(PBT_APMSUSPEND);
-  return DevicePlugged() ? SetDevicePower(PowerDeviceD3) : STATUS_SUCCESS;
+  NTSTATUS result = STATUS_SUCCESS;
+  for (Port& port : ports_) {
+    if (port.stack.pdo == nullptr) continue;
+    const NTSTATUS status = SetPower(port, PowerDeviceD3);
+    if (NT_SUCCESS(result)) result = status;
+  }
+  return result;
 }
 
 NTSTATUS Machine::ResumeSystem() {
-  const NTSTATUS status = DevicePlugged() ? SetDevicePower(PowerDeviceD0) : STATUS_SUCCESS;
+  NTSTATUS result = STATUS_SUCCESS;
+  for (Port& port : ports_) {
+    if (port.stack.pdo == nullptr) continue;
+    const NTSTATUS status = SetPower(port, PowerDeviceD0);
+    if (NT_SUCCESS(result)) result = status;
+  }
   tarnlink::win32::BroadcastPower(PBT_APMRESUMEAUTOMATIC);
-  return status;
+  return result;
 }
 
-NTSTATUS Machine::QueryDevicePower(DEVICE_POWER_STATE state) {
-  return SendDevicePower(IRP_MN_QUERY_POWER, state);
+NTSTATUS Machine::QueryDevicePower(DEVICE_POWER_STATE state, size_t port) {
+  if (port >= kRootPorts) return STATUS_NO_SUCH_DEVICE;
+  return SendDevicePower(ports_[port], IRP_MN_QUERY_POWER, state);
 }
 
 void Machine::PresetHardwareValue(std::u16string name, ULONG type, std::vector<uint8_t> data) {
@@ -243,21 +298,22 @@ void Machine::PresetHardwareDword(std::u16string name, ULONG value) {
   PresetHardwareValue(std::move(name), REG_DWORD, {bytes, bytes + sizeof(value)});
 }
 
-void Machine::WriteHardwarePresets() {
+void Machine::WriteHardwarePresets(const Port& port) {
   host::RegistryStore& registry = host::MachineRegistry();
   host::RegistryKeyRef key;
   if (!NT_SUCCESS(registry.Create(registry.Root(host::RegistryRoot::LocalMachine),
-                                  HardwareKeyPath(instanceId_), &key, nullptr)))
+                                  HardwareKeyPath(port.instanceId), &key, nullptr)))
     return;
   for (const HardwarePreset& p : hardwarePresets_)
     registry.SetValue(key, p.name, p.type, p.data.data(), p.data.size());
 }
 
-bool Machine::HardwareValue(std::u16string_view name, ULONG* type,
-                            std::vector<uint8_t>* data) const {
+bool Machine::HardwareValue(std::u16string_view name, ULONG* type, std::vector<uint8_t>* data,
+                            size_t port) const {
+  if (!DevicePlugged(port)) return false;
   host::RegistryStore& registry = host::MachineRegistry();
-  host::RegistryKeyRef key =
-      registry.Open(registry.Root(host::RegistryRoot::LocalMachine), HardwareKeyPath(instanceId_));
+  host::RegistryKeyRef key = registry.Open(registry.Root(host::RegistryRoot::LocalMachine),
+                                           HardwareKeyPath(At(port).instanceId));
   host::RegistryValue value;
   if (key == nullptr || !NT_SUCCESS(registry.QueryValue(key, name, &value))) return false;
   *type = value.type;
@@ -265,42 +321,50 @@ bool Machine::HardwareValue(std::u16string_view name, ULONG* type,
   return true;
 }
 
-void Machine::SurpriseRemoveDevice() {
-  if (!DevicePlugged() || surpriseRemoved_) return;
-  controller_->Unplug();
-  if (deviceAdded_) SendPnp(IRP_MN_SURPRISE_REMOVAL);
-  surpriseRemoved_ = true;
+void Machine::SurpriseRemoveDevice(size_t port) {
+  if (port < kRootPorts) SurpriseRemove(ports_[port]);
 }
 
-NTSTATUS Machine::UnplugDevice(Removal how) {
-  if (!DevicePlugged()) return STATUS_NO_SUCH_DEVICE;
-  if (how == Removal::Surprise) SurpriseRemoveDevice();
-  if (!surpriseRemoved_ && deviceAdded_) {
-    NTSTATUS status = SendPnp(IRP_MN_QUERY_REMOVE_DEVICE);
+void Machine::SurpriseRemove(Port& port) {
+  if (port.stack.pdo == nullptr || port.surpriseRemoved) return;
+  port.controller->Unplug();
+  if (port.deviceAdded) SendPnp(port, IRP_MN_SURPRISE_REMOVAL);
+  port.surpriseRemoved = true;
+}
+
+NTSTATUS Machine::UnplugDevice(Removal how, size_t port) {
+  if (!DevicePlugged(port)) return STATUS_NO_SUCH_DEVICE;
+  return Unplug(ports_[port], how);
+}
+
+NTSTATUS Machine::Unplug(Port& port, Removal how) {
+  if (how == Removal::Surprise) SurpriseRemove(port);
+  if (!port.surpriseRemoved && port.deviceAdded) {
+    NTSTATUS status = SendPnp(port, IRP_MN_QUERY_REMOVE_DEVICE);
     if (!NT_SUCCESS(status)) {
-      SendPnp(IRP_MN_CANCEL_REMOVE_DEVICE);
+      SendPnp(port, IRP_MN_CANCEL_REMOVE_DEVICE);
       return status;
     }
   }
-  if (deviceAdded_) SendPnp(IRP_MN_REMOVE_DEVICE);
-  RemoveFromBus();
+  if (port.deviceAdded) SendPnp(port, IRP_MN_REMOVE_DEVICE);
+  RemoveFromBus(port);
   return STATUS_SUCCESS;
 }
 
-void Machine::RemoveFromBus() {
-  if (stack_.pdo != nullptr || stack_.driver != nullptr) {
+void Machine::RemoveFromBus(Port& port) {
+  if (port.stack.pdo != nullptr || port.stack.driver != nullptr) {
     RunInKernelThread(
         [&] {
-          if (stack_.pdo != nullptr) tarnlink::io::RemoveDeviceNode(stack_.pdo);
-          tarnlink::usb::DeleteUsbStack(&stack_);
+          if (port.stack.pdo != nullptr) tarnlink::io::RemoveDeviceNode(port.stack.pdo);
+          tarnlink::usb::DeleteUsbStack(&port.stack);
         },
         "pnp removal");
   }
-  function_.reset();
-  controller_.reset();
-  device_.reset();
-  deviceAdded_ = false;
-  surpriseRemoved_ = false;
+  port.function.reset();
+  port.controller.reset();
+  port.device.reset();
+  port.deviceAdded = false;
+  port.surpriseRemoved = false;
 }
 
 }  // namespace sim::machine

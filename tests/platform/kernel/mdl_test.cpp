@@ -6,6 +6,8 @@
 #include <functional>
 
 #include "kernel/bugcheck.h"
+#include "kernel/machine.h"
+#include "kernel/ps_process.h"
 #include "kernel_mode.h"
 #include "support/kernel_test.h"
 
@@ -222,14 +224,53 @@ TEST_F(KernelTest, AMappingThatCannotBeHadGivesNoAddress) {
       << "non-paged pool needs no mapping, so the failure waits for one";
   EXPECT_EQ(MmGetSystemAddressForMdlSafe(locked, kPriority), nullptr);
   EXPECT_EQ(Flags(locked) & MDL_MAPPED_TO_SYSTEM_VA, 0);
-  EXPECT_EQ(MmMapLockedPagesSpecifyCache(locked, UserMode, MmCached, nullptr, FALSE, kPriority),
-            nullptr)
-      << "no pages are mapped into a process";
   EXPECT_EQ(MmGetSystemAddressForMdlSafe(locked, kPriority), pages.At(64)) << "one failure only";
+  kernel().FailMdlMapping(1);
+  EXPECT_EQ(MmMapLockedPagesSpecifyCache(pool, UserMode, MmCached, nullptr, FALSE, kPriority),
+            nullptr)
+      << "nor can a process always have one";
 
   MmUnlockPages(locked);
   IoFreeMdl(locked);
   IoFreeMdl(pool);
+}
+
+// A driver shares pool pages with a process: the process sees the same bytes at an address of
+// its own, each mapping is another address, and unmapping takes only that mapping away.
+TEST_F(KernelTest, PoolPagesMappedIntoAProcessAreTheSameBytesElsewhere) {
+  CheckLeaksAtTearDown();
+  RunAsUser([&] {
+    const ULONG bytes = 2 * PAGE_SIZE;
+    auto* kernelView = static_cast<PUCHAR>(ExAllocatePool2(POOL_FLAG_NON_PAGED, bytes, kTag));
+    PMDL mdl = IoAllocateMdl(kernelView, bytes, FALSE, FALSE, nullptr);
+    MmBuildMdlForNonPagedPool(mdl);
+    const ULONG priority = HighPagePriority | MdlMappingNoExecute;
+    auto* first = static_cast<PUCHAR>(
+        MmMapLockedPagesSpecifyCache(mdl, UserMode, MmCached, nullptr, FALSE, priority));
+    auto* second = static_cast<PUCHAR>(
+        MmMapLockedPagesSpecifyCache(mdl, UserMode, MmCached, nullptr, FALSE, priority));
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(first, kernelView);
+    EXPECT_NE(first, second);
+    kernelView[bytes - 1] = 0x5A;
+    first[10] = 0xC3;
+    EXPECT_EQ(first[bytes - 1], 0x5A);
+    EXPECT_EQ(kernelView[10], 0xC3);
+    EXPECT_EQ(second[10], 0xC3);
+
+    const auto mappings = kernel().machine().userMappings().Of(PsGetCurrentProcess());
+    ASSERT_EQ(mappings.size(), 2u);
+    EXPECT_EQ(mappings[0].cacheType, static_cast<ULONG>(MmCached));
+    EXPECT_EQ(mappings[0].priority, priority);
+
+    MmUnmapLockedPages(first, mdl);
+    EXPECT_EQ(second[10], 0xC3) << "the other mapping stays";
+    MmUnmapLockedPages(second, mdl);
+    EXPECT_TRUE(kernel().machine().userMappings().Of(PsGetCurrentProcess()).empty());
+    IoFreeMdl(mdl);
+    ExFreePoolWithTag(kernelView, kTag);
+  });
 }
 
 // ---- Misuses ----
@@ -347,6 +388,24 @@ const Misuse kMisuses[] = {
        MmBuildMdlForNonPagedPool(source);
        PMDL part = IoAllocateMdl(buffer, 64, FALSE, FALSE, nullptr);
        IoBuildPartialMdl(source, part, buffer, 0);
+     }},
+    {"UserMappingOfLessThanWholePoolPages", kVerifier, 0x1A09, "not whole pages",
+     [] { MmMapLockedPagesSpecifyCache(NonPagedMdl(), UserMode, MmCached, nullptr, FALSE, 0); }},
+    {"FreedWhileMappedIntoAProcess", kVerifier, 0x1A0B, "mapped into a process",
+     [] {
+       PMDL mdl = NonPagedMdl(PAGE_SIZE);
+       MmMapLockedPagesSpecifyCache(mdl, UserMode, MmCached, nullptr, FALSE, 0);
+       IoFreeMdl(mdl);
+     }},
+    {"MappingIntoAProcessLeftBehind", kVerifier, 0x1A0A, "outlived the process",
+     [] {
+       PEPROCESS process = nullptr;
+       PsHostCreateProcess("client.exe", &process);
+       KAPC_STATE state;
+       KeStackAttachProcess(process, &state);
+       MmMapLockedPagesSpecifyCache(NonPagedMdl(PAGE_SIZE), UserMode, MmCached, nullptr, FALSE, 0);
+       KeUnstackDetachProcess(&state);
+       PsHostTerminateProcess(process);
      }},
     {"InjectedLockFailureRaisesUnhandled", KMODE_EXCEPTION_NOT_HANDLED,
      static_cast<ULONG>(STATUS_ACCESS_VIOLATION), "cannot be locked",

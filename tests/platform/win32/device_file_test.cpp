@@ -7,6 +7,7 @@
 #include <string>
 
 #include "io_test_stack.h"
+#include "kernel/pnp_device_interface.h"
 #include "user_process_test.h"
 #include "win32/win32_host.h"
 
@@ -69,6 +70,32 @@ TEST_F(DeviceFileTest, TheSuffixReachesTheDriverAndCloseHandleSendsCleanUpAndClo
     const std::u16string missing =
         u"\\\\?\\USB#VID_0000&PID_0000#0#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\\asio";
     EXPECT_EQ(CreateFileW(missing.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  });
+}
+
+// As on Windows, the interface's link without its reference string reaches the same device,
+// and what follows it is the file name the driver sees; the link goes with the last interface.
+TEST_F(DeviceFileTest, ThePathWithoutTheReferenceStringReachesTheDevice) {
+  const std::u16string base = path.substr(0, path.rfind(u'\\'));
+  RunAsUser([&] {
+    HANDLE device = CreateFileW((base + u"\\asio").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(stack.seen.size(), 1u);
+    EXPECT_EQ(stack.seen[0].fileName, u"\\asio");
+    CloseHandle(device);
+  });
+  RunInThread([&] {
+    std::u16string link = u"\\??\\" + path.substr(4);
+    UNICODE_STRING name = {static_cast<USHORT>(link.size() * 2),
+                           static_cast<USHORT>(link.size() * 2), link.data()};
+    EXPECT_EQ(IoSetDeviceInterfaceState(&name, FALSE), STATUS_SUCCESS);
+  });
+  RunAsUser([&] {
+    EXPECT_EQ(CreateFileW((base + u"\\asio").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   });
