@@ -168,7 +168,7 @@ void DirectionText(const char* name, const DirectionResult& d, std::ostream& out
 void Text(const StreamOptions& options, const StreamResult& result, std::ostream& out) {
   const StreamRequest& request = options.request;
   out << request.deviceName << " through the operating system's audio engine: " << request.rate
-      << " Hz, " << FormatName(request.format) << ", " << request.channels << " channels, "
+      << " Hz, " << FormatName(request.format) << ", " << ChannelCount(request.channels) << ", "
       << request.seconds << " s\n";
   if (result.play) DirectionText("play", *result.play, out);
   if (result.record) DirectionText("record", *result.record, out);
@@ -213,7 +213,7 @@ bool TakeInputFile(StreamOptions* run, std::string* reason) {
     return false;
   }
   if (run->channelsGiven && request.channels != file->channels) {
-    *reason = run->inPath + " has " + std::to_string(file->channels) + " channels, not " +
+    *reason = run->inPath + " has " + ChannelCount(file->channels) + ", not " +
               std::to_string(request.channels);
     return false;
   }

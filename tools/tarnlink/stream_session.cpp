@@ -210,8 +210,8 @@ bool Session::OpenStreams() {
   if (!refusal.empty()) return Refused(refusal);
   if (status == STATUS_NO_MATCH) {
     return Refused("the device cannot stream " + std::to_string(request_.rate) + " Hz " +
-                   FormatName(request_.format) + " on " + std::to_string(request_.channels) +
-                   " channels: none of its data ranges matches");
+                   FormatName(request_.format) + " on " + ChannelCount(request_.channels) +
+                   ": none of its data ranges matches");
   }
   if (!NT_SUCCESS(status)) {
     char code[16];
@@ -423,6 +423,10 @@ const char* FormatName(EngineSampleFormat format) {
       return "float";
   }
   return "?";
+}
+
+std::string ChannelCount(uint32_t channels) {
+  return std::to_string(channels) + (channels == 1 ? " channel" : " channels");
 }
 
 bool RunStreamSession(const StreamRequest& request, StreamResult* result, StreamRefusal* refusal) {

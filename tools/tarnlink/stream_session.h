@@ -77,5 +77,7 @@ struct StreamRefusal {
 bool RunStreamSession(const StreamRequest& request, StreamResult* result, StreamRefusal* refusal);
 
 const char* FormatName(EngineSampleFormat format);
+// "1 channel", "2 channels".
+std::string ChannelCount(uint32_t channels);
 
 }  // namespace tarnlink::tool

@@ -189,7 +189,9 @@ INSTANTIATE_TEST_SUITE_P(
     Refusals, StreamRefusalTest,
     ::testing::Values(
         RefusalCase{"RateTheDeviceLacks", {"play", "--rate", "22050"}, "22050 Hz"},
-        RefusalCase{"MonoIsNeverOffered", {"play", "--channels", "1"}, "none of its data ranges matches"},
+        RefusalCase{"MonoIsNeverOffered",
+                    {"play", "--channels", "1"},
+                    "on 1 channel: none of its data ranges matches"},
         RefusalCase{"RecordWithoutCapture",
                     {"record", "--device", "uac2-playback-only"},
                     "no capture pin"},
