@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "command_line.h"
+#include "option_checks.h"
 #include "descriptor_file.h"
 #include "descriptor_readout.h"
 #include "device_report.h"
@@ -20,14 +21,6 @@ using sim::devices::UsbSpeed;
 const CLI::Validator kNotEmpty(
     [](const std::string& value) { return value.empty() ? std::string("is empty") : ""; }, "",
     "not empty");
-
-const CLI::Validator kCatalogueName(
-    [](const std::string& name) {
-      return sim::devices::FindCatalogueEntry(name) != nullptr
-                 ? std::string()
-                 : "no catalogue device '" + name + "' (`tarnlink info --list` names them)";
-    },
-    "", "catalogue name");
 
 const CLI::Validator kRegistryValue(
     [](const std::string& text) { return ParseRegistryValue(text, nullptr, nullptr); }, "",

@@ -5,20 +5,13 @@
 #include <nlohmann/json.hpp>
 
 #include "command_line.h"
+#include "option_checks.h"
 #include "sim/devices/catalogue.h"
 #include "start_options.h"
 #include "stream_plot.h"
 
 namespace tarnlink::tool {
 namespace {
-
-const CLI::Validator kCatalogueName(
-    [](const std::string& name) {
-      return sim::devices::FindCatalogueEntry(name) != nullptr
-                 ? std::string()
-                 : "no catalogue device '" + name + "' (`tarnlink info --list` names them)";
-    },
-    "", "catalogue name");
 
 // An option whose value, once given, replaces the default and is marked as given.
 template <typename T>
