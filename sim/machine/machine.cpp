@@ -8,10 +8,13 @@
 #include "kernel/driver_object_host.h"
 #include "kernel/io_state.h"
 #include "kernel/pnp_host.h"
+#include "kernel/ps_process.h"
 #include "kernel/registry_store.h"
 #include "portcls/portcls_host.h"
 #include "sim/devices/catalogue.h"
+#include "win32/unknwn.h"
 #include "win32/win32_host.h"
+#include "win32/winerror.h"
 #include "win32/winuser.h"
 
 namespace sim::machine {
@@ -118,6 +121,44 @@ NTSTATUS Machine::LoadDriver() {
     driver_ = nullptr;
   });
   return status;
+}
+
+HRESULT Machine::InstallAsioDriver(tarnlink::win32::ModuleDefinition module) {
+  if (!asioDriverPlaced_) {
+    module.path = kAsioDriverPath;
+    tarnlink::win32::RegisterModule(std::move(module));
+    asioDriverPlaced_ = true;
+  }
+  return CallAsioDriverExport("DllRegisterServer");
+}
+
+HRESULT Machine::UninstallAsioDriver() {
+  if (!asioDriverPlaced_) return E_UNEXPECTED;
+  return CallAsioDriverExport("DllUnregisterServer");
+}
+
+// regsvr32's work: a process of its own loads the server, calls the export and frees it.
+HRESULT Machine::CallAsioDriverExport(const char* name) {
+  HRESULT result = E_UNEXPECTED;
+  const bool ran = RunInKernelThread(
+      [&] {
+        PEPROCESS installer = nullptr;
+        if (!NT_SUCCESS(PsHostCreateProcess("regsvr32.exe", &installer))) return;
+        PEPROCESS previous = PsGetCurrentProcess();
+        PsHostSetThreadProcess(KeGetCurrentThread(), installer);
+        const std::u16string path(kAsioDriverPath);
+        if (HMODULE server = LoadLibraryW(path.c_str())) {
+          auto call = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+              reinterpret_cast<void*>(GetProcAddress(server, name)));
+          if (call != nullptr) result = call();
+          FreeLibrary(server);
+        }
+        PsHostSetThreadProcess(KeGetCurrentThread(), previous);
+        PsHostTerminateProcess(installer);
+        ObDereferenceObject(installer);
+      },
+      "installer");
+  return ran ? result : E_UNEXPECTED;
 }
 
 bool Machine::UnloadDriver() {

@@ -23,6 +23,7 @@
 #include "sim/machine/enumeration.h"
 #include "sim/usb/host_controller.h"
 #include "usb/usb_port.h"
+#include "win32/win32_host.h"
 
 namespace sim::machine {
 
@@ -32,6 +33,9 @@ inline constexpr std::u16string_view kServiceName = u"Velmor_USBDAC_AUDIO";
 inline constexpr std::u16string_view kControlPanelPath =
     u"C:\\Program Files\\Velmor\\Tarnlink_cpl.exe";
 inline constexpr std::u16string_view kSetupKeyPath = u"SOFTWARE\\Velmor\\Tarnlink Setup";
+// Where the installer puts the ASIO driver, the in-process server hosts load.
+inline constexpr std::u16string_view kAsioDriverPath =
+    u"C:\\Program Files\\Velmor\\Tarnlink_asio.dll";
 // The root ports devices can be plugged into.
 inline constexpr size_t kRootPorts = 4;
 
@@ -60,6 +64,15 @@ class Machine {
   // Removes the devices still plugged, unloads the driver, and asks the verifier for leaks:
   // false when something was left behind (the machine has then stopped with the report).
   bool UnloadDriver();
+
+  // Installs the ASIO driver as the package installer does: the module goes to its place
+  // (kAsioDriverPath, whatever path the definition names) and an installer process loads it and
+  // calls its DllRegisterServer, as regsvr32 would; returns that call's result, or
+  // E_UNEXPECTED when the module or the export cannot be loaded or the machine stopped.
+  // The module is placed once; later calls register it again.
+  HRESULT InstallAsioDriver(tarnlink::win32::ModuleDefinition module);
+  // Calls the installed module's DllUnregisterServer the same way.
+  HRESULT UninstallAsioDriver();
 
   // Plugs the device into the root port and runs enumeration: device node, add-device and
   // start. Returns the first failure, after which the device has been removed again as
@@ -142,6 +155,7 @@ class Machine {
   void SurpriseRemove(Port& port);
   NTSTATUS SetPower(Port& port, DEVICE_POWER_STATE state);
   void WriteHardwarePresets(const Port& port);
+  HRESULT CallAsioDriverExport(const char* name);
 
   struct HardwarePreset {
     std::u16string name;
@@ -156,6 +170,7 @@ class Machine {
   Port ports_[kRootPorts];
   DEVICE_CAPABILITIES capabilities_ = {};
   std::vector<HardwarePreset> hardwarePresets_;
+  bool asioDriverPlaced_ = false;
 };
 
 }  // namespace sim::machine
