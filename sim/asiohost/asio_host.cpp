@@ -270,40 +270,53 @@ LONG AsioHost::CreateBuffers(bool dummy) {
   if (dummy) {
     infos.push_back({report_.outputs > 0 ? ASIOFalse : ASIOTrue, 0, {nullptr, nullptr}});
   } else {
-    for (LONG c = 0; c < report_.inputs; ++c) infos.push_back({ASIOTrue, c, {nullptr, nullptr}});
-    for (LONG c = 0; c < report_.outputs; ++c) infos.push_back({ASIOFalse, c, {nullptr, nullptr}});
+    for (LONG c = 0; settings_.openInputs && c < report_.inputs; ++c)
+      infos.push_back({ASIOTrue, c, {nullptr, nullptr}});
+    for (LONG c = 0; settings_.openOutputs && c < report_.outputs; ++c)
+      infos.push_back({ASIOFalse, c, {nullptr, nullptr}});
   }
   const LONG result =
       driver_->createBuffers(infos.data(), static_cast<LONG>(infos.size()), size, &g_callbacks);
-  if (result != ASE_OK) return result;
+  if (result != ASE_OK || infos.empty()) return result;
   ASIOChannelInfo info = {};
   info.channel = infos[0].channelNum;
   info.isInput = infos[0].isInput;
   driver_->getChannelInfo(&info);
   bufferType_ = report_.sampleType = info.type;
-  const devices::SampleLayout layout = LayoutOfType(info.type);
-  outputLayout_ = WithBits(layout, settings_.outputBits);
-  inputChecks_.clear();
+  typeLayout_ = LayoutOfType(info.type);
+  if (typeLayout_.subslotBytes == 0)
+    report_.failures.push_back("the host cannot play sample type " + std::to_string(info.type));
   BufferSegment segment;
   segment.bufferSize = size;
-  for (const ASIOBufferInfo& b : infos) {
-    if (b.isInput) inputChecks_.emplace_back(b.channelNum, WithBits(layout, settings_.inputBits));
-  }
+  segment.firstOutputFrame = report_.framesPlayed;
   report_.segments.push_back(segment);
   driver_->getLatencies(&report_.inputLatency, &report_.outputLatency);
   buffers_ = infos;
   bufferSize_ = size;
-  buffersReady_ = layout.subslotBytes != 0;
-  if (!buffersReady_) report_.failures.push_back("the host cannot play sample type " +
-                                                 std::to_string(info.type));
+  layoutsPending_ = true;
+  buffersReady_ = typeLayout_.subslotBytes != 0;
   return result;
+}
+
+void AsioHost::ResolveLayouts() {
+  layoutsPending_ = false;
+  const auto kept = [&](bool input) {
+    return WithBits(typeLayout_, settings_.keptBits ? settings_.keptBits(input) : 0);
+  };
+  outputLayout_ = kept(false);
+  inputChecks_.clear();
+  for (const ASIOBufferInfo& b : buffers_) {
+    if (b.isInput) inputChecks_.emplace_back(b.channelNum, kept(true));
+  }
 }
 
 void AsioHost::CloseSegment() {
   buffersReady_ = false;
   if (!buffers_.empty() && !report_.segments.empty()) {
-    for (const InputCheck& check : inputChecks_)
+    for (const InputCheck& check : inputChecks_) {
       report_.segments.back().inputs.push_back(check.Result());
+      report_.segments.back().firstInputFrames.push_back(check.FirstFrame());
+    }
   }
   buffers_.clear();
   inputChecks_.clear();
@@ -419,6 +432,7 @@ void AsioHost::OnBufferSwitch(LONG half, ASIOTime* time) {
   if ((half != 0 && half != 1) || half == lastHalf_) ++report_.halfOrderErrors;
   lastHalf_ = half;
   if (!buffersReady_ || (half != 0 && half != 1)) return;
+  if (layoutsPending_) ResolveLayouts();
   const ULONG units = UnitsPerHalf(bufferType_, bufferSize_);
   size_t input = 0;
   for (const ASIOBufferInfo& b : buffers_) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,16 +25,20 @@ struct HostSettings {
   bool dsd = false;           // asks for the DSD I/O format after init
   LONG bufferFrames = 0;      // what create-buffers asks for; 0: the driver's preferred size
   double runMs = 1000;        // a `run` step without its own length
-  // Significant bits of the output signal, and of the input signal the host expects, when
-  // fewer than the sample type carries (a device that keeps fewer bits); 0: the type's.
-  unsigned outputBits = 0;
-  unsigned inputBits = 0;
+  bool openInputs = true;     // which channels create-buffers opens (a dummy opening: one)
+  bool openOutputs = true;
+  // The bits of a sample the device keeps (input: of what it sends), when fewer than the sample
+  // type carries; asked at the first buffer switch of each opening, once the stream runs. The
+  // signal is written and expected in that many bits. Unset: all the type carries.
+  std::function<unsigned(bool input)> keptBits;
 };
 
 // One opening of the buffers: what its inputs saw.
 struct BufferSegment {
   LONG bufferSize = 0;
+  uint64_t firstOutputFrame = 0;  // of the signal, written at this opening's first switch
   std::vector<devices::Continuity> inputs;  // per input channel opened
+  std::vector<uint64_t> firstInputFrames;   // the signal's frame each input's first sample held
 };
 
 struct HostReport {
@@ -96,6 +101,8 @@ class AsioHost {
   void Record(const HostStep& step, LONG result);
   // The buffers go away: their inputs' findings go to their segment.
   void CloseSegment();
+  // At the first switch of an opening: the signal's bits in each direction.
+  void ResolveLayouts();
   void Note(int line, const std::string& what, LONG result);
 
   HostScript script_;
@@ -109,7 +116,9 @@ class AsioHost {
   std::vector<ASIOBufferInfo> buffers_;
   ASIOSampleType bufferType_ = -1;
   LONG bufferSize_ = 0;
+  devices::SampleLayout typeLayout_ = {};
   devices::SampleLayout outputLayout_ = {};
+  bool layoutsPending_ = false;
   std::vector<InputCheck> inputChecks_;
   std::atomic<bool> buffersReady_{false};
   LONG lastHalf_ = -1;

@@ -177,19 +177,24 @@ bool ParseHostScript(std::string_view text, HostScript* script, std::string* err
   return true;
 }
 
-bool ReadHostScript(const std::string& path, HostScript* script, std::string* error) {
-  std::ifstream file(path);
+bool LoadHostScript(const std::string& nameOrPath, HostScript* script, std::string* error) {
+  for (const ShippedScript& shipped : ShippedScripts()) {
+    if (nameOrPath != shipped.name) continue;
+    script->name = shipped.name;
+    return ParseHostScript(shipped.text, script, error);
+  }
+  std::ifstream file(nameOrPath);
   if (!file) {
-    *error = path + ": cannot be read";
+    *error = nameOrPath + ": neither a shipped host script nor a file that can be read";
     return false;
   }
   std::stringstream text;
   text << file.rdbuf();
-  const size_t slash = path.find_last_of('/');
-  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  const size_t slash = nameOrPath.find_last_of('/');
+  std::string name = nameOrPath.substr(slash == std::string::npos ? 0 : slash + 1);
   script->name = name.substr(0, name.rfind(".host"));
   if (ParseHostScript(text.str(), script, error)) return true;
-  *error = path + ": " + *error;
+  *error = nameOrPath + ": " + *error;
   return false;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,8 +56,16 @@ struct HostScript {
 
 // False with the line and what is wrong in *error.
 bool ParseHostScript(std::string_view text, HostScript* script, std::string* error);
-// Reads a script file; the script is named after the file.
-bool ReadHostScript(const std::string& path, HostScript* script, std::string* error);
+
+// The scripts shipped in sim/asiohost/scripts, one per host behaviour, named after their files.
+struct ShippedScript {
+  const char* name;
+  const char* text;
+};
+std::span<const ShippedScript> ShippedScripts();
+// A shipped script by its name, or else a script file (named after the file); false with what
+// is wrong in *error.
+bool LoadHostScript(const std::string& nameOrPath, HostScript* script, std::string* error);
 
 // The name of a step, as scripts and reports spell it.
 const char* StepName(HostStep::Kind kind);

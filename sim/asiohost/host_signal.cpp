@@ -47,6 +47,10 @@ void InputCheck::Take(const void* half, ULONG units) {
   for (ULONG u = 0; u < units; ++u) {
     uint32_t word = 0;
     std::memcpy(&word, bytes + u * layout_.subslotBytes, layout_.subslotBytes);
+    if (!started_ && word != 0) {
+      started_ = true;
+      firstFrame_ = devices::PositionSignal::DecodeFrame(word, layout_);
+    }
     checker_.Add(word);
   }
 }

@@ -28,10 +28,14 @@ class InputCheck {
       : layout_(layout), checker_(channel, layout) {}
   void Take(const void* half, ULONG units);
   const devices::Continuity& Result() const { return checker_.Result(); }
+  // The frame of the signal the first sample after the leading silence carried.
+  uint64_t FirstFrame() const { return firstFrame_; }
 
  private:
   devices::SampleLayout layout_;
   devices::ContinuityChecker checker_;
+  uint64_t firstFrame_ = 0;
+  bool started_ = false;
 };
 
 }  // namespace sim::asiohost

@@ -140,25 +140,34 @@ HRESULT Machine::UninstallAsioDriver() {
 // regsvr32's work: a process of its own loads the server, calls the export and frees it.
 HRESULT Machine::CallAsioDriverExport(const char* name) {
   HRESULT result = E_UNEXPECTED;
-  const bool ran = RunInKernelThread(
-      [&] {
-        PEPROCESS installer = nullptr;
-        if (!NT_SUCCESS(PsHostCreateProcess("regsvr32.exe", &installer))) return;
-        PEPROCESS previous = PsGetCurrentProcess();
-        PsHostSetThreadProcess(KeGetCurrentThread(), installer);
-        const std::u16string path(kAsioDriverPath);
-        if (HMODULE server = LoadLibraryW(path.c_str())) {
-          auto call = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-              reinterpret_cast<void*>(GetProcAddress(server, name)));
-          if (call != nullptr) result = call();
-          FreeLibrary(server);
-        }
-        PsHostSetThreadProcess(KeGetCurrentThread(), previous);
-        PsHostTerminateProcess(installer);
-        ObDereferenceObject(installer);
-      },
-      "installer");
+  const bool ran = RunInProcess("regsvr32.exe", [&] {
+    const std::u16string path(kAsioDriverPath);
+    HMODULE server = LoadLibraryW(path.c_str());
+    if (server == nullptr) return;
+    auto call = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(server, name)));
+    if (call != nullptr) result = call();
+    FreeLibrary(server);
+  });
   return ran ? result : E_UNEXPECTED;
+}
+
+bool Machine::RunInProcess(const char* image, const std::function<void()>& body) {
+  bool created = false;
+  return RunInKernelThread(
+      [&] {
+        PEPROCESS process = nullptr;
+        created = NT_SUCCESS(PsHostCreateProcess(image, &process));
+        if (!created) return;
+        PEPROCESS previous = PsGetCurrentProcess();
+        PsHostSetThreadProcess(KeGetCurrentThread(), process);
+        body();
+        PsHostSetThreadProcess(KeGetCurrentThread(), previous);
+        PsHostTerminateProcess(process);
+        ObDereferenceObject(process);
+      },
+      image) &&
+         created;
 }
 
 bool Machine::UnloadDriver() {

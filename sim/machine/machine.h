@@ -130,6 +130,9 @@ class Machine {
 
   // Runs body on a new kernel thread until it ends; false when the machine stopped instead.
   bool RunInKernelThread(const std::function<void()>& body, const char* name = "machine");
+  // The same as the main thread of a new user process of the image's name, which ends with it;
+  // false also when the process could not be created.
+  bool RunInProcess(const char* image, const std::function<void()>& body);
 
  private:
   // What one root port holds.

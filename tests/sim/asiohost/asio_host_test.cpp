@@ -2,8 +2,6 @@
 // COM in its own process, driven by each shipped script, with its signal checked end to end.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "loopback_asio_driver.h"
 #include "sim/asiohost/asio_host.h"
 #include "sim/asiohost/driver_list.h"
@@ -57,9 +55,14 @@ void ExpectCleanInputs(const HostReport& report, const std::string& name) {
   ASSERT_FALSE(report.segments.empty()) << name;
   EXPECT_EQ(report.segments.back().inputs.size(), static_cast<size_t>(kLoopbackChannels)) << name;
   for (const BufferSegment& segment : report.segments) {
-    for (const devices::Continuity& seen : segment.inputs) {
+    for (size_t k = 0; k < segment.inputs.size(); ++k) {
+      const devices::Continuity& seen = segment.inputs[k];
       EXPECT_TRUE(seen.Clean()) << name << ": first break at " << seen.firstBreak;
       EXPECT_GT(seen.frames, 0u) << name;
+      // The loop hands each output half back one buffer later.
+      EXPECT_EQ(seen.leadingSilence + segment.firstOutputFrame - segment.firstInputFrames[k],
+                static_cast<uint64_t>(kLoopbackBufferSize))
+          << name;
     }
   }
 }
@@ -99,6 +102,10 @@ TEST(HostScriptTest, ScriptsParseOrSayWhichLineIsWrong) {
   EXPECT_EQ(script.steps[1].number, 44100);
   EXPECT_EQ(script.steps[1].expected, ASE_NoClock);
   EXPECT_EQ(script.steps[1].line, 2);
+  HostScript missing;
+  std::string error;
+  EXPECT_FALSE(LoadHostScript("no-such-host", &missing, &error));
+  EXPECT_EQ(error, "no-such-host: neither a shipped host script nor a file that can be read");
 }
 
 TEST_F(AsioHostTest, TheInstalledDriverIsListedUnderTheAsioKey) {
@@ -112,11 +119,10 @@ TEST_F(AsioHostTest, TheInstalledDriverIsListedUnderTheAsioKey) {
 
 // Every shipped host behaviour runs to its end with its own signal looped back intact.
 TEST_F(AsioHostTest, EveryShippedScriptRunsCleanly) {
-  size_t scripts = 0;
-  for (const auto& file : std::filesystem::directory_iterator(TARNLINK_HOST_SCRIPTS)) {
+  for (const ShippedScript& shipped : ShippedScripts()) {
     HostScript script;
     std::string error;
-    ASSERT_TRUE(ReadHostScript(file.path().string(), &script, &error)) << error;
+    ASSERT_TRUE(LoadHostScript(shipped.name, &script, &error)) << error;
     const HostReport report = Run(script);
     EXPECT_TRUE(report.failures.empty()) << script.name << ": " << report.failures[0];
     EXPECT_GT(report.switches, 0u) << script.name;
@@ -127,9 +133,8 @@ TEST_F(AsioHostTest, EveryShippedScriptRunsCleanly) {
     if (script.name == "enumerate") {
       EXPECT_EQ(report.enumerated, std::vector<std::string>{"Loopback Test Driver"});
     }
-    ++scripts;
   }
-  EXPECT_GT(scripts, 0u);
+  EXPECT_FALSE(ShippedScripts().empty());
 }
 
 TEST_F(AsioHostTest, AResetRequestIsServedAsTheScriptSays) {
