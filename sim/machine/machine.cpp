@@ -123,30 +123,21 @@ NTSTATUS Machine::LoadDriver() {
   return status;
 }
 
+// regsvr32's work: a process of its own loads the server, calls its registration and frees it.
 HRESULT Machine::InstallAsioDriver(tarnlink::win32::ModuleDefinition module) {
   if (!asioDriverPlaced_) {
     module.path = kAsioDriverPath;
     tarnlink::win32::RegisterModule(std::move(module));
     asioDriverPlaced_ = true;
   }
-  return CallAsioDriverExport("DllRegisterServer");
-}
-
-HRESULT Machine::UninstallAsioDriver() {
-  if (!asioDriverPlaced_) return E_UNEXPECTED;
-  return CallAsioDriverExport("DllUnregisterServer");
-}
-
-// regsvr32's work: a process of its own loads the server, calls the export and frees it.
-HRESULT Machine::CallAsioDriverExport(const char* name) {
   HRESULT result = E_UNEXPECTED;
   const bool ran = RunInProcess("regsvr32.exe", [&] {
     const std::u16string path(kAsioDriverPath);
     HMODULE server = LoadLibraryW(path.c_str());
     if (server == nullptr) return;
-    auto call = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        reinterpret_cast<void*>(GetProcAddress(server, name)));
-    if (call != nullptr) result = call();
+    auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(server, "DllRegisterServer")));
+    if (registerServer != nullptr) result = registerServer();
     FreeLibrary(server);
   });
   return ran ? result : E_UNEXPECTED;

@@ -71,8 +71,6 @@ class Machine {
   // E_UNEXPECTED when the module or the export cannot be loaded or the machine stopped.
   // The module is placed once; later calls register it again.
   HRESULT InstallAsioDriver(tarnlink::win32::ModuleDefinition module);
-  // Calls the installed module's DllUnregisterServer the same way.
-  HRESULT UninstallAsioDriver();
 
   // Plugs the device into the root port and runs enumeration: device node, add-device and
   // start. Returns the first failure, after which the device has been removed again as
@@ -158,7 +156,6 @@ class Machine {
   void SurpriseRemove(Port& port);
   NTSTATUS SetPower(Port& port, DEVICE_POWER_STATE state);
   void WriteHardwarePresets(const Port& port);
-  HRESULT CallAsioDriverExport(const char* name);
 
   struct HardwarePreset {
     std::u16string name;

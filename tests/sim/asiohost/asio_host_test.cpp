@@ -108,6 +108,14 @@ TEST(HostScriptTest, ScriptsParseOrSayWhichLineIsWrong) {
   EXPECT_EQ(error, "no-such-host: neither a shipped host script nor a file that can be read");
 }
 
+using InstallTest = tarnlink::kernel::testing::KernelTest;
+
+TEST_F(InstallTest, TheInstallerReturnsWhatRegistrationGave) {
+  machine::Machine machine(kernel(), nullptr);
+  // A module without the registration export: regsvr32 finds nothing to call.
+  EXPECT_EQ(machine.InstallAsioDriver({u"", nullptr, {}}), E_UNEXPECTED);
+}
+
 TEST_F(AsioHostTest, TheInstalledDriverIsListedUnderTheAsioKey) {
   RunAsUser([] {
     const std::vector<AsioDriverEntry> drivers = ListAsioDrivers();
