@@ -38,8 +38,10 @@ void PlaybackSink::Receive(std::span<const uint8_t> bytes, uint64_t nowNs) {
   for (uint32_t f = 0; f < frames; ++f) {
     for (unsigned c = 0; c < format_.channels; ++c) {
       const uint32_t word = ReadLe(bytes.data() + f * frameBytes + c * width, width);
-      if (dsd_ && word == 0x96969696u) ++counters_.dsdIdleWords;
-      checkers_[c].Add(word);
+      const bool idle = dsd_ && word == 0x96969696u;
+      if (idle) ++counters_.dsdIdleWords;
+      // A DSD stream idles before the signal as a PCM stream is silent.
+      checkers_[c].Add(idle && !checkers_[c].Started() ? 0 : word);
       if (format_.keepSamples) samples_[c].push_back(word);
       if (format_.line != nullptr && f < room) fifo_.push_back(word);
     }

@@ -46,6 +46,8 @@ class ContinuityChecker {
   ContinuityChecker(unsigned channel, SampleLayout layout);
   void Add(uint32_t word);
   const Continuity& Result() const { return result_; }
+  // Past the leading silence.
+  bool Started() const { return started_; }
 
  private:
   unsigned channel_;
