@@ -23,15 +23,6 @@ constexpr ULONG kGuardBytes = 64;
 constexpr uint8_t kGuard = 0xA5;
 constexpr uint8_t kMostMilliseconds = 20;
 
-    for (size_t k = 0; k < sizeof(guid); ++k) reinterpret_cast<uint8_t*>(&guid)[k] = Byte();
-    return guid;
-  }
-
- private:
-  std::span<const uint8_t> bytes_;
-  size_t at_ = 0;
-};
-
 class Client {
  public:
   Client(HANDLE filter, sim::devices::UacDevice* device, ClientScript* script,
