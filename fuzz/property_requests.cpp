@@ -62,7 +62,8 @@ class Client {
     const ULONG valueLength = script_->Half() % (kLongestValue + 1);
     // The request as given, its tail (beyond the channel record) zero.
     std::vector<uint8_t> request(requestLength, 0);
-    std::memcpy(request.data(), &property, std::min<size_t>(requestLength, sizeof(property)));
+    if (requestLength != 0)
+      std::memcpy(request.data(), &property, std::min<size_t>(requestLength, sizeof(property)));
     // The value with guards on both sides: anything written there is a write past the value.
     std::vector<uint8_t> value(kGuardBytes + valueLength + kGuardBytes, kGuard);
     if ((property.NodeProperty.Property.Flags & KSPROPERTY_TYPE_SET) != 0) {
