@@ -40,6 +40,14 @@ void WriteServiceKey() {
                     (image.size() + 1) * sizeof(char16_t));
 }
 
+// Keys every Windows installation has, which installers open rather than create.
+void WriteSystemKeys() {
+  host::RegistryStore& registry = host::MachineRegistry();
+  host::RegistryKeyRef key;
+  registry.Create(registry.Root(host::RegistryRoot::ClassesRoot), u"CLSID", &key, nullptr);
+  registry.Create(registry.Root(host::RegistryRoot::LocalMachine), u"SOFTWARE", &key, nullptr);
+}
+
 // The installer's record of where the control panel lives, which the ASIO driver reads.
 void WriteSetupKey() {
   host::RegistryStore& registry = host::MachineRegistry();
@@ -85,6 +93,7 @@ Machine::Machine(tarnlink::kernel::HostKernel& kernel, PDRIVER_INITIALIZE driver
   tarnlink::io::ResetIoState();
   tarnlink::portcls::ResetHostState();
   HostSetWindowsVersion(options_.windowsVersion);
+  WriteSystemKeys();
 }
 
 Machine::~Machine() {
