@@ -121,6 +121,7 @@ void AsioHost::Main() {
   for (const HostStep& step : script_.steps) {
     if (!Perform(step)) break;
   }
+  CountMissedPeriods();
   // A host that quits still holding the driver lets it go, as its process would.
   if (driver_ != nullptr) Note(0, "release at exit", static_cast<LONG>(Release()));
   CloseHandle(resetEvent_);
@@ -172,6 +173,7 @@ bool AsioHost::Perform(const HostStep& step) {
       result = Start();
       break;
     case Kind::SetRate:
+      CountMissedPeriods();  // the periods so far ran at the old rate
       result = driver_->setSampleRate(step.number != 0 ? step.number : report_.sampleRate);
       if (result == ASE_OK && step.number != 0) report_.sampleRate = step.number;
       break;
@@ -183,6 +185,7 @@ bool AsioHost::Perform(const HostStep& step) {
       break;
     case Kind::Stop:
       result = driver_->stop();
+      CountMissedPeriods();
       break;
     case Kind::StopInSwitch:
       result = StopInSwitch();
@@ -233,6 +236,7 @@ LONG AsioHost::Init() {
     const LONG result = driver_->setSampleRate(settings_.rate);
     Note(0, "setSampleRate(" + std::to_string(static_cast<long long>(settings_.rate)) + ")",
          result);
+    if (result == ASE_OK) report_.sampleRate = settings_.rate;
     if (result != ASE_OK) report_.failures.push_back("the driver refused the rate");
   }
   return initialised;
@@ -265,7 +269,10 @@ LONG AsioHost::CreateBuffers(bool dummy) {
     driver_->getBufferSize(&report_.minSize, &report_.maxSize, &report_.preferredSize,
                            &report_.granularity);
   }
-  const LONG size = settings_.bufferFrames != 0 ? settings_.bufferFrames : report_.preferredSize;
+  // Once the driver asked for a reset the host takes the size it now prefers, as hosts do.
+  const LONG size = settings_.bufferFrames != 0 && report_.resetRequests == 0
+                        ? settings_.bufferFrames
+                        : report_.preferredSize;
   std::vector<ASIOBufferInfo> infos;
   if (dummy) {
     infos.push_back({report_.outputs > 0 ? ASIOFalse : ASIOTrue, 0, {nullptr, nullptr}});
@@ -304,6 +311,7 @@ void AsioHost::ResolveLayouts() {
     return WithBits(typeLayout_, settings_.keptBits ? settings_.keptBits(input) : 0);
   };
   outputLayout_ = kept(false);
+  report_.segments.back().outputLayout = outputLayout_;
   inputChecks_.clear();
   for (const ASIOBufferInfo& b : buffers_) {
     if (b.isInput) inputChecks_.emplace_back(b.channelNum, kept(true));
@@ -356,9 +364,22 @@ void AsioHost::Enumerate() {
 
 // A started stream hands half 0 first and counts its position afresh.
 LONG AsioHost::Start() {
+  CountMissedPeriods();
   lastHalf_ = -1;
   positionKnown_ = false;
   return driver_->start();
+}
+
+void AsioHost::CountMissedPeriods() {
+  if (runSwitches_ > 1 && bufferSize_ > 0 && report_.sampleRate > 0) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const double seconds =
+        static_cast<double>(runLastSwitch_ - runFirstSwitch_) / static_cast<double>(frequency.QuadPart);
+    const auto periods = static_cast<uint64_t>(seconds * report_.sampleRate / bufferSize_);
+    if (periods > runSwitches_ - 1) report_.missedPeriods += periods - (runSwitches_ - 1);
+  }
+  runSwitches_ = 0;
 }
 
 LONG AsioHost::WaitSwitches(uint64_t count) {
@@ -402,6 +423,7 @@ void AsioHost::ServeReset() {
       report_.failures.push_back(std::string("reset: ") + what + " gave " + ResultName(result));
   };
   step("stop", driver_->stop(), ASE_OK);
+  CountMissedPeriods();
   step("dispose", Dispose(), ASE_OK);
   if (script_.onReset == ResetReaction::Recreate) {
     step("release", Release(), 0);
@@ -418,6 +440,10 @@ void AsioHost::ServeReset() {
 
 void AsioHost::OnBufferSwitch(LONG half, ASIOTime* time) {
   ++report_.switches;
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  if (runSwitches_++ == 0) runFirstSwitch_ = now.QuadPart;
+  runLastSwitch_ = now.QuadPart;
   if (time != nullptr) {
     ++report_.timeInfoSwitches;
     if ((time->timeInfo.flags & kSamplePositionValid) != 0) {
@@ -479,6 +505,7 @@ LONG AsioHost::OnMessage(LONG selector, LONG value) {
 }
 
 void AsioHost::OnRateChange(ASIOSampleRate rate) {
+  CountMissedPeriods();
   ++report_.rateChanges;
   report_.sampleRate = rate;
 }

@@ -23,7 +23,9 @@ struct HostSettings {
   std::u16string driverName;  // the ASIO key's subkey; empty: the first listed driver
   double rate = 0;            // set after init when nonzero (a DSD bit rate in DSD)
   bool dsd = false;           // asks for the DSD I/O format after init
-  LONG bufferFrames = 0;      // what create-buffers asks for; 0: the driver's preferred size
+  // What create-buffers asks for until the driver asks for a reset; 0, and every opening after
+  // a reset: the driver's preferred size.
+  LONG bufferFrames = 0;
   double runMs = 1000;        // a `run` step without its own length
   bool openInputs = true;     // which channels create-buffers opens (a dummy opening: one)
   bool openOutputs = true;
@@ -37,6 +39,7 @@ struct HostSettings {
 struct BufferSegment {
   LONG bufferSize = 0;
   uint64_t firstOutputFrame = 0;  // of the signal, written at this opening's first switch
+  devices::SampleLayout outputLayout;  // the signal as written, once the first switch came
   std::vector<devices::Continuity> inputs;  // per input channel opened
   std::vector<uint64_t> firstInputFrames;   // the signal's frame each input's first sample held
 };
@@ -60,6 +63,9 @@ struct HostReport {
   uint64_t latencyChanges = 0;
   uint64_t rateChanges = 0;         // sampleRateDidChange
   uint64_t framesPlayed = 0;        // per output channel, into the output halves
+  // Buffer switches that did not come: over each run from start, the periods the clock says
+  // passed between its first and last switch, less the switches between them.
+  uint64_t missedPeriods = 0;
   std::vector<BufferSegment> segments;
   bool finished = false;
 };
@@ -103,6 +109,8 @@ class AsioHost {
   void CloseSegment();
   // At the first switch of an opening: the signal's bits in each direction.
   void ResolveLayouts();
+  // At a stop (or before a start): the run's missed periods into the report.
+  void CountMissedPeriods();
   void Note(int line, const std::string& what, LONG result);
 
   HostScript script_;
@@ -124,6 +132,10 @@ class AsioHost {
   LONG lastHalf_ = -1;
   bool positionKnown_ = false;
   uint64_t lastPosition_ = 0;
+  // This run's first and last switch, on the performance counter, and the switches between.
+  LONGLONG runFirstSwitch_ = 0;
+  LONGLONG runLastSwitch_ = 0;
+  uint64_t runSwitches_ = 0;
   std::atomic<bool> stopInSwitch_{false};
   std::atomic<bool> stoppedInSwitch_{false};
   LONG stopInSwitchResult_ = 0;

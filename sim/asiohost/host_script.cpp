@@ -1,5 +1,6 @@
 #include "sim/asiohost/host_script.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -207,6 +208,12 @@ const char* StepName(HostStep::Kind kind) {
 std::string ResultName(LONG result) {
   for (const ResultWord& r : kResults)
     if (r.value == result) return r.name;
+  // A failing HRESULT (creating the driver) reads best as Windows prints it.
+  if (result < -0xFFFF) {
+    char hex[16];
+    std::snprintf(hex, sizeof(hex), "0x%08X", static_cast<unsigned>(result));
+    return hex;
+  }
   return std::to_string(result);
 }
 

@@ -69,7 +69,7 @@ bool LoadHostScript(const std::string& nameOrPath, HostScript* script, std::stri
 
 // The name of a step, as scripts and reports spell it.
 const char* StepName(HostStep::Kind kind);
-// ASE_OK, ASE_NotPresent, ...; a number otherwise.
+// ASE_OK, ASE_NotPresent, ...; a failing HRESULT in hexadecimal; a number otherwise.
 std::string ResultName(LONG result);
 
 }  // namespace sim::asiohost
