@@ -38,27 +38,73 @@ void AddOptions(CLI::App* command, StreamOptions* options) {
                           "A Linux sysfs `descriptors` file to build the device from")
           ->type_name("FILE");
   device->excludes(descriptors);
-  command->add_option("--path", options->path, "Who streams: the operating system's audio engine")
-      ->type_name("os")
-      ->check(CLI::IsMember({"os"}).description(""))
-      ->capture_default_str();
+  command
+      ->add_option_function<std::string>(
+          "--path",
+          [options](const std::string& path) {
+            options->path = path;
+            options->request.path = path == "asio" ? StreamPath::Asio : StreamPath::Os;
+          },
+          "Who streams: the operating system's audio engine (default), or an ASIO host through "
+          "the ASIO driver")
+      ->type_name("os|asio")
+      ->check(CLI::IsMember({"os", "asio"}).description(""));
   AddGiven(command, "--rate", &request.rate, &options->rateGiven,
-           "Sample rate in Hz (default 48000, or the --in file's)")
+           "Sample rate in Hz (default 48000, or the --in file's; with --format dsd the DSD bit "
+           "rate, default 2822400)")
       ->type_name("HZ")
-      ->check(CLI::Range(8000u, 1536000u).description(""));
+      ->check(CLI::Range(8000u, 49152000u).description(""));
   command
       ->add_option_function<std::string>(
           "--format",
-          [&request](const std::string& name) {
-            request.format = name == "pcm16"   ? EngineSampleFormat::Pcm16
-                             : name == "pcm24" ? EngineSampleFormat::Pcm24
-                             : name == "pcm32" ? EngineSampleFormat::Pcm32
-                                               : EngineSampleFormat::Float;
+          [options](const std::string& name) {
+            StreamRequest& r = options->request;
+            options->formatGiven = true;
+            r.asio.dsd = name == "dsd";
+            r.format = name == "pcm16"   ? EngineSampleFormat::Pcm16
+                       : name == "pcm24" ? EngineSampleFormat::Pcm24
+                       : name == "pcm32" ? EngineSampleFormat::Pcm32
+                                         : EngineSampleFormat::Float;
           },
           "The engine's sample format (default float; the pin takes the widest PCM the device "
-          "offers)")
-      ->type_name("pcm16|pcm24|pcm32|float")
-      ->check(CLI::IsMember({"pcm16", "pcm24", "pcm32", "float"}).description(""));
+          "offers); with --path asio only dsd, native DSD (the ASIO driver otherwise takes the "
+          "device's own sample format)")
+      ->type_name("pcm16|pcm24|pcm32|float|dsd")
+      ->check(CLI::IsMember({"pcm16", "pcm24", "pcm32", "float", "dsd"}).description(""));
+  // The ASIO path's own options; each is noted as given, for the other path to refuse.
+  const auto asioOption = [command, options](const char* name, auto* value, const char* help) {
+    return command->add_option_function<std::decay_t<decltype(*value)>>(
+        name,
+        [options, value, name](const auto& v) {
+          *value = v;
+          options->asioOptionsGiven.push_back(name);
+        },
+        help);
+  };
+  CLI::Option* buffer =
+      asioOption("--buffer", &request.asio.bufferFrames,
+                 "ASIO: the buffer size the host asks for, in samples (default the driver's "
+                 "preferred size)")
+          ->type_name("FRAMES")
+          ->check(CLI::Range(1, 1 << 20).description(""));
+  asioOption("--buffer-index", &request.asio.bufferIndex,
+             "ASIO: the buffer size chosen in the control panel before the host starts")
+      ->type_name("I")
+      ->check(CLI::Range(0, 127).description(""))
+      ->excludes(buffer);
+  asioOption("--host", &request.asio.host,
+             "ASIO: the host's behaviour, a shipped script (see README) or a script file "
+             "(default typical)")
+      ->type_name("SCRIPT");
+  command
+      ->add_flag_callback(
+          "--also-os",
+          [options] {
+            options->request.asio.alsoOs = true;
+            options->asioOptionsGiven.push_back("--also-os");
+          },
+          "ASIO: the audio engine streams on the same device at once, in the direction the host "
+          "leaves free (records beside play and duplex)");
   AddGiven(command, "--channels", &request.channels, &options->channelsGiven,
            "Channels (default 2, or the --in file's)")
       ->type_name("N")
@@ -101,6 +147,9 @@ void AddOptions(CLI::App* command, StreamOptions* options) {
           "registry value"))
       ->allow_extra_args(false);
   command->add_flag("--json", options->json, "One JSON object instead of text (keys: see README)");
+  command->add_flag("--realtime", request.realtime,
+                    "Run the machine on this computer's clock instead of in virtual time (a live "
+                    "run: on a loaded computer the ASIO path then misses periods)");
 }
 
 nlohmann::ordered_json DirectionJson(const DirectionResult& d) {
@@ -116,14 +165,24 @@ nlohmann::ordered_json DirectionJson(const DirectionResult& d) {
   return j;
 }
 
+// The format the run streamed in: the engine's, or the ASIO driver's sample type.
+std::string RunFormat(const StreamOptions& options, const StreamResult& result) {
+  if (!result.asio) return FormatName(options.request.format);
+  return options.request.asio.dsd ? "dsd" : result.asio->sampleType;
+}
+
+uint32_t RunChannels(const StreamOptions& options, const StreamResult& result) {
+  return result.asio ? result.asio->channels : options.request.channels;
+}
+
 std::string Json(const StreamOptions& options, const StreamResult& result) {
   const StreamRequest& request = options.request;
   nlohmann::ordered_json j;
   j["path"] = options.path;
   j["device"] = request.deviceName;
   j["rate"] = request.rate;
-  j["format"] = FormatName(request.format);
-  j["channels"] = request.channels;
+  j["format"] = RunFormat(options, result);
+  j["channels"] = RunChannels(options, result);
   const DirectionResult& main = result.play ? *result.play : *result.record;
   const nlohmann::ordered_json counts = DirectionJson(main);
   for (auto it = counts.begin(); it != counts.end(); ++it) j[it.key()] = it.value();
@@ -138,12 +197,27 @@ std::string Json(const StreamOptions& options, const StreamResult& result) {
   j["pool_allocations"] = result.poolAllocations;
   j["sim_speed"] = result.simSpeed;
   if (result.play && result.record) j["capture"] = DirectionJson(*result.record);
+  if (result.asio) {
+    const AsioFindings& asio = *result.asio;
+    j["host"] = asio.host;
+    j["buffer_size"] = asio.bufferSize;
+    j["asio_input_latency"] = asio.inputLatency;
+    j["asio_output_latency"] = asio.outputLatency;
+    j["reset_requests"] = asio.resetRequests;
+    j["buffer_switches"] = asio.bufferSwitches;
+    j["missed_periods"] = asio.missedPeriods;
+    j["host_failures"] = asio.hostFailures;
+  }
+  if (result.os) {
+    j["os"] = DirectionJson(*result.os);
+    j["os"]["direction"] = result.osRecorded ? "record" : "play";
+  }
   j["notes"] = result.notes;
   return j.dump() + "\n";
 }
 
-void DirectionText(const char* name, const DirectionResult& d, std::ostream& out) {
-  out << name << " (pin " << d.pinBits << "-bit PCM)\n";
+void DirectionText(const std::string& name, const DirectionResult& d, std::ostream& out) {
+  out << name << "\n";
   out << "  frames sent       " << d.framesSent << "\n";
   out << "  frames received   " << d.framesReceived << "\n";
   out << "  bit-exact         ";
@@ -158,13 +232,43 @@ void DirectionText(const char* name, const DirectionResult& d, std::ostream& out
   out << "  engine glitches   " << d.announcedGlitches << "\n";
 }
 
+std::string PinText(const DirectionResult& d) {
+  return "(pin " + std::to_string(d.pinBits) + "-bit PCM)";
+}
+
+void AsioText(const StreamResult& result, std::ostream& out) {
+  const AsioFindings& asio = *result.asio;
+  out << "ASIO latencies      input " << asio.inputLatency << ", output " << asio.outputLatency
+      << " samples (as the driver reports them)\n";
+  out << "reset requests      " << asio.resetRequests << "\n";
+  out << "buffer switches     " << asio.bufferSwitches << ", " << asio.missedPeriods
+      << " periods missed\n";
+  for (const std::string& failure : asio.hostFailures) out << "host: " << failure << "\n";
+  if (result.os) {
+    DirectionText(std::string("operating system ") + (result.osRecorded ? "record " : "play ") +
+                      PinText(*result.os),
+                  *result.os, out);
+  }
+}
+
 void Text(const StreamOptions& options, const StreamResult& result, std::ostream& out) {
   const StreamRequest& request = options.request;
-  out << request.deviceName << " through the operating system's audio engine: " << request.rate
-      << " Hz, " << FormatName(request.format) << ", " << ChannelCount(request.channels) << ", "
-      << request.seconds << " s\n";
-  if (result.play) DirectionText("play", *result.play, out);
-  if (result.record) DirectionText("record", *result.record, out);
+  out << request.deviceName;
+  if (result.asio) {
+    out << " through the ASIO host (" << result.asio->host << ")";
+  } else {
+    out << " through the operating system's audio engine";
+  }
+  out << ": " << request.rate << " Hz, " << RunFormat(options, result) << ", "
+      << ChannelCount(RunChannels(options, result)) << ", " << request.seconds << " s";
+  if (result.asio) out << ", buffer " << result.asio->bufferSize << " samples";
+  out << "\n";
+  // What the receiving end of each direction holds: a pin's container, or the ASIO buffers.
+  const auto held = [&](const DirectionResult& d) {
+    return result.asio ? "(" + result.asio->sampleType + ")" : PinText(d);
+  };
+  if (result.play) DirectionText("play " + held(*result.play), *result.play, out);
+  if (result.record) DirectionText("record " + held(*result.record), *result.record, out);
   if (result.play) {
     out << "device FIFO         " << result.fifoUnderruns << " underruns, " << result.fifoOverruns
         << " overruns\n";
@@ -177,6 +281,7 @@ void Text(const StreamOptions& options, const StreamResult& result, std::ostream
   } else {
     out << "round-trip latency  not measured (a duplex run loops the output back)\n";
   }
+  if (result.asio) AsioText(result, out);
   if (result.feedbackRange) {
     char range[64];
     std::snprintf(range, sizeof(range), "%.2f..%.2f", result.feedbackRange->first,
@@ -242,9 +347,31 @@ void AddStreamCommands(CLI::App& program, StreamOptions* options, CLI::App* comm
   }
 }
 
+// The options one path takes and the other refuses; an empty text when they fit together.
+std::string PathMismatch(StreamOptions* run) {
+  StreamRequest& request = run->request;
+  if (request.path == StreamPath::Os) {
+    if (!run->asioOptionsGiven.empty()) return run->asioOptionsGiven[0] + " goes with --path asio";
+    if (request.asio.dsd) return "--format dsd goes with --path asio";
+    return {};
+  }
+  if (!run->inPath.empty() || !request.outPath.empty()) return "--in and --out go with --path os";
+  if (run->formatGiven && !request.asio.dsd)
+    return "the ASIO driver streams in the device's own sample format: with --path asio, "
+           "--format takes dsd only";
+  if (run->channelsGiven)
+    return "the ASIO host opens every channel of the device: --channels goes with --path os";
+  if (request.asio.dsd && !run->rateGiven) request.rate = 2822400;
+  return {};
+}
+
 int RunStream(const StreamOptions& options, std::ostream& out, std::ostream& err) {
   StreamOptions run = options;
-  std::string reason;
+  std::string reason = PathMismatch(&run);
+  if (!reason.empty()) {
+    err << "tarnlink: " << reason << "\n";
+    return kExitRefused;
+  }
   if (!run.inPath.empty() && !TakeInputFile(&run, &reason)) {
     err << "tarnlink: " << reason << "\n";
     return kExitRefused;

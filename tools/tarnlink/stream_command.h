@@ -3,6 +3,8 @@
 #pragma once
 
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "stream_session.h"
 
@@ -22,6 +24,9 @@ struct StreamOptions {
   bool rateGiven = false;
   bool channelsGiven = false;
   bool secondsGiven = false;
+  bool formatGiven = false;
+  // Options of the ASIO path, given: refused on the other path.
+  std::vector<std::string> asioOptionsGiven;
 };
 
 // Adds the three commands; the one parsed fills *options (its directions included).

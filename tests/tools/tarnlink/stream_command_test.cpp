@@ -94,6 +94,55 @@ TEST(StreamCommand, DuplexHearsItselfAndMeasuresTheRoundTrip) {
   EXPECT_NE(text.out.find(" frames ("), std::string::npos) << text.out;
 }
 
+// The ASIO path: the machine installs the ASIO driver, a host streams through it, and the report
+// adds what the driver said beside what the host measured.
+TEST(StreamCommand, AsioDuplexReportsTheDriversLatenciesBesideTheMeasuredRoundTrip) {
+  const Json j = RunJson({"duplex", "--path", "asio", "--seconds", "1"});
+  ASSERT_FALSE(j.is_discarded());
+  EXPECT_EQ(j["path"], "asio");
+  EXPECT_EQ(j["format"], "int32lsb");
+  EXPECT_EQ(j["bit_exact"], true) << j.dump();
+  EXPECT_EQ(j["capture"]["bit_exact"], true) << j.dump();
+  EXPECT_EQ(j["host"], "typical");
+  EXPECT_EQ(j["host_failures"], Json::array());
+  EXPECT_EQ(j["reset_requests"], 0);
+  EXPECT_EQ(j["pool_allocations"], 0);
+  // The profiled device at 48 kHz and 256 samples.
+  EXPECT_EQ(j["buffer_size"], 256);
+  EXPECT_EQ(j["asio_input_latency"], 328);
+  EXPECT_EQ(j["asio_output_latency"], 489);
+  // The host hears its output one buffer after the driver's two latencies and the cable.
+  ASSERT_TRUE(j["latency_frames"].is_number_integer()) << j.dump();
+  EXPECT_GE(j["latency_frames"].get<int64_t>(), 328 + 489 + 37);
+  const Outcome text = RunTool({"duplex", "--path", "asio", "--seconds", "0.3"});
+  EXPECT_NE(text.out.find("through the ASIO host (typical)"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("ASIO latencies      input 328, output 489"), std::string::npos);
+}
+
+TEST(StreamCommand, AsioPlaysNativeDsdAndAnOsStreamRecordsBeside) {
+  const Json dsd = RunJson({"play", "--path", "asio", "--format", "dsd", "--seconds", "0.5"});
+  EXPECT_EQ(dsd["format"], "dsd");
+  EXPECT_EQ(dsd["rate"], 2822400);
+  EXPECT_EQ(dsd["bit_exact"], true) << dsd.dump();
+  const Json both = RunJson({"play", "--path", "asio", "--also-os", "--seconds", "1"});
+  EXPECT_EQ(both["bit_exact"], true) << both.dump();
+  ASSERT_TRUE(both.contains("os")) << both.dump();
+  EXPECT_EQ(both["os"]["direction"], "record");
+  EXPECT_EQ(both["os"]["bit_exact"], true) << both.dump();
+}
+
+// A host asking for another size than the driver prefers is asked to reset, and opens again at
+// the preferred size.
+TEST(StreamCommand, AsioBufferSizeOtherThanPreferredEndsInAReset) {
+  const Json j = RunJson({"play", "--path", "asio", "--buffer", "64", "--seconds", "0.5"});
+  EXPECT_EQ(j["reset_requests"], 1);
+  EXPECT_EQ(j["buffer_size"], 256);
+  EXPECT_EQ(j["host_failures"], Json::array());
+  const Json index = RunJson({"play", "--path", "asio", "--buffer-index", "0", "--seconds", "0.3"});
+  EXPECT_EQ(index["buffer_size"], 4);
+  EXPECT_EQ(index["reset_requests"], 0);
+}
+
 // A file in place of the signal: noise-like 24-bit stereo, so that any lost, repeated or
 // misplaced sample shows.
 class StreamFileTest : public ::testing::Test {
@@ -187,7 +236,24 @@ INSTANTIATE_TEST_SUITE_P(
                     "no capture pin"},
         RefusalCase{"UnknownFormat", {"play", "--format", "pcm8"}, "pcm8"},
         RefusalCase{"UnknownDevice", {"play", "--device", "no-such-device"}, "no-such-device"},
-        RefusalCase{"OnlyTheOsPath", {"duplex", "--path", "asio"}, "asio"}),
+        RefusalCase{"AsioOptionOnTheOsPath", {"play", "--buffer", "256"},
+                    "--buffer goes with --path asio"},
+        RefusalCase{"DsdOnTheOsPath", {"play", "--format", "dsd"},
+                    "--format dsd goes with --path asio"},
+        RefusalCase{"EngineFormatOnTheAsioPath", {"play", "--path", "asio", "--format", "pcm16"},
+                    "--format takes dsd only"},
+        RefusalCase{"ChannelsOnTheAsioPath", {"play", "--path", "asio", "--channels", "2"},
+                    "--channels goes with --path os"},
+        RefusalCase{"FilesOnTheAsioPath", {"play", "--path", "asio", "--out", "x.wav"},
+                    "--in and --out go with --path os"},
+        RefusalCase{"TwoBufferSizes",
+                    {"play", "--path", "asio", "--buffer", "256", "--buffer-index", "3"},
+                    "excludes"},
+        RefusalCase{"UnknownHost", {"play", "--path", "asio", "--host", "no-such-host"},
+                    "no-such-host: neither a shipped host script nor a file"},
+        RefusalCase{"AsioRecordWithoutInput",
+                    {"record", "--path", "asio", "--device", "uac2-playback-only"},
+                    "the device has no input"}),
     [](const ::testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });
 
 }  // namespace
