@@ -343,7 +343,8 @@ void AddStreamCommands(CLI::App& program, StreamOptions* options, CLI::App* comm
         "stopped\nexamples:\n"
         "  tarnlink " + std::string(kNames[k]) + "\n"
         "  tarnlink " + std::string(kNames[k]) + " --device uac1-speaker --rate 44100 --format pcm16\n"
-        "  tarnlink " + std::string(kNames[k]) + " --rate 192000 --seconds 10 --json");
+        "  tarnlink " + std::string(kNames[k]) + " --rate 192000 --seconds 10 --json\n"
+        "  tarnlink " + std::string(kNames[k]) + " --path asio --buffer-index 0");
   }
 }
 
