@@ -25,6 +25,8 @@ class TestableDriver : public COrvAsioDriver {
   using COrvAsioDriver::ioFormat_;
   using COrvAsioDriver::lowestRate_;
   using COrvAsioDriver::allFloat_;
+  using COrvAsioDriver::bytesPerSample_;
+  using COrvAsioDriver::queueDepth_;
   using COrvAsioDriver::OpenInstanceMutex;
   using COrvAsioDriver::OpenSelected;
   using COrvAsioDriver::outputs_;
