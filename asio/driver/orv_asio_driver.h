@@ -93,6 +93,8 @@ class COrvAsioDriver : public IASIO, public CUnknown, private ISettingsChangeSin
   bool WaitForPower(DWORD timeout);
   // Sets every device to rate (a DSD bit rate in DSD mode).
   bool SetDeviceRate(ULONG rate);
+  // setSampleRate while streaming: stop, change the devices' rate, start again.
+  ASIOError ChangeRateWhileRunning(ULONG rate);
   // Asks the host to reset the driver; blocking means start fails until the buffers go.
   LONG RequestHostReset(ULONG blocking);
 

@@ -4,10 +4,9 @@
 
 #include <string>
 
+#include "asio_machine_test.h"
 #include "com/dll_exports.h"
 #include "driver/orv_asio_driver.h"
-#include "driver_entry.h"
-#include "machine_test.h"
 #include "win32/win32_host.h"
 
 namespace asio_test {
@@ -19,9 +18,8 @@ constexpr char16_t kDriverKey[] = u"SOFTWARE\\ASIO\\Velmor USB Audio Tarn";
 
 FARPROC Export(auto* function) { return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function)); }
 
-class ComServerTest : public sim::machine::testing::MachineTest {
+class ComServerTest : public AsioMachineTest {
  protected:
-  PDRIVER_INITIALIZE Entry() const override { return DriverEntry; }
   void BeforeLoad() override {
     tarnlink::win32::RegisterModule(
         {kModulePath,
@@ -112,7 +110,7 @@ TEST_F(ComServerTest, RegistrationWritesTheClassAndTheAsioKeyAndKeepsItsOwnClass
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kDriverKey));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, u"SOFTWARE\\ASIO"));
   });
-  EXPECT_TRUE(machine->UnloadDriver());
+  Unload();
 }
 
 TEST_F(ComServerTest, HostsCreateOneDriverObjectPerProcessThroughTheClassId) {
@@ -193,7 +191,7 @@ TEST_F(ComServerTest, HostsCreateOneDriverObjectPerProcessThroughTheClassId) {
     driver->Release();
     CoUninitialize();
   });
-  EXPECT_TRUE(machine->UnloadDriver());
+  Unload();
 }
 
 }  // namespace
