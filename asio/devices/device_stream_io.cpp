@@ -9,6 +9,9 @@
 namespace {
 
 constexpr ULONG kPlaybackPeriods = 2;
+// Far longer than any period. A device that went away sets no more period events; a wait that
+// lasts this long looks whether the driver broke the stream off.
+constexpr DWORD kStallCheckMs = 250;
 
 PeriodBuffer MakePeriod(ULONG length, BYTE fillByte) {
   PeriodBuffer period;
@@ -17,12 +20,17 @@ PeriodBuffer MakePeriod(ULONG length, BYTE fillByte) {
   return period;
 }
 
-// Waits for the stop or the period event; alerts do not end the wait.
-RingWait WaitForPeriod(HANDLE stopEvent, HANDLE periodEvent) {
+// Waits for the stop or the period event; alerts do not end the wait. A long silence ends it
+// only when the ring says the stream was broken off.
+RingWait WaitForPeriod(HANDLE stopEvent, HANDLE periodEvent, ClientRing& ring) {
   const HANDLE events[] = {stopEvent, periodEvent};
   for (;;) {
-    const DWORD result = WaitForMultipleObjectsEx(2, events, FALSE, INFINITE, TRUE);
+    const DWORD result = WaitForMultipleObjectsEx(2, events, FALSE, kStallCheckMs, TRUE);
     if (result == WAIT_IO_COMPLETION) continue;
+    if (result == WAIT_TIMEOUT) {
+      if (ring.TakeInterrupted()) return RingWait::Interrupted;
+      continue;
+    }
     if (result == WAIT_OBJECT_0) return RingWait::Stopped;
     if (result == WAIT_OBJECT_0 + 1) return RingWait::Complete;
     AsioTrace(kTraceStreamWaitFailed, result, GetLastError());
@@ -72,7 +80,7 @@ RingWait DeviceStream::ReadCapturePeriod(ULONG c, HANDLE stopEvent) {
   bool wait = captureView_.Fill() == 0;
   for (;;) {
     if (wait) {
-      const RingWait woken = WaitForPeriod(stopEvent, periodEvent_);
+      const RingWait woken = WaitForPeriod(stopEvent, periodEvent_, captureView_);
       if (woken != RingWait::Complete) return woken;
     }
     if (captureView_.TakeInterrupted()) return RingWait::Interrupted;
@@ -89,7 +97,7 @@ RingWait DeviceStream::ReadCapturePeriod(ULONG c, HANDLE stopEvent) {
 RingWait DeviceStream::WaitPlaybackSpace(HANDLE stopEvent) {
   if (!playbackView_.Mapped() || playback_.empty()) return RingWait::Error;
   for (;;) {
-    const RingWait woken = WaitForPeriod(stopEvent, periodEvent_);
+    const RingWait woken = WaitForPeriod(stopEvent, periodEvent_, playbackView_);
     if (woken != RingWait::Complete) return woken;
     if (playbackView_.TakeInterrupted()) return RingWait::Interrupted;
     ResetEvent(periodEvent_);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 #include "asio_trace.h"
 #include "asio_trace_points.h"
@@ -25,14 +26,14 @@ constexpr double kTwoTo32 = 4294967296.0;
 void BuiltChannelName(bool input, ULONG number, char (&name)[kNameBytes]) {
   const char* text = kDriverNameText;
   while ((*text >= '0' && *text <= '9') || *text == '-' || *text == ' ') ++text;
-  char base[kNameBytes] = {};
-  if (std::strlen(text) + 7 >= kNameBytes) {
-    std::snprintf(base, sizeof base, "%.*s...", static_cast<int>(kShortenedNameUnits), text);
-  } else {
-    std::snprintf(base, sizeof base, "%s", text);
-  }
-  std::snprintf(name, sizeof name, "%s %s %02u", base, input ? "In" : "Out",
-                static_cast<unsigned>(number + 1));
+  std::string built = text;
+  if (built.size() + 7 >= kNameBytes) built = built.substr(0, kShortenedNameUnits) + "...";
+  const std::string count = std::to_string(number + 1);
+  built += input ? " In " : " Out ";
+  built += (count.size() < 2 ? "0" : "") + count;
+  const size_t length = std::min(built.size(), kNameBytes - 1);
+  std::memcpy(name, built.data(), length);
+  name[length] = 0;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "formats/buffer_sizes.h"
 #include "formats/sample_rates.h"
 #include "formats/sample_types.h"
+#include "start_stop_lock.h"
 
 COrvAsioDriver::COrvAsioDriver(IUnknown* outer) : CUnknown("COrvAsioDriver", outer) {
   ioFormat_.FormatType = kASIOPCMFormat;
@@ -20,7 +21,14 @@ COrvAsioDriver::COrvAsioDriver(IUnknown* outer) : CUnknown("COrvAsioDriver", out
 COrvAsioDriver::~COrvAsioDriver() {
   // A host may let the object go in any state: what runs is stopped and what is prepared is
   // given back before the threads and devices go.
-  if (state_ == RUNNING || state_ == SUSPENDED) StopStreaming();
+  if ((state_ == RUNNING || state_ == SUSPENDED) && StopStreaming() != ASE_OK) {
+    // The devices did not answer the power query (gone, or asleep): the thread must end all
+    // the same before its buffers go.
+    StartStopLock lock(&startStop_);
+    EndThread();
+    deviceGroup_.Stop();
+    state_ = PREPARED;
+  }
   if (state_ == PREPARED) disposeBuffers();
   if (state_ != LOADED) NormaliseStoredRate();
   StopDeviceWatch();

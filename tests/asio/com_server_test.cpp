@@ -69,6 +69,7 @@ TEST_F(ComServerTest, RegistrationWritesTheClassAndTheAsioKeyAndKeepsItsOwnClass
     // Not loaded: the server cannot find its own file.
     EXPECT_EQ(DllRegisterServer(), E_FAIL);
     ASSERT_NE(LoadLibraryW(kModulePath), nullptr);
+    EXPECT_EQ(tarnlink::win32::DebugOutput().back(), u"DLL_PROCESS_ATTACH\n\n");
     ASSERT_EQ(DllRegisterServer(), S_OK);
     const std::u16string lowered = u"c:\\program files\\velmor\\tarnlink_asio.dll";
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kClassKey, nullptr), u"Velmor USB Audio Tarn");

@@ -35,17 +35,7 @@ TEST_F(StreamingTest, SuspendRunsIdleSwitchesAndResumeRestartsTheStream) {
   ASSERT_EQ(machine->PlugCatalogueDevice("velmor-dac", 0), STATUS_SUCCESS);
   ScriptedHost host;
   TestableDriver* driver = nullptr;
-  PEPROCESS process = nullptr;
-  RunAsUser(
-      [&] {
-        CmnRegUtil settings;
-        settings.CreateDefaults();
-        settings.WriteNumber(kSettingBufferSizeIndex, 127);  // 512 frames at 44.1 kHz
-        driver = Open(host);
-        ASSERT_EQ(driver->start(), ASE_OK);
-        Sleep(100);
-      },
-      &process);
+  PEPROCESS process = StartHost(host, &driver, 127);  // 512 frames at 44.1 kHz
   ASSERT_NE(driver, nullptr);
   ASSERT_EQ(machine->SuspendSystem(), STATUS_SUCCESS);
   size_t asleep = 0;
@@ -74,6 +64,27 @@ TEST_F(StreamingTest, SuspendRunsIdleSwitchesAndResumeRestartsTheStream) {
       },
       true);
   EXPECT_EQ(host.Resets(), 0u);
+  Unload();
+}
+
+// The device leaves while the host streams: the host is asked to reset, and the object goes
+// without leaving anything behind in the kernel driver.
+TEST_F(StreamingTest, SurpriseRemovalAsksTheHostToResetAndLeavesNothing) {
+  ASSERT_EQ(machine->PlugCatalogueDevice("velmor-dac", 0), STATUS_SUCCESS);
+  ScriptedHost host;
+  TestableDriver* driver = nullptr;
+  PEPROCESS process = StartHost(host, &driver, 63);
+  ASSERT_NE(driver, nullptr);
+  machine->SurpriseRemoveDevice(0);
+  InProcess(
+      process,
+      [&] {
+        Sleep(400);
+        EXPECT_GE(host.Resets(), 1u);
+        EXPECT_EQ(driver->Release(), 0u);
+      },
+      true);
+  EXPECT_EQ(machine->UnplugDevice(sim::machine::Removal::Surprise, 0), STATUS_SUCCESS);
   Unload();
 }
 

@@ -28,6 +28,10 @@ struct ScriptedHost {
   std::vector<ASIOBufferInfo> buffers;
   uint64_t nonSilentInput = 0;
   ULONG bufferBytes = 0;
+  // The playback ring of the (first) device, and the switches during which this process wrote
+  // into it.
+  const SharedRingHeader* playback = nullptr;
+  size_t writtenDuringSwitch = 0;
 
   size_t Resets() const { return std::count(messages.begin(), messages.end(), kAsioResetRequest); }
   void Switch(LONG half) {
@@ -41,7 +45,9 @@ struct ScriptedHost {
         std::fill(bytes, bytes + bufferBytes, static_cast<BYTE>(halves.size()));
       }
     }
+    const ULONG before = playback != nullptr ? playback->writeOffset : 0;
     if (callsOutputReady) driver->outputReady();
+    if (playback != nullptr && playback->writeOffset != before) ++writtenDuringSwitch;
   }
   static void BufferSwitch(LONG half, ASIOBool) { Current()->Switch(half); }
   static ASIOTime* BufferSwitchTimeInfo(ASIOTime* time, LONG half, ASIOBool) {
@@ -81,7 +87,26 @@ class StreamingTest : public AsioMachineTest {
     EXPECT_EQ(driver->createBuffers(host.buffers.data(), inputs + outputs, size, &host.callbacks),
               ASE_OK);
     host.bufferBytes = static_cast<ULONG>(size) * driver->bytesPerSample_;
+    host.playback = reinterpret_cast<const SharedRingHeader*>(
+        static_cast<ULONG_PTR>(driver->deviceGroup_.At(0)->PlaybackRing()));
     return driver;
+  }
+
+  // A host process that opens the driver with the buffer-size index stored, starts, streams
+  // for 100 ms and stays, for the machine to do something to it meanwhile.
+  PEPROCESS StartHost(ScriptedHost& host, TestableDriver** driver, DWORD bufferSizeIndex) {
+    PEPROCESS process = nullptr;
+    RunAsUser(
+        [&] {
+          CmnRegUtil settings;
+          settings.CreateDefaults();
+          settings.WriteNumber(kSettingBufferSizeIndex, bufferSizeIndex);
+          *driver = Open(host);
+          ASSERT_EQ((*driver)->start(), ASE_OK);
+          Sleep(100);
+        },
+        &process);
+    return process;
   }
 };
 

@@ -32,6 +32,20 @@ TEST_F(StreamingTest, DuplexSwitchesOncePerPeriodAlternatingHalvesWithCapturedAu
   Unload();
 }
 
+// A host that calls outputReady has its output written at once, inside the switch; one that
+// does not has it written after the switch returns.
+TEST_F(StreamingTest, OutputReadyDecidesWhenTheHostsOutputGoesOut) {
+  ASSERT_EQ(machine->PlugCatalogueDevice("velmor-dac", 0), STATUS_SUCCESS);
+  for (const bool callsOutputReady : {false, true}) {
+    ScriptedHost host;
+    host.callsOutputReady = callsOutputReady;
+    RunAsUser([&] { StreamFor(Open(host), host, 200); });
+    ASSERT_GT(host.halves.size(), 30u);
+    EXPECT_EQ(host.writtenDuringSwitch, callsOutputReady ? host.halves.size() : 0u);
+  }
+  Unload();
+}
+
 TEST_F(StreamingTest, AnOutputOnlyDeviceFillsTheQueueBeforeTheFirstPeriod) {
   ASSERT_EQ(machine->PlugCatalogueDevice("uac2-playback-only", 0), STATUS_SUCCESS);
   ScriptedHost host;
