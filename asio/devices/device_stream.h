@@ -69,6 +69,9 @@ class DeviceStream {
   // After the driver reset the rings (start): the producer continues after the prefill, the
   // consumer from 0.
   void FollowRings();
+  // The driver wrote fill frames as the playback ring's producer (a start time was set): the
+  // producer continues after them. The capture ring's reader keeps its place.
+  void FollowPlaybackWriter();
 
   HANDLE Handle() const { return handle_; }
   HANDLE PeriodEvent() const { return periodEvent_; }

@@ -70,8 +70,12 @@ void DeviceStream::ResetCaptureFill() {
 }
 
 void DeviceStream::FollowRings() {
-  if (playbackView_.Mapped()) playbackView_.FollowWriteOffset();
+  FollowPlaybackWriter();
   if (captureView_.Mapped()) captureView_.RestartReading();
+}
+
+void DeviceStream::FollowPlaybackWriter() {
+  if (playbackView_.Mapped()) playbackView_.FollowWriteOffset();
 }
 
 RingWait DeviceStream::ReadCapturePeriod(ULONG c, HANDLE stopEvent) {

@@ -165,7 +165,7 @@ RingWait COrvAsioDriver::RunCapturePass() {
       // driver inserts the difference at the producer's offset, which this side follows.
       synced = true;
       deviceGroup_.SyncStartTimes();
-      for (size_t i = 0; i < devices; ++i) deviceGroup_.At(i)->FollowRings();
+      for (size_t i = 0; i < devices; ++i) deviceGroup_.At(i)->FollowPlaybackWriter();
     }
     CopyCapture(captureIndex_);
     for (size_t i = 0; i < devices; ++i) deviceGroup_.At(i)->CapturePeriod(captureIndex_).fill = 0;

@@ -27,6 +27,10 @@ struct ScriptedHost {
   std::vector<LONG> messages;
   std::vector<ASIOBufferInfo> buffers;
   uint64_t nonSilentInput = 0;
+  // Switches whose first input held exactly what the switch before it held: the capture
+  // signal never repeats a period.
+  size_t repeatedInputs = 0;
+  std::vector<BYTE> lastInput;
   ULONG bufferBytes = 0;
   // The playback ring of the (first) device, and the switches during which this process wrote
   // into it.
@@ -40,7 +44,13 @@ struct ScriptedHost {
     for (const ASIOBufferInfo& info : buffers) {
       auto* bytes = static_cast<BYTE*>(info.buffers[half]);
       if (info.isInput) {
-        nonSilentInput += std::count_if(bytes, bytes + bufferBytes, [](BYTE b) { return b != 0; });
+        const auto nonSilent = std::count_if(bytes, bytes + bufferBytes, [](BYTE b) { return b != 0; });
+        nonSilentInput += nonSilent;
+        if (&info == &buffers.front()) {
+          if (nonSilent != 0 && std::equal(lastInput.begin(), lastInput.end(), bytes, bytes + bufferBytes))
+            ++repeatedInputs;
+          lastInput.assign(bytes, bytes + bufferBytes);
+        }
       } else {
         std::fill(bytes, bytes + bufferBytes, static_cast<BYTE>(halves.size()));
       }

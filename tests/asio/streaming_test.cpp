@@ -28,6 +28,7 @@ TEST_F(StreamingTest, DuplexSwitchesOncePerPeriodAlternatingHalvesWithCapturedAu
   EXPECT_LE(host.halves.size(), 175u);
   for (size_t i = 0; i < host.halves.size(); ++i) ASSERT_EQ(host.halves[i], static_cast<LONG>(i % 2));
   EXPECT_GT(host.nonSilentInput, 0u);
+  EXPECT_EQ(host.repeatedInputs, 0u);
   EXPECT_EQ(host.Resets(), 0u);
   Unload();
 }
