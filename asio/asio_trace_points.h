@@ -28,3 +28,24 @@ inline constexpr ULONG kTraceDeviceWatchFailed = 0x8108;
 // The driver object.
 inline constexpr ULONG kTraceAsioCallFailed = 0x8201;
 inline constexpr ULONG kTraceRateRefused = 0x8202;
+inline constexpr ULONG kTraceInitRefused = 0x8203;
+inline constexpr ULONG kTraceHostResetRequested = 0x8204;
+inline constexpr ULONG kTraceNoLatency = 0x8205;
+inline constexpr ULONG kTraceChannelOutOfRange = 0x8206;
+inline constexpr ULONG kTraceChannelOverlapped = 0x8207;
+inline constexpr ULONG kTraceInvalidBufferSize = 0x8208;
+inline constexpr ULONG kTraceCreateBuffersFailed = 0x8209;
+
+// Streaming.
+inline constexpr ULONG kTraceStreamStartFailed = 0x8301;
+inline constexpr ULONG kTraceStreamThreadStuck = 0x8302;
+inline constexpr ULONG kTraceStreamRestarted = 0x8303;
+inline constexpr ULONG kTraceStreamBrokenOff = 0x8304;
+inline constexpr ULONG kTraceStreamWaitFailed = 0x8305;
+inline constexpr ULONG kTraceOutputWriteFailed = 0x8306;
+inline constexpr ULONG kTraceSuspendResume = 0x8307;
+
+// The COM server.
+inline constexpr ULONG kTraceSecondDriverObject = 0x8401;
+inline constexpr ULONG kTraceRegistrationFailed = 0x8402;
+inline constexpr ULONG kTraceRegistrationWriteFailed = 0x8403;

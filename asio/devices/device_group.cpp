@@ -4,6 +4,7 @@
 
 #include "asio_trace.h"
 #include "asio_trace_points.h"
+#include "device_latency.h"
 
 class DeviceGroup::Lock {
  public:
@@ -58,10 +59,10 @@ bool DeviceGroup::SetRate(ULONG rate) {
   return true;
 }
 
-bool DeviceGroup::Prepare(const PrepareRequest& request) {
+bool DeviceGroup::Prepare(const PrepareRequest& request, const PeriodGeometry& geometry) {
   Lock lock(*this);
   for (size_t i = 0; i < devices_.size(); ++i) {
-    if (devices_[i]->Prepare(request)) continue;
+    if (devices_[i]->Prepare(request, geometry)) continue;
     while (i-- > 0) {
       devices_[i]->Request(IOCTL_ASIO_UNPREPARE, nullptr, 0, nullptr, 0);
       devices_[i]->ForgetRings();
@@ -181,6 +182,24 @@ DeviceAggregates DeviceGroup::Aggregates() {
   }
   if (all.range.highestRate < all.range.lowestRate) all.range = {0, 0};
   return all;
+}
+
+bool DeviceGroup::Latencies(ULONG bufferFrames, ULONG* input, ULONG* output) {
+  Lock lock(*this);
+  *input = *output = 0;
+  for (auto& device : devices_) {
+    ULONG in = 0;
+    ULONG out = 0;
+    if (!DeviceLatency({device->Profile(), device->DeviceRate(), device->InputChannels(),
+                        device->OutputChannels(), device->CapturePeriodMs(), bufferFrames},
+                       &in, &out)) {
+      AsioTrace(kTraceNoLatency, device->DeviceRate());
+      return false;
+    }
+    *input = std::max(*input, in);
+    *output = std::max(*output, out);
+  }
+  return true;
 }
 
 bool DeviceGroup::MapChannel(bool input, ULONG n, ChannelLocation* location) {

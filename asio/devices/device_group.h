@@ -37,7 +37,7 @@ class DeviceGroup {
   // Stops at the first device that refuses.
   bool SetRate(ULONG rate);
   // On a failure the devices prepared before are unprepared again.
-  bool Prepare(const PrepareRequest& request);
+  bool Prepare(const PrepareRequest& request, const PeriodGeometry& geometry);
   void Unprepare();
   // On a failure the devices started before are stopped again.
   bool Start();
@@ -54,6 +54,9 @@ class DeviceGroup {
   bool Power(bool* on);
 
   DeviceAggregates Aggregates();
+  // The largest input and output latency over the devices at a buffer of bufferFrames device
+  // frames; false when a device has none to give.
+  bool Latencies(ULONG bufferFrames, ULONG* input, ULONG* output);
   // The device and its channel of channel n of a direction over all devices; false beyond.
   bool MapChannel(bool input, ULONG n, ChannelLocation* location);
 

@@ -163,16 +163,21 @@ bool DeviceStream::SetRate(ULONG rate) {
   return true;
 }
 
-bool DeviceStream::Prepare(PrepareRequest request) {
+bool DeviceStream::Prepare(PrepareRequest request, const PeriodGeometry& geometry) {
+  AllocatePeriods(geometry);
   request.periodEvent = reinterpret_cast<ULONG_PTR>(periodEvent_);
   request.outputEvent = reinterpret_cast<ULONG_PTR>(outputEvent_);
   PrepareResult result = {};
   DWORD returned = 0;
   if (!Request(IOCTL_ASIO_PREPARE, &request, sizeof request, &result, sizeof result, &returned) ||
-      returned < sizeof result)
+      returned < sizeof result) {
+    FreePeriods();
     return false;
+  }
   captureRing_ = result.captureRing;
   playbackRing_ = result.playbackRing;
+  captureView_ = ClientRing(captureRing_);
+  playbackView_ = ClientRing(playbackRing_);
   dsd_ = request.dsd;
   return true;
 }
@@ -180,4 +185,7 @@ bool DeviceStream::Prepare(PrepareRequest request) {
 void DeviceStream::ForgetRings() {
   captureRing_ = 0;
   playbackRing_ = 0;
+  captureView_ = ClientRing();
+  playbackView_ = ClientRing();
+  FreePeriods();
 }

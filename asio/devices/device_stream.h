@@ -5,9 +5,28 @@
 
 #include <vector>
 
+#include "client_ring.h"
 #include "device_list_entry.h"
 #include "device_profile.h"
 
+// One period of interleaved device frames on its way between the host's buffers and a ring.
+struct PeriodBuffer {
+  std::vector<BYTE> bytes;  // length rounded up to whole 4-byte words
+  ULONG length = 0;
+  ULONG fill = 0;  // bytes delivered so far (capture)
+};
+
+// How a wait for the next period ended.
+enum class RingWait { Complete, Stopped, Interrupted, Error };
+
+// The geometry of the host-side period buffers a prepare allocates.
+struct PeriodGeometry {
+  ULONG queueDepth;
+  ULONG periodFrames;
+  ULONG bytesPerSample;
+  BYTE fillByte;
+  bool driverHasInputs;
+}; 
 class DeviceStream {
  public:
   DeviceStream();
@@ -29,10 +48,30 @@ class DeviceStream {
   void UseRate(ULONG rate);
 
   bool SetRate(ULONG rate);
-  // Prepares the stream with request's fields and this stream's events; keeps the ring
-  // addresses on success.
-  bool Prepare(PrepareRequest request);
+  // Allocates the period buffers, then prepares the stream with request's fields and this
+  // stream's events; keeps the rings on success and frees the buffers on failure.
+  bool Prepare(PrepareRequest request, const PeriodGeometry& geometry);
   void ForgetRings();
+
+  // Streaming (the streaming thread; Q = queue depth, P = period frames).
+  // Capture: fills capture period buffer c from the ring, waiting for the period event (or
+  // stop) while the ring is empty. Output only: waits until the playback ring has room for a
+  // period.
+  RingWait ReadCapturePeriod(ULONG c, HANDLE stopEvent);
+  RingWait WaitPlaybackSpace(HANDLE stopEvent);
+  PeriodBuffer& CapturePeriod(ULONG c) { return capture_[c]; }
+  PeriodBuffer& PlaybackPeriod(ULONG o) { return playback_[o]; }
+  void ResetCaptureFill();
+  // Writes playback period o into the ring and tells the driver; 0 or a Win32 error.
+  DWORD WritePlaybackPeriod(ULONG o);
+  // Every period buffer back to the fill byte.
+  void FillPeriods();
+  // After the driver reset the rings (start): the producer continues after the prefill, the
+  // consumer from 0.
+  void FollowRings();
+  // The driver wrote fill frames as the playback ring's producer (a start time was set): the
+  // producer continues after them. The capture ring's reader keeps its place.
+  void FollowPlaybackWriter();
 
   HANDLE Handle() const { return handle_; }
   HANDLE PeriodEvent() const { return periodEvent_; }
@@ -58,6 +97,8 @@ class DeviceStream {
   // request fails.
   bool QueryFormats(USHORT tag);
   void Close();
+  void AllocatePeriods(const PeriodGeometry& geometry);
+  void FreePeriods();
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   CRITICAL_SECTION lock_;
@@ -66,6 +107,12 @@ class DeviceStream {
   HANDLE outputEvent_ = nullptr;
   ULONGLONG captureRing_ = 0;
   ULONGLONG playbackRing_ = 0;
+  ClientRing captureView_;
+  ClientRing playbackView_;
+  std::vector<PeriodBuffer> capture_;
+  std::vector<PeriodBuffer> playback_;
+  BYTE fillByte_ = 0;
+  bool driverHasInputs_ = false;
   WCHAR instanceId_[kInstanceIdUnits + 1] = {};
   WCHAR description_[kDescriptionUnits + 1] = {};
   const DeviceProfile* profile_ = nullptr;

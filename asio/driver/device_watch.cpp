@@ -19,7 +19,7 @@ struct HostObjects {
   bool activeOwned = false;
 };
 
-void Release(HostObjects& held, HANDLE instanceMutex) {
+void ReleaseHostObjects(HostObjects& held, HANDLE instanceMutex) {
   if (held.activeEvent != nullptr) {
     InstanceLock lock(instanceMutex);
     ResetEvent(held.activeEvent);
@@ -84,7 +84,7 @@ DWORD COrvAsioDriver::RunDeviceWatch() {
   if (window == nullptr) {
     AsioTrace(kTraceDeviceWatchFailed, 2, GetLastError());
     SetErrorText(kTextNoResources);
-    Release(held, instanceMutex_);
+    ReleaseHostObjects(held, instanceMutex_);
     SetEvent(windowReady_);
     return 1;
   }
@@ -97,7 +97,7 @@ DWORD COrvAsioDriver::RunDeviceWatch() {
   }
   DestroyWindow(window);
   UnregisterClassW(kWatchWindowClass, nullptr);
-  Release(held, instanceMutex_);
+  ReleaseHostObjects(held, instanceMutex_);
   return 0;
 }
 
@@ -108,6 +108,17 @@ LRESULT CALLBACK COrvAsioDriver::WatchWindowProc(HWND window, UINT message, WPAR
     SetWindowLongPtrW(window, GWLP_USERDATA,
                       reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     return 0;
+  }
+  auto* driver = reinterpret_cast<COrvAsioDriver*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (driver != nullptr && message == WM_TIMER) {
+    if (wParam == kResumeTimer) driver->OnResumeCheck();
+    if (wParam == kIdleTimer) driver->OnIdleTick();
+    return 0;
+  }
+  if (driver != nullptr && message == WM_POWERBROADCAST) {
+    if (wParam == PBT_APMSUSPEND) driver->OnSuspend();
+    if (wParam == PBT_APMRESUMEAUTOMATIC) driver->OnResumeCheck();
+    return TRUE;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -78,12 +78,34 @@ ASIOError COrvAsioDriver::setSampleRate(ASIOSampleRate sampleRate) {
   // The control panel may have stored another rate meanwhile; then the current one is applied
   // again, to the device and the setting alike.
   if (rate == asioRate_ && pendingRate_ == asioRate_) return ASE_OK;
+  if (state_ == RUNNING) return ChangeRateWhileRunning(rate);
   if (!SetDeviceRate(rate)) return ASE_HWMalfunction;
   if (state_ == PREPARED) RequestHostReset(1);
   settings_.WriteNumber(kSettingSamplingRate, rate);
   pendingRate_ = asioRate_ = rate;
   RecomputeBytesPerHalf();
   return ASE_OK;
+}
+
+ASIOError COrvAsioDriver::ChangeRateWhileRunning(ULONG rate) {
+  // The host keeps its buffers: the stream stops, the devices change rate, and the stream
+  // starts again from position 0; getSampleRate reports the new rate meanwhile.
+  const ULONG previous = asioRate_;
+  settings_.WriteNumber(kSettingSamplingRate, rate);
+  pendingRate_ = rate;
+  rateOverride_ = rate;
+  StopStreaming();
+  if (!SetDeviceRate(rate)) {
+    RequestHostReset(1);
+    settings_.WriteNumber(kSettingSamplingRate, previous);
+    pendingRate_ = previous;
+    rateOverride_ = 0;
+    return ASE_NotPresent;
+  }
+  asioRate_ = rate;
+  timeInfo_.timeInfo.sampleRate = rate;
+  if (timeInfoMode_ != 0) timeInfo_.timeInfo.flags |= kSampleRateChanged;
+  return StartStreaming(true);
 }
 
 ASIOError COrvAsioDriver::getClockSources(ASIOClockSource* clocks, LONG* numSources) {

@@ -4,20 +4,59 @@
 
 #include "asio_trace.h"
 #include "asio_trace_points.h"
+#include "com/live_driver.h"
+#include "com/server_identity.h"
 #include "devices/single_host_objects.h"
 #include "driver_texts.h"
 #include "formats/buffer_sizes.h"
 #include "formats/sample_rates.h"
 #include "formats/sample_types.h"
+#include "start_stop_lock.h"
 
-COrvAsioDriver::COrvAsioDriver() { ioFormat_.FormatType = kASIOPCMFormat; }
+COrvAsioDriver::COrvAsioDriver(IUnknown* outer) : CUnknown("COrvAsioDriver", outer) {
+  ioFormat_.FormatType = kASIOPCMFormat;
+  InitializeCriticalSection(&startStop_);
+}
 
 COrvAsioDriver::~COrvAsioDriver() {
-  StopSettingsWatch();
+  // A host may let the object go in any state: what runs is stopped and what is prepared is
+  // given back before the threads and devices go.
+  if ((state_ == RUNNING || state_ == SUSPENDED) && StopStreaming() != ASE_OK) {
+    // The devices did not answer the power query (gone, or asleep): the thread must end all
+    // the same before its buffers go.
+    StartStopLock lock(&startStop_);
+    EndThread();
+    deviceGroup_.Stop();
+    state_ = PREPARED;
+  }
+  if (state_ == PREPARED) disposeBuffers();
+  if (state_ != LOADED) NormaliseStoredRate();
   StopDeviceWatch();
-  deviceGroup_.CloseAll();
+  StopSettingsWatch();
   settings_.CloseHandles();
   if (instanceMutex_ != nullptr) CloseHandle(instanceMutex_);
+  if (stopEvent_ != nullptr) CloseHandle(stopEvent_);
+  FreeHostBuffers();
+  deviceGroup_.CloseAll();
+  DeleteCriticalSection(&startStop_);
+  ForgetLiveDriver(this);
+}
+
+HRESULT COrvAsioDriver::QueryInterface(REFIID riid, PVOID* object) {
+  return Owner()->QueryInterface(riid, object);
+}
+
+ULONG COrvAsioDriver::AddRef() { return Owner()->AddRef(); }
+
+ULONG COrvAsioDriver::Release() { return Owner()->Release(); }
+
+HRESULT COrvAsioDriver::NonDelegatingQueryInterface(REFIID riid, PVOID* object) {
+  if (object != nullptr && IsEqualGUID(riid, kDriverClsid)) {
+    *object = static_cast<IASIO*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return CUnknown::NonDelegatingQueryInterface(riid, object);
 }
 
 void COrvAsioDriver::SetErrorText(const char* text) {
@@ -41,8 +80,9 @@ bool COrvAsioDriver::CreateSettingsEvents() {
 
 LONG COrvAsioDriver::RequestHostReset(ULONG blocking) {
   InstanceLock lock(instanceMutex_);
-  if (callbacks_ == nullptr) return 0;
+  if (callbacks_ == nullptr || callbacks_->asioMessage == nullptr) return 0;
   resetPending_ = blocking;
+  AsioTrace(kTraceHostResetRequested, blocking);
   return callbacks_->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
 }
 

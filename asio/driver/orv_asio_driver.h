@@ -1,9 +1,11 @@
-// The object an ASIO host talks to. This holds its state and the calls that set formats, rates
-// and buffer sizes, the choice and opening of the devices, and the two watch threads; streaming
-// and the buffers come on top of it.
+// The object an ASIO host talks to: its state, the host's buffers and callbacks, the choice and
+// opening of the devices, the streaming thread and the two watch threads.
 #pragma once
 
+#include <vector>
+
 #include "asio_interface.h"
+#include "com/unknown.h"
 #include "devices/device_group.h"
 #include "devices/device_list_entry.h"
 #include "settings/settings_watch.h"
@@ -17,21 +19,55 @@ enum AsioDriverState : LONG {
   SUSPENDED = 4,
 };
 
-class COrvAsioDriver : private ISettingsChangeSink {
+// The device-watch window's timers: the resume check's retries and the idle buffer switches.
+inline constexpr UINT_PTR kResumeTimer = 1;
+inline constexpr UINT_PTR kIdleTimer = 2;
+
+// The host's buffers of one direction, in createBuffers order.
+struct HostChannels {
+  std::vector<ULONG> inUse;             // per channel of the direction
+  std::vector<ChannelLocation> map;     // per buffer: its device and channel there
+  std::vector<std::vector<BYTE>> halves[2];  // per buffer, for each half
+};
+
+class COrvAsioDriver : public IASIO, public CUnknown, private ISettingsChangeSink {
  public:
-  COrvAsioDriver();
-  virtual ~COrvAsioDriver();
+  // outer: the aggregating object, or null.
+  explicit COrvAsioDriver(IUnknown* outer = nullptr);
+  ~COrvAsioDriver() override;
   COrvAsioDriver(const COrvAsioDriver&) = delete;
   COrvAsioDriver& operator=(const COrvAsioDriver&) = delete;
 
-  // Formats, rates, buffer sizes and clock (IASIO).
-  ASIOError getBufferSize(LONG* minSize, LONG* maxSize, LONG* preferredSize, LONG* granularity);
-  ASIOError canSampleRate(ASIOSampleRate sampleRate);
-  ASIOError getSampleRate(ASIOSampleRate* sampleRate);
-  ASIOError setSampleRate(ASIOSampleRate sampleRate);
-  ASIOError getClockSources(ASIOClockSource* clocks, LONG* numSources);
-  ASIOError setClockSource(LONG reference);
-  ASIOError future(LONG selector, void* opt);
+  // IUnknown: the owner's.
+  STDMETHODIMP QueryInterface(REFIID riid, PVOID* object) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+  // The driver's class id is IASIO's interface id.
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, PVOID* object) override;
+
+  ASIOBool init(void* sysHandle) override;
+  void getDriverName(char* name) override;
+  LONG getDriverVersion() override;
+  void getErrorMessage(char* string) override;
+  ASIOError start() override;
+  ASIOError stop() override;
+  ASIOError getChannels(LONG* numInputChannels, LONG* numOutputChannels) override;
+  ASIOError getLatencies(LONG* inputLatency, LONG* outputLatency) override;
+  ASIOError getBufferSize(LONG* minSize, LONG* maxSize, LONG* preferredSize,
+                          LONG* granularity) override;
+  ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
+  ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
+  ASIOError setSampleRate(ASIOSampleRate sampleRate) override;
+  ASIOError getClockSources(ASIOClockSource* clocks, LONG* numSources) override;
+  ASIOError setClockSource(LONG reference) override;
+  ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
+  ASIOError getChannelInfo(ASIOChannelInfo* info) override;
+  ASIOError createBuffers(ASIOBufferInfo* bufferInfos, LONG numChannels, LONG bufferSize,
+                          ASIOCallbacks* callbacks) override;
+  ASIOError disposeBuffers() override;
+  ASIOError controlPanel() override;
+  ASIOError future(LONG selector, void* opt) override;
+  ASIOError outputReady() override;
 
  protected:
   // The steps the object's start is made of. Each returns true on success and otherwise leaves
@@ -42,6 +78,10 @@ class COrvAsioDriver : private ISettingsChangeSink {
   bool CreateSettingsEvents();
   bool StartSettingsWatch();
   void StopSettingsWatch();
+  // Undoes what a failed init made, in the order it must go.
+  void CleanUpInit();
+  // Puts a stored rate the control panel cannot show back to one it can, as the object goes.
+  void NormaliseStoredRate();
 
   // Reads the settings, discovers the devices and opens the selected one (or the first).
   void SelectAndOpen();
@@ -53,6 +93,8 @@ class COrvAsioDriver : private ISettingsChangeSink {
   bool WaitForPower(DWORD timeout);
   // Sets every device to rate (a DSD bit rate in DSD mode).
   bool SetDeviceRate(ULONG rate);
+  // setSampleRate while streaming: stop, change the devices' rate, start again.
+  ASIOError ChangeRateWhileRunning(ULONG rate);
   // Asks the host to reset the driver; blocking means start fails until the buffers go.
   LONG RequestHostReset(ULONG blocking);
 
@@ -63,6 +105,34 @@ class COrvAsioDriver : private ISettingsChangeSink {
   void RecomputeSampleType();
   void RecomputeBytesPerHalf();
   void SetErrorText(const char* text);
+
+  // Buffers (createBuffers, disposeBuffers).
+  ASIOError AllocateHostBuffers(ASIOBufferInfo* infos, LONG count);
+  void FreeHostBuffers();
+  PrepareRequest PrepareFor() const;
+  void TakeCallbacks(ASIOCallbacks* callbacks);
+
+  // Streaming: the start and stop procedures, the thread, one host period and the output path.
+  ASIOError StartStreaming(bool resetPositions);
+  ASIOError StopStreaming();
+  static DWORD WINAPI StreamingThread(LPVOID parameter);
+  void RunWithInputs();
+  // One run of the capture-driven loop, from arming to what ended it.
+  RingWait RunCapturePass();
+  void RunOutputOnly();
+  // After the loop broke off: restarts the devices in place (true) or asks the host to reset.
+  bool RestartInPlace(bool interrupted);
+  void EndThread();
+  bool BufferSwitch(bool idle);
+  void CopyCapture(ULONG period);
+  void WriteOutput();
+  void TakeTimeStamp();
+  void FillPeriodBuffers();
+
+  // Suspend and resume (device-watch window).
+  void OnSuspend();
+  void OnResumeCheck();
+  void OnIdleTick();
 
   // Settings-watch thread: the control panel changed a setting.
   void OnSettingsChanged() override;
@@ -96,12 +166,35 @@ class COrvAsioDriver : private ISettingsChangeSink {
   ULONG bytesPerSample_ = 4;
   ASIOSampleType sampleType_ = ASIOSTInt32LSB;
   ULONG periodFrames_ = 0;
+  ULONG asioBufferSize_ = 0;
+  ULONG queueDepth_ = 0;
   ULONG bytesPerChannelHalf_ = 0;
+  HostChannels hostIn_;
+  HostChannels hostOut_;
 
   ULONG resetPending_ = 0;
   ASIOCallbacks* callbacks_ = nullptr;
+  ULONG timeInfoMode_ = 0;
   ULONG timeCodeEnabled_ = 0;
   ASIOTime timeInfo_ = {};
+  double samplePosition_ = 0;
+  ASIOTimeStamp timeStamp_ = {};
+
+  // Streaming state: the half the next buffer switch hands over, the capture period read next,
+  // the playback period being filled and how far.
+  ULONG currentHalf_ = 0;
+  ULONG captureIndex_ = 0;
+  ULONG outputIndex_ = 0;
+  ULONG outputFrameOffset_ = 0;
+  HANDLE streamThread_ = nullptr;
+  DWORD streamThreadId_ = 0;
+  HANDLE stopEvent_ = nullptr;
+  volatile LONG stopFlag_ = 0;
+  volatile LONG stoppedFlag_ = 0;
+  volatile LONG hostUsesOutputReady_ = 0;
+  volatile LONG outputWritten_ = 0;
+  ULONG suspendRetries_ = 0;
+  CRITICAL_SECTION startStop_;
 
   HANDLE watchThread_ = nullptr;
   HANDLE windowReady_ = nullptr;

@@ -11,15 +11,4 @@
 
 typedef IUnknown* PUNKNOWN;
 
-// The unknown of an object that may be aggregated: it owns the reference count, while the
-// QueryInterface, AddRef and Release of the object's other interfaces forward to the outer
-// unknown (this one when the object is not aggregated).
-struct INonDelegatingUnknown {
-  STDMETHOD(NonDelegatingQueryInterface)(REFIID InterfaceId, PVOID* Interface) PURE;
-  STDMETHOD_(ULONG, NonDelegatingAddRef)() PURE;
-  STDMETHOD_(ULONG, NonDelegatingRelease)() PURE;
-
- protected:
-  ~INonDelegatingUnknown() = default;
-};
 typedef INonDelegatingUnknown* PNONDELEGATINGUNKNOWN;

@@ -25,6 +25,14 @@ class TestableDriver : public COrvAsioDriver {
   using COrvAsioDriver::ioFormat_;
   using COrvAsioDriver::lowestRate_;
   using COrvAsioDriver::allFloat_;
+  using COrvAsioDriver::asioBufferSize_;
+  using COrvAsioDriver::stopFlag_;
+  using COrvAsioDriver::streamThread_;
+  using COrvAsioDriver::periodFrames_;
+  using COrvAsioDriver::TakeTimeStamp;
+  using COrvAsioDriver::timeStamp_;
+  using COrvAsioDriver::bytesPerSample_;
+  using COrvAsioDriver::queueDepth_;
   using COrvAsioDriver::OpenInstanceMutex;
   using COrvAsioDriver::OpenSelected;
   using COrvAsioDriver::outputs_;

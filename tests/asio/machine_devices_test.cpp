@@ -2,26 +2,21 @@
 // devices in several root ports, each answering the private channel for itself.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "asio_machine_test.h"
 #include "devices/discovery.h"
-#include "driver_entry.h"
 #include "driver_fixture.h"
 #include "formats/sample_types.h"
-#include "kernel/ps_process.h"
 #include "wide_text.h"
-#include "machine_test.h"
 
 namespace asio_test {
 namespace {
 
-class MachineDevicesTest : public sim::machine::testing::MachineTest {
+class MachineDevicesTest : public AsioMachineTest {
  protected:
-  PDRIVER_INITIALIZE Entry() const override { return DriverEntry; }
-
   void Plug(std::string_view name, size_t port) {
     ASSERT_EQ(machine->PlugCatalogueDevice(name, port), STATUS_SUCCESS);
   }
@@ -39,20 +34,6 @@ class MachineDevicesTest : public sim::machine::testing::MachineTest {
       RtlFreeUnicodeString(&link);
     }));
   }
-  // Runs body in a process RunAsUser kept; the last body ends it.
-  void InProcess(PEPROCESS process, const std::function<void()>& body, bool last = false) {
-    ASSERT_TRUE(RunInThread([&] {
-      PEPROCESS previous = PsGetCurrentProcess();
-      PsHostSetThreadProcess(KeGetCurrentThread(), process);
-      body();
-      PsHostSetThreadProcess(KeGetCurrentThread(), previous);
-      if (!last) return;
-      PsHostTerminateProcess(process);
-      ObDereferenceObject(process);
-    }));
-  }
-  // Gives the machine back and proves that nothing was left behind.
-  void Unload() { EXPECT_TRUE(machine->UnloadDriver()); }
 };
 
 std::u16string Text(const WCHAR* text) { return std::u16string(text); }
