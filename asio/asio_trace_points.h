@@ -28,3 +28,11 @@ inline constexpr ULONG kTraceDeviceWatchFailed = 0x8108;
 // The driver object.
 inline constexpr ULONG kTraceAsioCallFailed = 0x8201;
 inline constexpr ULONG kTraceRateRefused = 0x8202;
+
+// The control panel.
+inline constexpr ULONG kTraceCplStartFailed = 0x8301;
+inline constexpr ULONG kTraceCplDeviceQueryFailed = 0x8302;
+inline constexpr ULONG kTraceCplSetRateFailed = 0x8303;
+inline constexpr ULONG kTraceCplWatcherFailed = 0x8304;
+inline constexpr ULONG kTraceCplWaitFailed = 0x8305;
+inline constexpr ULONG kTraceCplLogoFailed = 0x8306;
