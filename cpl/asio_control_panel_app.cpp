@@ -3,7 +3,7 @@
 #include "asio_control_panel_dlg.h"
 #include "asio_trace.h"
 #include "asio_trace_points.h"
-#include "dialog_template.h"
+#include "dialog_title.h"
 #include "wide_text.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "cpl_messages.h"
 #include "devices/discovery.h"
 #include "devices/single_host_objects.h"
-#include "dialog_template.h"
+#include "dialog_title.h"
 #include "information_text.h"
 #include "resource.h"
 #include "version.h"
@@ -20,16 +20,8 @@ CAsioControlPanelDlg::~CAsioControlPanelDlg() {
 
 INT_PTR CAsioControlPanelDlg::DoModal(HINSTANCE instance) {
   instance_ = instance;
-  return DialogBoxIndirectParamW(
-      instance, reinterpret_cast<LPCDLGTEMPLATEW>(MainDialogTemplate().data()), nullptr,
-      DialogProc, reinterpret_cast<LPARAM>(this));
-}
-
-HWND CAsioControlPanelDlg::Create(HINSTANCE instance) {
-  instance_ = instance;
-  return CreateDialogIndirectParamW(
-      instance, reinterpret_cast<LPCDLGTEMPLATEW>(MainDialogTemplate().data()), nullptr,
-      DialogProc, reinterpret_cast<LPARAM>(this));
+  return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_TARNLINK_CPL_DIALOG), nullptr, DialogProc,
+                         reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK CAsioControlPanelDlg::DialogProc(HWND window, UINT message, WPARAM wParam,
@@ -162,6 +154,6 @@ void CAsioControlPanelDlg::OnDeviceChange(WPARAM event) {
 }
 
 void CAsioControlPanelDlg::FillInformation() {
-  const std::u16string text = InformationText(TARNLINK_CPL_VERSION_TEXT, __DATE__);
+  const WideString text = InformationText(TARNLINK_CPL_VERSION_TEXT, __DATE__);
   SetDlgItemTextW(window_, IDC_INFORMATION, text.c_str());
 }

@@ -23,17 +23,6 @@ class CAsioControlPanelDlg {
 
   // Runs the dialog modally until it closes.
   INT_PTR DoModal(HINSTANCE instance);
-  // Makes the dialog without running it (the caller pumps its messages).
-  HWND Create(HINSTANCE instance);
-  HWND Window() const { return window_; }
-
-  // Dialog state, readable for the program's own checks.
-  size_t CurrentIndex() const { return current_; }
-  size_t RegisteredIndex() const { return registered_; }
-  int HighlightedIndex() const { return list_.Highlighted(); }
-  ULONG CurrentRate() const { return currentRate_; }
-  const std::vector<ULONG>& ComboRates() const { return comboRates_; }
-  const DeviceList& Devices() const { return devices_; }
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -15,7 +15,6 @@ class CAsioListBox {
   void Attach(HWND window) { window_ = window; }
   HWND Window() const { return window_; }
   void SetHighlighted(int index) { highlighted_ = index; }
-  int Highlighted() const { return highlighted_; }
 
   // Draws one item as WM_DRAWITEM asks.
   void DrawItem(const DRAWITEMSTRUCT& item);

@@ -1,6 +1,7 @@
 #include "cpl_program.h"
 
 #include "asio_control_panel_app.h"
+#include "dialog_template.h"
 #include "resource.h"
 #include "win32/win32_host.h"
 
@@ -9,8 +10,13 @@ void RegisterControlPanelProgram(const std::u16string& path) {
     CAsioControlPanelApp app;
     return static_cast<DWORD>(app.Run(GetModuleHandleW(nullptr)));
   });
+  const std::vector<DWORD>& dialog = MainDialogTemplate();
+  const auto* bytes = reinterpret_cast<const BYTE*>(dialog.data());
   tarnlink::win32::RegisterResources(
-      path, {{u"PNG", tarnlink::win32::ResourceKey(MAKEINTRESOURCEW(IDB_LOGO)), kLogoPng},
+      path, {{tarnlink::win32::ResourceKey(RT_DIALOG),
+              tarnlink::win32::ResourceKey(MAKEINTRESOURCEW(IDD_TARNLINK_CPL_DIALOG)),
+              std::vector<BYTE>(bytes, bytes + dialog.size() * sizeof(DWORD))},
+             {u"PNG", tarnlink::win32::ResourceKey(MAKEINTRESOURCEW(IDB_LOGO)), kLogoPng},
              {tarnlink::win32::ResourceKey(RT_GROUP_ICON),
               tarnlink::win32::ResourceKey(MAKEINTRESOURCEW(IDR_MAINFRAME)), kIcon}});
 }

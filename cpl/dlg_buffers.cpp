@@ -7,6 +7,7 @@
 #include "formats/buffer_sizes.h"
 #include "rate_names.h"
 #include "resource.h"
+#include "wide_text.h"
 
 namespace {
 
@@ -23,8 +24,8 @@ ULONG ClampIndex(LRESULT position) {
 }  // namespace
 
 void CAsioControlPanelDlg::ShowBufferSize(ULONG index) {
-  const std::string number = std::to_string(DisplayedBufferSize(index, currentRate_));
-  const std::u16string text = std::u16string(number.begin(), number.end()) + u" Samples";
+  const std::string number = std::to_string(DisplayedBufferSize(index, currentRate_)) + " Samples";
+  const WideString text(number.begin(), number.end());
   SetDlgItemTextW(window_, IDC_BUFFER_SIZE, text.c_str());
 }
 

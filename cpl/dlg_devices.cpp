@@ -1,7 +1,5 @@
 // The device list: discovery, the list box, choosing the device the ASIO driver uses, and what
 // a settings change from elsewhere means for the list.
-#include <string>
-
 #include "asio_control_panel_dlg.h"
 #include "devices/discovery.h"
 #include "devices/single_host_objects.h"
@@ -11,8 +9,8 @@
 namespace {
 
 // The list shows "&" as itself: the list text doubles it.
-std::u16string ListText(const WCHAR* description) {
-  std::u16string text;
+WideString ListText(const WCHAR* description) {
+  WideString text;
   for (const WCHAR* c = description; *c != 0; ++c) {
     text += *c;
     if (*c == u'&') text += u'&';
@@ -55,7 +53,7 @@ void CAsioControlPanelDlg::SelectEntry(size_t index) {
     SendMessageW(list, LB_SETCURSEL, index, 0);
     list_.SetHighlighted(static_cast<int>(index));
     const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, index, 0);
-    std::u16string text(static_cast<size_t>(length > 0 ? length : 0), u'\0');
+    WideString text(static_cast<size_t>(length > 0 ? length : 0), 0);
     SendMessageW(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()));
     SetDlgItemTextW(window_, IDC_SETTING_GROUP, text.c_str());
     // While a host streams, the device it uses stays the stored one.

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-std::u16string InformationText(const char* version, const char* buildDate) {
+WideString InformationText(const char* version, const char* buildDate) {
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   int month = 0;
@@ -19,5 +19,5 @@ std::u16string InformationText(const char* version, const char* buildDate) {
   text += "\r\n";
   text += "Copyright (C) Velmor. All rights reserved.\r\n";
   text += "ASIO is a trademark of Steinberg Media Technologies.\r\n";
-  return std::u16string(text.begin(), text.end());
+  return WideString(text.begin(), text.end());
 }

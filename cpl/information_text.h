@@ -2,7 +2,7 @@
 // and two attribution lines, each line ending in CR LF.
 #pragma once
 
-#include <string>
+#include "wide_text.h"
 
 // The text for a version ("1.0.0.1") and a build date as the compiler writes it ("Dec 11 2026").
-std::u16string InformationText(const char* version, const char* buildDate);
+WideString InformationText(const char* version, const char* buildDate);

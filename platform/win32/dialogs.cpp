@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "win32/errhandlingapi.h"
+#include "win32/libloaderapi.h"
 #include "win32/nt_error.h"
 #include "win32/wingdi.h"
 #include "win32/window_system.h"
@@ -238,6 +239,33 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDia
   DestroyWindow(dialog);
   DeleteObject(font);
   return result;
+}
+
+namespace {
+
+// The template resource of the image, or null (with the error set).
+LPCDLGTEMPLATEW TemplateResource(HINSTANCE instance, LPCWSTR name) {
+  HRSRC resource = FindResourceW(instance, name, RT_DIALOG);
+  if (resource == nullptr) return nullptr;
+  return static_cast<LPCDLGTEMPLATEW>(LockResource(LoadResource(instance, resource)));
+}
+
+}  // namespace
+
+HWND WINAPI CreateDialogParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent,
+                               DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+  LPCDLGTEMPLATEW dialog = TemplateResource(hInstance, lpTemplateName);
+  return dialog != nullptr ? CreateDialogIndirectParamW(hInstance, dialog, hWndParent,
+                                                        lpDialogFunc, dwInitParam)
+                           : nullptr;
+}
+
+INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent,
+                               DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+  LPCDLGTEMPLATEW dialog = TemplateResource(hInstance, lpTemplateName);
+  return dialog != nullptr ? DialogBoxIndirectParamW(hInstance, dialog, hWndParent, lpDialogFunc,
+                                                     dwInitParam)
+                           : -1;
 }
 
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {

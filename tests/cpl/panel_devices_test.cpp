@@ -51,7 +51,7 @@ TEST_F(PanelDevicesTest, ChoosingWhileAHostIsActiveOnlyMovesTheSelection) {
   RunAsUser([&] {
     StoreSettings(kFirst, 48000);
     Panel panel;
-    FakeHost host;
+    HostPresence host;
     panel.ClickListItem(1);
     EXPECT_EQ(panel.ListSelection(), 1);
     EXPECT_EQ(StoredSelected(), kFirst);
@@ -98,7 +98,7 @@ TEST_F(PanelDevicesTest, ASecondStartBringsTheFirstForwardAndEnds) {
   PlugTwo();
   RunAsUser([&] {
     Panel first;
-    SendMessageW(first.Dialog(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    first.Minimise();
     ASSERT_TRUE(IsIconic(first.Dialog()));
     first.Render("minimised");
     STARTUPINFOW startup{};
@@ -109,7 +109,7 @@ TEST_F(PanelDevicesTest, ASecondStartBringsTheFirstForwardAndEnds) {
     EXPECT_EQ(WaitForSingleObject(second.hProcess, INFINITE), WAIT_OBJECT_0);
     CloseHandle(second.hProcess);
     CloseHandle(second.hThread);
-    EXPECT_EQ(PanelWindows().size(), 1u);
+    EXPECT_EQ(sim::panel::PanelWindows().size(), 1u);
     EXPECT_FALSE(IsIconic(first.Dialog()));
     EXPECT_EQ(GetForegroundWindow(), first.Dialog());
   });

@@ -26,7 +26,7 @@ TEST_F(PanelRatesTest, StoredDsdRateOnAFixedRateDeviceShowsTheDsdNamesDisabled) 
   PlugOne(88200, {44100, 768000});
   RunAsUser([&] {
     // A host streams DSD: while it runs, the stored DSD rate stands.
-    FakeHost host;
+    HostPresence host;
     StoreSettings(kFirst, 2822400, 63);
     Panel panel;
     const std::vector<std::u16string> items = panel.ComboItems();

@@ -25,7 +25,7 @@ TEST_F(PanelWatchersTest, AHostEndingLeavesAPcmRateBehind) {
     } cases[] = {{5644800, 176400}, {96000, 96000}, {2822400, 88200}};
     for (const auto& c : cases) {
       {
-        FakeHost host;
+        HostPresence host;
         CmnRegUtil().WriteNumber(kSettingSamplingRate, c.stored);
         Settle();
         EXPECT_EQ(StoredNumber(kSettingSamplingRate), c.stored) << "while the host runs";

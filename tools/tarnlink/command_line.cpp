@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "info_command.h"
+#include "panel_command.h"
 #include "stream_command.h"
 
 namespace tarnlink::tool {
@@ -17,10 +18,13 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
       "Run `tarnlink COMMAND --help` for a command's options and examples.\n"
       "examples:\n"
       "  tarnlink play\n"
+      "  tarnlink panel --out panel.png\n"
       "  tarnlink info --descriptors /sys/bus/usb/devices/1-1/descriptors");
 
   InfoOptions info;
   CLI::App* infoCommand = AddInfoCommand(program, &info);
+  PanelOptions panel;
+  CLI::App* panelCommand = AddPanelCommand(program, &panel);
   StreamOptions stream;
   CLI::App* streamCommands[3] = {};
   AddStreamCommands(program, &stream, streamCommands);
@@ -32,6 +36,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     return program.exit(e, out, err) == 0 ? kExitOk : kExitRefused;
   }
   if (infoCommand->parsed()) return RunInfo(info, out, err);
+  if (panelCommand->parsed()) return RunPanel(panel, out, err);
   constexpr StreamDirections kDirections[] = {StreamDirections::Play, StreamDirections::Record,
                                               StreamDirections::Duplex};
   for (int k = 0; k < 3; ++k) {
