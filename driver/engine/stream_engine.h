@@ -4,9 +4,9 @@
 // keeps its isochronous transfers in flight, and feeds the playback engines and capture feeds of
 // both users from the completions. The adapter embeds one and serves its interface slots with it.
 //
-// Locks, in the only order they are taken: the open gate, then the stream mutex. The claims
-// mutex is never held with them; the spin locks (contexts, counters, engines, feeds, chunk
-// queues) are innermost.
+// Locks, in the only order they are taken: the adapter's control mutex, the open gate, then the
+// stream mutex (the verifier checks it). The claims mutex is never held with them; the spin
+// locks (contexts, counters, engines, feeds, chunk queues) are innermost.
 #pragma once
 
 #include "capture_feed.h"
