@@ -57,8 +57,10 @@ class CStreamEngine final : public IOsStreamHost {
   _IRQL_requires_(PASSIVE_LEVEL) VOID SetAsioRate(ULONG rate);
   VOID SetInitialFixedRate(ULONG rate) { m_FixedRate = rate; }
   // Under the stream mutex: the fixed rate changes and the free ASIO rate is dropped; the
-  // device's clock is set (a failure is traced, the rate stays).
-  _IRQL_requires_(PASSIVE_LEVEL) VOID ChangeFixedRate(ULONG rate);
+  // device's clock is set (a failure is traced, the rate stays); then store(context, rate) keeps
+  // the new rate, so that no direction opens between the switch and its record.
+  _IRQL_requires_(PASSIVE_LEVEL) VOID
+      ChangeFixedRate(ULONG rate, VOID (*store)(PVOID context, ULONG rate), PVOID context);
   const OsFormat& OsFormatOf(ULONG direction) const override { return m_OsFormat[direction]; }
   const UsbFormat& UsbFormatOf(ULONG direction) const { return m_UsbFormat[direction]; }
 
