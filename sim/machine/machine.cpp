@@ -8,10 +8,13 @@
 #include "kernel/driver_object_host.h"
 #include "kernel/io_state.h"
 #include "kernel/pnp_host.h"
+#include "kernel/ps_process.h"
 #include "kernel/registry_store.h"
 #include "portcls/portcls_host.h"
 #include "sim/devices/catalogue.h"
+#include "win32/unknwn.h"
 #include "win32/win32_host.h"
+#include "win32/winerror.h"
 #include "win32/winuser.h"
 
 namespace sim::machine {
@@ -118,6 +121,44 @@ NTSTATUS Machine::LoadDriver() {
     driver_ = nullptr;
   });
   return status;
+}
+
+// regsvr32's work: a process of its own loads the server, calls its registration and frees it.
+HRESULT Machine::InstallAsioDriver(tarnlink::win32::ModuleDefinition module) {
+  if (!asioDriverPlaced_) {
+    module.path = kAsioDriverPath;
+    tarnlink::win32::RegisterModule(std::move(module));
+    asioDriverPlaced_ = true;
+  }
+  HRESULT result = E_UNEXPECTED;
+  const bool ran = RunInProcess("regsvr32.exe", [&] {
+    const std::u16string path(kAsioDriverPath);
+    HMODULE server = LoadLibraryW(path.c_str());
+    if (server == nullptr) return;
+    auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(server, "DllRegisterServer")));
+    if (registerServer != nullptr) result = registerServer();
+    FreeLibrary(server);
+  });
+  return ran ? result : E_UNEXPECTED;
+}
+
+bool Machine::RunInProcess(const char* image, const std::function<void()>& body) {
+  bool created = false;
+  return RunInKernelThread(
+      [&] {
+        PEPROCESS process = nullptr;
+        created = NT_SUCCESS(PsHostCreateProcess(image, &process));
+        if (!created) return;
+        PEPROCESS previous = PsGetCurrentProcess();
+        PsHostSetThreadProcess(KeGetCurrentThread(), process);
+        body();
+        PsHostSetThreadProcess(KeGetCurrentThread(), previous);
+        PsHostTerminateProcess(process);
+        ObDereferenceObject(process);
+      },
+      image) &&
+         created;
 }
 
 bool Machine::UnloadDriver() {

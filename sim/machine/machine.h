@@ -23,6 +23,7 @@
 #include "sim/machine/enumeration.h"
 #include "sim/usb/host_controller.h"
 #include "usb/usb_port.h"
+#include "win32/win32_host.h"
 
 namespace sim::machine {
 
@@ -32,6 +33,9 @@ inline constexpr std::u16string_view kServiceName = u"Velmor_USBDAC_AUDIO";
 inline constexpr std::u16string_view kControlPanelPath =
     u"C:\\Program Files\\Velmor\\Tarnlink_cpl.exe";
 inline constexpr std::u16string_view kSetupKeyPath = u"SOFTWARE\\Velmor\\Tarnlink Setup";
+// Where the installer puts the ASIO driver, the in-process server hosts load.
+inline constexpr std::u16string_view kAsioDriverPath =
+    u"C:\\Program Files\\Velmor\\Tarnlink_asio.dll";
 // The root ports devices can be plugged into.
 inline constexpr size_t kRootPorts = 4;
 
@@ -60,6 +64,13 @@ class Machine {
   // Removes the devices still plugged, unloads the driver, and asks the verifier for leaks:
   // false when something was left behind (the machine has then stopped with the report).
   bool UnloadDriver();
+
+  // Installs the ASIO driver as the package installer does: the module goes to its place
+  // (kAsioDriverPath, whatever path the definition names) and an installer process loads it and
+  // calls its DllRegisterServer, as regsvr32 would; returns that call's result, or
+  // E_UNEXPECTED when the module or the export cannot be loaded or the machine stopped.
+  // The module is placed once; later calls register it again.
+  HRESULT InstallAsioDriver(tarnlink::win32::ModuleDefinition module);
 
   // Plugs the device into the root port and runs enumeration: device node, add-device and
   // start. Returns the first failure, after which the device has been removed again as
@@ -117,6 +128,9 @@ class Machine {
 
   // Runs body on a new kernel thread until it ends; false when the machine stopped instead.
   bool RunInKernelThread(const std::function<void()>& body, const char* name = "machine");
+  // The same as the main thread of a new user process of the image's name, which ends with it;
+  // false also when the process could not be created.
+  bool RunInProcess(const char* image, const std::function<void()>& body);
 
  private:
   // What one root port holds.
@@ -156,6 +170,7 @@ class Machine {
   Port ports_[kRootPorts];
   DEVICE_CAPABILITIES capabilities_ = {};
   std::vector<HardwarePreset> hardwarePresets_;
+  bool asioDriverPlaced_ = false;
 };
 
 }  // namespace sim::machine

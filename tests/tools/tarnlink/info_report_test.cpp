@@ -130,10 +130,7 @@ class InfoCommandTest : public ::testing::Test {
     return path_;
   }
 
-  std::string path_ = (std::filesystem::temp_directory_path() /
-                       ("tarnlink-info-" +
-                        std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".bin"))
-                          .string();
+  std::string path_ = ScratchPath(".bin");
 };
 
 TEST_F(InfoCommandTest, ExitCodesTellAcceptedFromRefused) {

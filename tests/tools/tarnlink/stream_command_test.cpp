@@ -57,11 +57,7 @@ TEST(StreamCommand, PlayReportsABitExactRunUnderItsStableKeys) {
 
 TEST(StreamCommand, PlotsThePngOrSvgItIsAskedFor) {
   for (const char* ending : {".svg", ".png"}) {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("tarnlink-plot-" +
-                               std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                               ending))
-                                 .string();
+    const std::string path = ScratchPath(ending);
     const Outcome o = RunTool({"duplex", "--seconds", "0.3", "--plot", path});
     EXPECT_EQ(o.exit, 0) << o.err;
     std::ifstream file(path, std::ios::binary);
@@ -143,14 +139,8 @@ class StreamFileTest : public ::testing::Test {
     std::filesystem::remove(in_);
     std::filesystem::remove(out_);
   }
-  std::string Temp(const char* what) {
-    return (std::filesystem::temp_directory_path() /
-            ("tarnlink-stream-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             what))
-        .string();
-  }
-  std::string in_ = Temp("-in.wav");
-  std::string out_ = Temp("-out.wav");
+  std::string in_ = ScratchPath("-in.wav");
+  std::string out_ = ScratchPath("-out.wav");
 };
 
 TEST_F(StreamFileTest, PlaysTheFileAndWritesWhatTheDeviceReceived) {
