@@ -4,11 +4,9 @@
 #include <cstring>
 
 #include "asio_protocol.h"
-#include "driver_entry.h"
-#include "kernel/host_kernel.h"
+#include "client_run.h"
 #include "kernel/ps_process.h"
 #include "portcls/portcls.h"
-#include "sim/machine/machine.h"
 #include "user_mode.h"
 
 namespace tarnlink::fuzz {
@@ -29,22 +27,9 @@ constexpr ULONG kCodes[] = {
 constexpr ULONG kLongestBuffer = 4096;
 constexpr uint8_t kMostMilliseconds = 50;
 
-class Script {
- public:
-  explicit Script(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-  bool Done() const { return at_ >= bytes_.size(); }
-  uint8_t Byte() { return at_ < bytes_.size() ? bytes_[at_++] : 0; }
-  uint16_t Half() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
-  uint32_t Word() { return Half() | static_cast<uint32_t>(Half()) << 16; }
-
- private:
-  std::span<const uint8_t> bytes_;
-  size_t at_ = 0;
-};
-
 class Client {
  public:
-  Client(const std::u16string& path, Script* script, PrivateRequestsOutcome* outcome)
+  Client(const std::u16string& path, ClientScript* script, PrivateRequestsOutcome* outcome)
       : path_(path), script_(script), outcome_(outcome) {
     periodEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     outputEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -155,7 +140,7 @@ class Client {
   }
 
   std::u16string path_;
-  Script* script_;
+  ClientScript* script_;
   PrivateRequestsOutcome* outcome_;
   HANDLE handles_[2] = {};
   HANDLE periodEvent_ = nullptr;
@@ -165,11 +150,6 @@ class Client {
   uint8_t buffer_[kLongestBuffer] = {};
 };
 
-std::string Report(kernel::HostKernel& kernel) {
-  const kernel::StopInfo* stop = kernel.Stop();
-  return stop != nullptr ? stop->report : "the run failed without a stop report";
-}
-
 }  // namespace
 
 bool RunPrivateRequests(std::span<const uint8_t> input, std::string* failure,
@@ -177,14 +157,11 @@ bool RunPrivateRequests(std::span<const uint8_t> input, std::string* failure,
   PrivateRequestsOutcome ignored;
   if (outcome == nullptr) outcome = &ignored;
   if (input.empty()) return true;
-  Script script(input.subspan(1));
+  ClientScript script(input.subspan(1));
   kernel::HostKernel kernel;
   sim::machine::Machine machine(kernel, DriverEntry, {});
-  if (!NT_SUCCESS(machine.LoadDriver()) ||
-      !NT_SUCCESS(machine.PlugCatalogueDevice(kDevices[input[0] % std::size(kDevices)]))) {
-    *failure = "the device did not start";
+  if (!StartCatalogueDevice(machine, kDevices[input[0] % std::size(kDevices)], failure))
     return false;
-  }
   std::u16string path;
   const bool ran = machine.RunInKernelThread([&] {
     UNICODE_STRING reference;
@@ -210,7 +187,7 @@ bool RunPrivateRequests(std::span<const uint8_t> input, std::string* failure,
     ObDereferenceObject(process);
   }, "client");
   if (!ran || kernel.Stopped() || !NT_SUCCESS(machine.UnplugDevice()) || !machine.UnloadDriver()) {
-    *failure = Report(kernel);
+    *failure = StopReport(kernel);
     return false;
   }
   return true;

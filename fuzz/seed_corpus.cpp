@@ -1,6 +1,7 @@
-// fuzz_seed_corpus CONFIGURATION_DIR ANSWERS_DIR REQUESTS_DIR: writes one input per catalogue
-// device for the configuration descriptor target and one for the device-answers target, and the
-// streaming clients of the private-requests target.
+// fuzz_seed_corpus CONFIGURATION_DIR ANSWERS_DIR REQUESTS_DIR PROPERTIES_DIR: writes one input
+// per catalogue device for the configuration descriptor target and one for the device-answers
+// target, the streaming clients of the private-requests target, and the endpoint builder's and
+// volume control's requests of the property-requests target.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "configuration_input.h"
 #include "device_answers.h"
 #include "private_requests.h"
+#include "property_requests.h"
 #include "sim/devices/catalogue.h"
 
 namespace {
@@ -23,9 +25,15 @@ bool Write(const std::string& path, const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: fuzz_seed_corpus CONFIGURATION_DIR ANSWERS_DIR REQUESTS_DIR\n");
+  if (argc != 5) {
+    std::fprintf(stderr,
+                 "usage: fuzz_seed_corpus CONFIGURATION_DIR ANSWERS_DIR REQUESTS_DIR "
+                 "PROPERTIES_DIR\n");
     return 2;
+  }
+  const auto properties = tarnlink::fuzz::PropertyRequestSeeds();
+  for (size_t i = 0; i < properties.size(); ++i) {
+    if (!Write(std::string(argv[4]) + "/client" + std::to_string(i), properties[i])) return 1;
   }
   const auto requests = tarnlink::fuzz::PrivateRequestSeeds();
   for (size_t i = 0; i < requests.size(); ++i) {

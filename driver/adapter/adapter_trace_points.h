@@ -24,7 +24,6 @@ inline constexpr ULONG kTraceSettingWriteFailed = 0x1012;
 inline constexpr ULONG kTraceSettingReadFailed = 0x1013;
 inline constexpr ULONG kTraceSubdeviceNameMissing = 0x1014;
 inline constexpr ULONG kTraceSubdeviceNotInstalled = 0x1015;
-inline constexpr ULONG kTraceSlotNotImplemented = 0x1016;
 inline constexpr ULONG kTraceAdapterRefused = 0x1017;
 inline constexpr ULONG kTracePowerState = 0x1018;
 inline constexpr ULONG kTraceStreamKindReplayFailed = 0x1019;

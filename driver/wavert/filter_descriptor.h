@@ -54,6 +54,8 @@ static_assert(sizeof(NodeElement) == kFilterElementSize);
 // The element of pin or node Index of a built filter; null when there is none.
 const PinElement* FilterPin(const PCFILTER_DESCRIPTOR& filter, ULONG index);
 const NodeElement* FilterNode(const PCFILTER_DESCRIPTOR& filter, ULONG index);
+// Whether a pin is a bridge to the outside (a jack) rather than a stream's pin.
+BOOLEAN IsBridgePin(const PCPIN_DESCRIPTOR& pin);
 
 // One data range per usable alternate setting of the streaming interface, widest first.
 // STATUS_INVALID_PARAMETER without an interface; an empty list is a success.

@@ -1,7 +1,6 @@
 #include "filter_property_handlers.h"
 
 #include "miniport_wavert.h"
-#include "wavert_trace_points.h"
 
 namespace {
 
@@ -29,12 +28,6 @@ NTSTATUS ForwardToAdapter(PPCPROPERTY_REQUEST Request, Handle handle) {
 }
 
 }  // namespace
-
-NTSTATUS ComponentIdHandler(PPCPROPERTY_REQUEST) {
-  // The filter's component identity is answered with the other property handlers.
-  TRACE_POINT(kTraceComponentIdUnserved);
-  return STATUS_NOT_IMPLEMENTED;
-}
 
 NTSTATUS JackPropertyHandler(PPCPROPERTY_REQUEST Request) {
   return ForwardToAdapter(Request, [Request](PUSBAUDIOADAPTER adapter) {

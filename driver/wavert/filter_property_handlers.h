@@ -1,5 +1,6 @@
-// The handlers of the filter's and the nodes' property items. Jack and node requests go to the
-// adapter, reached through the miniport the request is addressed to.
+// The handlers of the filter's and the nodes' property items. The component identity is the
+// filter's own; jack and node requests go to the adapter, reached through the miniport the
+// request is addressed to.
 #pragma once
 
 #include "kernel_mode.h"

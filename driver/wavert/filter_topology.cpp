@@ -317,6 +317,11 @@ const NodeElement* FilterNode(const PCFILTER_DESCRIPTOR& filter, ULONG index) {
   return reinterpret_cast<const NodeElement*>(filter.Nodes) + index;
 }
 
+BOOLEAN IsBridgePin(const PCPIN_DESCRIPTOR& pin) {
+  const KSPIN_COMMUNICATION communication = pin.KsPinDescriptor.Communication;
+  return communication == KSPIN_COMMUNICATION_NONE || communication == KSPIN_COMMUNICATION_BRIDGE;
+}
+
 NTSTATUS BuildFilterDescriptor(CUSBAudioCL* model, FilterDescriptorBlock* block) {
   if (model == nullptr || block == nullptr) return STATUS_INVALID_PARAMETER;
   NTSTATUS status = FilterBuilder(model, block).Build();

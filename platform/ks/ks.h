@@ -132,6 +132,67 @@ typedef struct {
   ULONG Reserved;
 } KSP_NODE, *PKSP_NODE;
 
+// A node property: the node addressed within the filter.
+typedef KSP_NODE KSNODEPROPERTY, *PKSNODEPROPERTY;
+
+// The answer to a basic-support request: the access the property allows and the type of its
+// value, then MembersListCount lists of members (a header and its records each).
+typedef struct {
+  ULONG AccessFlags;
+  ULONG DescriptionSize;
+  KSIDENTIFIER PropTypeSet;
+  ULONG MembersListCount;
+  ULONG Reserved;
+} KSPROPERTY_DESCRIPTION, *PKSPROPERTY_DESCRIPTION;
+
+typedef struct {
+  ULONG MembersFlags;
+  ULONG MembersSize;
+  ULONG MembersCount;
+  ULONG Flags;
+} KSPROPERTY_MEMBERSHEADER, *PKSPROPERTY_MEMBERSHEADER;
+
+#define KSPROPERTY_MEMBER_RANGES 0x00000001
+#define KSPROPERTY_MEMBER_STEPPEDRANGES 0x00000002
+#define KSPROPERTY_MEMBER_VALUES 0x00000003
+#define KSPROPERTY_MEMBER_FLAG_DEFAULT 0x00000001
+#define KSPROPERTY_MEMBER_FLAG_BASICSUPPORT_MULTICHANNEL 0x00000002
+#define KSPROPERTY_MEMBER_FLAG_BASICSUPPORT_UNIFORM 0x00000004
+
+typedef union {
+  __extension__ struct {
+    LONG SignedMinimum;
+    LONG SignedMaximum;
+  };
+  __extension__ struct {
+    ULONG UnsignedMinimum;
+    ULONG UnsignedMaximum;
+  };
+} KSPROPERTY_BOUNDS_LONG, *PKSPROPERTY_BOUNDS_LONG;
+
+typedef struct {
+  ULONG SteppingDelta;
+  ULONG Reserved;
+  KSPROPERTY_BOUNDS_LONG Bounds;
+} KSPROPERTY_STEPPING_LONG, *PKSPROPERTY_STEPPING_LONG;
+
+// The identity of a filter's component.
+typedef struct {
+  GUID Manufacturer;
+  GUID Product;
+  GUID Component;
+  GUID Name;
+  ULONG Version;
+  ULONG Revision;
+} KSCOMPONENTID, *PKSCOMPONENTID;
+
+// The variant types a basic-support answer names for a property's value.
+enum {
+  VT_EMPTY = 0,
+  VT_I4 = 3,
+  VT_BOOL = 11,
+};
+
 typedef struct {
   ULONG FromNode;
   ULONG FromNodePin;
@@ -150,6 +211,9 @@ inline constexpr GUID KSDATAFORMAT_SUBTYPE_WILDCARD = {0, 0, 0, {0, 0, 0, 0, 0, 
 // {0F6417D6-C318-11D0-A43F-00A0C9223196}
 inline constexpr GUID KSDATAFORMAT_SPECIFIER_NONE = {
     0x0F6417D6, 0xC318, 0x11D0, {0xA4, 0x3F, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+// {97E99BA0-BDEA-11CF-A5D6-28DB04C10000}
+inline constexpr GUID KSPROPTYPESETID_General = {
+    0x97E99BA0, 0xBDEA, 0x11CF, {0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}};
 // {8D2D71CB-243F-11CF-A5C8-00A0C9223196}
 inline constexpr GUID KSPROPSETID_Pin = {
     0x8D2D71CB, 0x243F, 0x11CF, {0xA5, 0xC8, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
@@ -206,3 +270,7 @@ static_assert(sizeof(KSPIN_CONNECT) == 72 && offsetof(KSPIN_CONNECT, PinId) == 4
               offsetof(KSPIN_CONNECT, PinToHandle) == 56);
 static_assert(sizeof(KSP_PIN) == 32 && sizeof(KSP_NODE) == 32);
 static_assert(sizeof(KSTOPOLOGY_CONNECTION) == 16);
+static_assert(sizeof(KSPROPERTY_DESCRIPTION) == 40 &&
+              offsetof(KSPROPERTY_DESCRIPTION, MembersListCount) == 32);
+static_assert(sizeof(KSPROPERTY_MEMBERSHEADER) == 16 && sizeof(KSPROPERTY_STEPPING_LONG) == 16);
+static_assert(sizeof(KSCOMPONENTID) == 72);

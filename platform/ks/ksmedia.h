@@ -65,6 +65,70 @@ typedef struct {
   GUID SignalProcessingMode;
 } KSATTRIBUTE_AUDIOSIGNALPROCESSING_MODE, *PKSATTRIBUTE_AUDIOSIGNALPROCESSING_MODE;
 
+// A node property addressed to one channel; -1 names the master channel.
+typedef struct {
+  KSNODEPROPERTY NodeProperty;
+  LONG Channel;
+  ULONG Reserved;
+} KSNODEPROPERTY_AUDIO_CHANNEL, *PKSNODEPROPERTY_AUDIO_CHANNEL;
+
+typedef enum {
+  eConnTypeUnknown,
+  eConnType3Point5mm,
+  eConnTypeQuarter,
+  eConnTypeAtapiInternal,
+  eConnTypeRCA,
+  eConnTypeOptical,
+  eConnTypeOtherDigital,
+  eConnTypeOtherAnalog,
+  eConnTypeMultichannelAnalogDIN,
+  eConnTypeXlrProfessional,
+  eConnTypeRJ11Modem,
+  eConnTypeCombination,
+} EPcxConnectionType;
+
+typedef enum {
+  eGeoLocRear = 1,
+  eGeoLocFront,
+  eGeoLocLeft,
+  eGeoLocRight,
+  eGeoLocTop,
+  eGeoLocBottom,
+} EPcxGeoLocation;
+
+typedef enum {
+  eGenLocPrimaryBox,
+  eGenLocInternal,
+  eGenLocSeparate,
+  eGenLocOther,
+} EPcxGenLocation;
+
+typedef enum {
+  ePortConnJack,
+  ePortConnIntegratedDevice,
+  ePortConnBothIntegratedAndJack,
+  ePortConnUnknown,
+} EPxcPortConnection;
+
+// What a bridge pin's jack looks like and whether something is plugged into it.
+typedef struct {
+  ULONG ChannelMapping;
+  ULONG Color;  // COLORREF
+  EPcxConnectionType ConnectionType;
+  EPcxGeoLocation GeoLocation;
+  EPcxGenLocation GenLocation;
+  EPxcPortConnection PortConnection;
+  BOOL IsConnected;
+} KSJACK_DESCRIPTION, *PKSJACK_DESCRIPTION;
+
+#define JACKDESC2_PRESENCE_DETECT_CAPABILITY 0x00000001
+#define JACKDESC2_DYNAMIC_FORMAT_CHANGE_CAPABILITY 0x00000002
+
+typedef struct {
+  ULONG DeviceStateInfo;
+  ULONG JackCapabilities;
+} KSJACK_DESCRIPTION2, *PKSJACK_DESCRIPTION2;
+
 // The position a WaveRT stream reports, in bytes of its cyclic buffer.
 typedef struct {
   ULONGLONG PlayOffset;
@@ -112,6 +176,7 @@ typedef enum {
 #define KSPROPERTY_GENERAL_COMPONENTID 0
 #define KSPROPERTY_JACK_DESCRIPTION 1
 #define KSPROPERTY_JACK_DESCRIPTION2 2
+#define KSPROPERTY_AUDIOSIGNALPROCESSING_MODES 0
 
 #define KSAUDIO_SPEAKER_STEREO 0x00000003
 
@@ -191,6 +256,9 @@ inline constexpr GUID KSPROPSETID_Jack = {
 // {A855A48C-2F78-4729-9051-1968746B9EEF}
 inline constexpr GUID KSPROPSETID_RtAudio = {
     0xA855A48C, 0x2F78, 0x4729, {0x90, 0x51, 0x19, 0x68, 0x74, 0x6B, 0x9E, 0xEF}};
+// {4F67B528-30C9-40DE-B2FB-859DDD1F3470}
+inline constexpr GUID KSPROPSETID_AudioSignalProcessing = {
+    0x4F67B528, 0x30C9, 0x40DE, {0xB2, 0xFB, 0x85, 0x9D, 0xDD, 0x1F, 0x34, 0x70}};
 // {E1F89EB5-5F46-419B-967B-FF6770B98401}
 inline constexpr GUID KSATTRIBUTEID_AUDIOSIGNALPROCESSING_MODE = {
     0xE1F89EB5, 0x5F46, 0x419B, {0x96, 0x7B, 0xFF, 0x67, 0x70, 0xB9, 0x84, 0x01}};
@@ -205,6 +273,9 @@ static_assert(offsetof(KSDATAFORMAT_WAVEFORMATEX, WaveFormatEx) == 64);
 static_assert(sizeof(KSDATARANGE_AUDIO) == 88 &&
               offsetof(KSDATARANGE_AUDIO, MaximumSampleFrequency) == 80);
 static_assert(sizeof(KSATTRIBUTE_AUDIOSIGNALPROCESSING_MODE) == 40);
+static_assert(sizeof(KSNODEPROPERTY_AUDIO_CHANNEL) == 40 &&
+              offsetof(KSNODEPROPERTY_AUDIO_CHANNEL, Channel) == 32);
+static_assert(sizeof(KSJACK_DESCRIPTION) == 28 && sizeof(KSJACK_DESCRIPTION2) == 8);
 static_assert(sizeof(KSAUDIO_POSITION) == 16 && sizeof(KSRTAUDIO_HWLATENCY) == 12);
 static_assert(sizeof(KSRTAUDIO_BUFFER_PROPERTY_WITH_NOTIFICATION) == 40 &&
               offsetof(KSRTAUDIO_BUFFER_PROPERTY_WITH_NOTIFICATION, NotificationCount) == 36);

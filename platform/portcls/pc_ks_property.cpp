@@ -1,5 +1,6 @@
 // IOCTL_KS_PROPERTY on the framework's filters and pins: the pin-factory and connection
-// properties the framework answers itself, the real-time audio properties it serves through the
+// properties the framework answers itself, the pins' signal-processing modes it asks the
+// miniport for, the real-time audio properties it serves through the
 // miniport's stream, and the items of the miniport's automation tables, called with a
 // PCPROPERTY_REQUEST. The request and its value come from the client: every length is checked
 // before a byte is read, and the request is read once, into the framework's own copy.
@@ -151,6 +152,62 @@ NTSTATUS PinFactoryProperty(Request& request, FilterInstance* filter) {
   }
 }
 
+// The modes GetModes lists for a pin, in pool memory of the framework (null when there are
+// none); a pin it gives no modes (a bridge pin) has none.
+NTSTATUS ListModes(IMiniportAudioSignalProcessing* processing, ULONG pinId, GUID** modes,
+                   ULONG* count) {
+  *modes = nullptr;
+  *count = 0;
+  ULONG wanted = 0;
+  NTSTATUS status = processing->GetModes(pinId, nullptr, &wanted);
+  if (status == STATUS_NOT_SUPPORTED) return STATUS_SUCCESS;
+  if (!NT_SUCCESS(status) || wanted == 0) return status;
+  if (wanted > (kMaxRequestBytes - sizeof(KSMULTIPLE_ITEM)) / sizeof(GUID))
+    return STATUS_INVALID_DEVICE_STATE;  // beyond any miniport's modes
+  auto* list = static_cast<GUID*>(ExAllocatePoolZero(NonPagedPoolNx, wanted * sizeof(GUID), kFilterTag));
+  if (list == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  ULONG listed = wanted;
+  status = processing->GetModes(pinId, list, &listed);
+  if (!NT_SUCCESS(status)) {
+    ExFreePoolWithTag(list, kFilterTag);
+    return status;
+  }
+  *modes = list;
+  *count = listed < wanted ? listed : wanted;
+  return STATUS_SUCCESS;
+}
+
+// The signal-processing modes of a pin factory: a KSMULTIPLE_ITEM and one GUID per mode.
+NTSTATUS SignalProcessingModes(Request& request, FilterInstance* filter) {
+  if (request.Property().Id != KSPROPERTY_AUDIOSIGNALPROCESSING_MODES) return STATUS_NOT_FOUND;
+  const KSP_PIN* property = request.InputAs<KSP_PIN>();
+  if (property == nullptr || PinDescriptor(filter->filter, property->PinId) == nullptr)
+    return STATUS_INVALID_PARAMETER;
+  PVOID object = nullptr;
+  if (!NT_SUCCESS(filter->miniport->QueryInterface(IID_IMiniportAudioSignalProcessing, &object)))
+    return STATUS_NOT_FOUND;
+  auto* processing = static_cast<IMiniportAudioSignalProcessing*>(object);
+  GUID* modes = nullptr;
+  ULONG count = 0;
+  NTSTATUS status = ListModes(processing, property->PinId, &modes, &count);
+  processing->Release();
+  if (!NT_SUCCESS(status)) return status;
+  const ULONG size = sizeof(KSMULTIPLE_ITEM) + count * sizeof(GUID);
+  if (request.outputLength == 0) {
+    request.information = size;
+    status = STATUS_BUFFER_OVERFLOW;
+  } else if (request.outputLength < size || request.output == nullptr) {
+    status = STATUS_BUFFER_TOO_SMALL;
+  } else {
+    auto* out = static_cast<UCHAR*>(request.output);
+    *reinterpret_cast<KSMULTIPLE_ITEM*>(out) = {size, count};
+    if (count != 0) std::memcpy(out + sizeof(KSMULTIPLE_ITEM), modes, count * sizeof(GUID));
+    request.information = size;
+  }
+  if (modes != nullptr) ExFreePoolWithTag(modes, kFilterTag);
+  return status;
+}
+
 // The filter's shape as the topology property set gives it.
 NTSTATUS TopologyProperty(Request& request, FilterInstance* filter) {
   const PCFILTER_DESCRIPTOR* description = filter->filter;
@@ -187,6 +244,11 @@ NTSTATUS AutomationProperty(Request& request, FilterInstance* filter) {
   const PCAUTOMATION_TABLE* table = description->AutomationTable;
   ULONG node = ULONG(-1);
   ULONG instanceStart = sizeof(KSPROPERTY);
+  // One verb at a time, as kernel streaming allows.
+  const ULONG verb = request.Verb();
+  if (verb != KSPROPERTY_TYPE_GET && verb != KSPROPERTY_TYPE_SET &&
+      verb != KSPROPERTY_TYPE_BASICSUPPORT)
+    return STATUS_INVALID_PARAMETER;
   if ((request.Property().Flags & KSPROPERTY_TYPE_TOPOLOGY) != 0) {
     const KSP_NODE* property = request.InputAs<KSP_NODE>();
     if (property == nullptr || property->NodeId >= description->NodeCount)
@@ -215,10 +277,13 @@ NTSTATUS AutomationProperty(Request& request, FilterInstance* filter) {
     call.Value = request.output;
     call.Irp = request.irp;
     NTSTATUS status = item->Handler(&call);
-    // A handler may shrink the value or, for a size query, say how large it must be.
-    request.information = call.ValueSize <= request.outputLength || status == STATUS_BUFFER_OVERFLOW
-                              ? call.ValueSize
-                              : 0;
+    // A handler may shrink the value or, for a size query, say how large it must be; a failure
+    // hands nothing back.
+    if (NT_ERROR(status)) {
+      request.information = 0;
+    } else if (call.ValueSize <= request.outputLength || status == STATUS_BUFFER_OVERFLOW) {
+      request.information = call.ValueSize;
+    }
     return status;
   }
   return STATUS_NOT_FOUND;
@@ -230,6 +295,8 @@ NTSTATUS FilterProperty(Request& request, FilterInstance* filter) {
     return PinFactoryProperty(request, filter);
   if (set == KSPROPSETID_Topology && request.Verb() == KSPROPERTY_TYPE_GET)
     return TopologyProperty(request, filter);
+  if (set == KSPROPSETID_AudioSignalProcessing && request.Verb() == KSPROPERTY_TYPE_GET)
+    return SignalProcessingModes(request, filter);
   return AutomationProperty(request, filter);
 }
 

@@ -185,7 +185,17 @@ NTSTATUS AudioEngine::Open(const std::u16string& interfacePath) {
     ULONG& slot = flow == KSPIN_DATAFLOW_IN ? renderPin_ : capturePin_;
     if (slot == kNoPin) slot = pin;
   }
-  return STATUS_SUCCESS;
+  return ReadEndpointControls(filter_, &controls_);
+}
+
+NTSTATUS AudioEngine::SetNodeValue(ULONG node, LONG channel, LONG value) {
+  for (NodeControl& control : controls_.nodes) {
+    if (control.node != node) continue;
+    NTSTATUS status = sim::audioengine::SetNodeValue(filter_, node, control.property, channel, value);
+    ReadNodeControl(filter_, node, control.property, &control);
+    return status;
+  }
+  return STATUS_NOT_FOUND;
 }
 
 void AudioEngine::Close() {

@@ -16,6 +16,7 @@
 
 #include "kernel/host_kernel.h"
 #include "kernel_mode.h"
+#include "sim/audioengine/endpoint_controls.h"
 
 namespace sim::audioengine {
 
@@ -99,12 +100,18 @@ class AudioEngine {
   explicit AudioEngine(tarnlink::kernel::HostKernel& kernel) : kernel_(kernel) {}
   ~AudioEngine();
 
-  // Opens the filter behind a KSCATEGORY_AUDIO interface and finds its streaming pins.
+  // Opens the filter behind a KSCATEGORY_AUDIO interface, finds its streaming pins and reads
+  // its controls.
   NTSTATUS Open(const std::u16string& interfacePath);
   void Close();
   bool HasCapturePin() const { return capturePin_ != kNoPin; }
   bool HasRenderPin() const { return renderPin_ != kNoPin; }
   HANDLE Filter() const { return filter_; }
+  // What the engine read of the filter's controls when it opened it.
+  const EndpointControls& Controls() const { return controls_; }
+  // Sets a volume (16.16 dB) or mute of a node's channel and reads the node back into
+  // Controls().
+  NTSTATUS SetNodeValue(ULONG node, LONG channel, LONG value);
 
   // A stream of periodMs periods in the format the filter proposes for the wish; STATUS_NO_MATCH
   // when it proposes none.
@@ -126,6 +133,7 @@ class AudioEngine {
   HANDLE filter_ = nullptr;
   ULONG renderPin_ = kNoPin;
   ULONG capturePin_ = kNoPin;
+  EndpointControls controls_;
 };
 
 }  // namespace sim::audioengine

@@ -26,6 +26,19 @@ std::vector<uint8_t> PinRequest(const GUID& set, ULONG id, ULONG pinId) {
   return bytes;
 }
 
+std::vector<uint8_t> NodeRequest(const GUID& set, ULONG id, ULONG flags, ULONG node,
+                                 LONG channel) {
+  KSNODEPROPERTY_AUDIO_CHANNEL property = {};
+  property.NodeProperty.Property.Set = set;
+  property.NodeProperty.Property.Id = id;
+  property.NodeProperty.Property.Flags = flags | KSPROPERTY_TYPE_TOPOLOGY;
+  property.NodeProperty.NodeId = node;
+  property.Channel = channel;
+  std::vector<uint8_t> bytes(sizeof(property));
+  std::memcpy(bytes.data(), &property, sizeof(property));
+  return bytes;
+}
+
 NTSTATUS KsProperty(HANDLE file, const std::vector<uint8_t>& request, void* value,
                     ULONG valueSize, ULONG_PTR* returned) {
   IO_STATUS_BLOCK status = {};
@@ -97,9 +110,9 @@ NTSTATUS PinDataRanges(HANDLE filter, ULONG pinId, std::vector<std::vector<uint8
   return STATUS_SUCCESS;
 }
 
-NTSTATUS TopologyBytes(HANDLE filter, ULONG id, ULONG itemSize, std::vector<uint8_t>* items) {
+NTSTATUS MultipleItemBytes(HANDLE filter, const std::vector<uint8_t>& request, ULONG itemSize,
+                           std::vector<uint8_t>* items) {
   items->clear();
-  const auto request = PropertyRequest(KSPROPSETID_Topology, id, KSPROPERTY_TYPE_GET);
   ULONG_PTR size = 0;
   NTSTATUS status = KsProperty(filter, request, nullptr, 0, &size);
   if (status != STATUS_BUFFER_OVERFLOW) return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
@@ -132,6 +145,83 @@ NTSTATUS Intersect(HANDLE filter, ULONG pinId, const KSDATARANGE_AUDIO& client,
   status = KsProperty(filter, request, format->data(), static_cast<ULONG>(format->size()), &size);
   if (NT_SUCCESS(status)) format->resize(size);
   return status;
+}
+
+NTSTATUS ComponentId(HANDLE filter, KSCOMPONENTID* id) {
+  return KsProperty(filter, PropertyRequest(KSPROPSETID_General, KSPROPERTY_GENERAL_COMPONENTID,
+                                            KSPROPERTY_TYPE_GET),
+                    id, sizeof(*id));
+}
+
+namespace {
+
+template <typename Jack>
+NTSTATUS ReadJack(HANDLE filter, ULONG id, ULONG pinId, Jack* jack) {
+  uint8_t reply[sizeof(KSMULTIPLE_ITEM) + sizeof(Jack)] = {};
+  ULONG_PTR size = 0;
+  NTSTATUS status =
+      KsProperty(filter, PinRequest(KSPROPSETID_Jack, id, pinId), reply, sizeof(reply), &size);
+  if (!NT_SUCCESS(status)) return status;
+  KSMULTIPLE_ITEM header = {};
+  std::memcpy(&header, reply, sizeof(header));
+  if (size != sizeof(reply) || header.Count < 1 || header.Size != sizeof(reply))
+    return STATUS_INVALID_BUFFER_SIZE;
+  std::memcpy(jack, reply + sizeof(header), sizeof(Jack));
+  return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+NTSTATUS JackDescription(HANDLE filter, ULONG pinId, KSJACK_DESCRIPTION* jack) {
+  return ReadJack(filter, KSPROPERTY_JACK_DESCRIPTION, pinId, jack);
+}
+
+NTSTATUS JackDescription2(HANDLE filter, ULONG pinId, KSJACK_DESCRIPTION2* jack) {
+  return ReadJack(filter, KSPROPERTY_JACK_DESCRIPTION2, pinId, jack);
+}
+
+NTSTATUS SignalProcessingModes(HANDLE filter, ULONG pinId, std::vector<GUID>* modes) {
+  return MultipleItems(filter,
+                       PinRequest(KSPROPSETID_AudioSignalProcessing,
+                                  KSPROPERTY_AUDIOSIGNALPROCESSING_MODES, pinId),
+                       modes);
+}
+
+NTSTATUS NodeChannelRanges(HANDLE filter, ULONG node, ULONG id,
+                           std::vector<KSPROPERTY_STEPPING_LONG>* ranges) {
+  ranges->clear();
+  const auto request = NodeRequest(KSPROPSETID_Audio, id, KSPROPERTY_TYPE_BASICSUPPORT, node, -1);
+  KSPROPERTY_DESCRIPTION description = {};
+  NTSTATUS status = KsProperty(filter, request, &description, sizeof(description));
+  if (!NT_SUCCESS(status)) return status;
+  constexpr size_t kHead = sizeof(KSPROPERTY_DESCRIPTION) + sizeof(KSPROPERTY_MEMBERSHEADER);
+  if (description.MembersListCount == 0 || description.DescriptionSize < kHead) return status;
+  std::vector<uint8_t> bytes(description.DescriptionSize);
+  ULONG_PTR size = 0;
+  status = KsProperty(filter, request, bytes.data(), static_cast<ULONG>(bytes.size()), &size);
+  if (!NT_SUCCESS(status)) return status;
+  if (size < kHead) return STATUS_INVALID_BUFFER_SIZE;
+  KSPROPERTY_MEMBERSHEADER header = {};
+  std::memcpy(&header, bytes.data() + sizeof(KSPROPERTY_DESCRIPTION), sizeof(header));
+  if (header.MembersFlags != KSPROPERTY_MEMBER_STEPPEDRANGES ||
+      header.MembersSize != sizeof(KSPROPERTY_STEPPING_LONG))
+    return STATUS_NOT_SUPPORTED;
+  const size_t fits = (std::min<size_t>(size, bytes.size()) - kHead) / sizeof(KSPROPERTY_STEPPING_LONG);
+  ranges->resize(std::min<size_t>(header.MembersCount, fits));
+  if (!ranges->empty())
+    std::memcpy(ranges->data(), bytes.data() + kHead,
+                ranges->size() * sizeof(KSPROPERTY_STEPPING_LONG));
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS GetNodeValue(HANDLE filter, ULONG node, ULONG id, LONG channel, LONG* value) {
+  return KsProperty(filter, NodeRequest(KSPROPSETID_Audio, id, KSPROPERTY_TYPE_GET, node, channel),
+                    value, sizeof(*value));
+}
+
+NTSTATUS SetNodeValue(HANDLE filter, ULONG node, ULONG id, LONG channel, LONG value) {
+  return KsProperty(filter, NodeRequest(KSPROPSETID_Audio, id, KSPROPERTY_TYPE_SET, node, channel),
+                    &value, sizeof(value));
 }
 
 NTSTATUS SetState(HANDLE pin, KSSTATE state) {

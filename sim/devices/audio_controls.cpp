@@ -15,6 +15,13 @@ bool Has(const std::vector<uint32_t>& rates, uint32_t rate) {
   return std::find(rates.begin(), rates.end(), rate) != rates.end();
 }
 
+// The level a volume control takes for a written value: silence (0x8000, minus infinity) as it
+// is, anything else clamped into the unit's range.
+int16_t Level(int16_t wanted, const FeatureUnitSpec& unit) {
+  if (wanted == uac::kVolumeSilence) return wanted;
+  return std::clamp(wanted, unit.volumeMin, unit.volumeMax);
+}
+
 }  // namespace
 
 ControlResult Answer(std::span<uint8_t> data, const std::vector<uint8_t>& bytes) {
@@ -41,9 +48,10 @@ AudioControls::AudioControls(const AudioFunctionSpec& spec, uint64_t validityLag
                                     std::vector<int16_t>(channels, e.volumeMax)};
           } else if constexpr (std::is_same_v<T, InputTerminalSpec>) {
             terminals_[e.bTerminalID] = {e.bmControls, e.bCSourceID, e.bNrChannels,
-                                         e.bmChannelConfig, true};
+                                         e.bmChannelConfig, ConnectorState::Connected};
           } else if constexpr (std::is_same_v<T, OutputTerminalSpec>) {
-            terminals_[e.bTerminalID] = {e.bmControls, e.bCSourceID, 2, 3, true};
+            terminals_[e.bTerminalID] = {e.bmControls, e.bCSourceID, 2, 3,
+                                         ConnectorState::Connected};
           }
         },
         entity);
@@ -127,12 +135,14 @@ ControlResult AudioControls::SelectorRequest(Selector& selector, const BusTime& 
 ControlResult AudioControls::TerminalRequest(const Terminal& terminal, bool get, uint8_t request,
                                              uint8_t control, std::span<uint8_t> data) {
   if (control != uac::kTeConnector || !get || request != uac::kCur ||
-      !uac::ControlReadable(terminal.bmControls, 1))
+      !uac::ControlReadable(terminal.bmControls, 1) ||
+      terminal.connector == ConnectorState::Unreadable)
     return ControlResult::Stall();
   // The connector's cluster: no channels while nothing is plugged in.
+  const bool connected = terminal.connector == ConnectorState::Connected;
   ByteWriter w;
-  w.U8(terminal.connected ? terminal.channels : 0);
-  w.U32(terminal.connected ? terminal.channelConfig : 0).U8(0);
+  w.U8(connected ? terminal.channels : 0);
+  w.U32(connected ? terminal.channelConfig : 0).U8(0);
   return Answer(data, w.Take());
 }
 
@@ -165,8 +175,7 @@ ControlResult AudioControls::FeatureRequest2(Feature& unit, bool get, uint8_t re
   if (get)
     return Answer(data, ByteWriter().U16(static_cast<uint16_t>(unit.volume[channel])).Take());
   if (!uac::ControlWritable(controls, position) || data.size() != 2) return ControlResult::Stall();
-  const int16_t wanted = static_cast<int16_t>(ReadLe(data.data(), 2));
-  unit.volume[channel] = std::clamp(wanted, s.volumeMin, s.volumeMax);
+  unit.volume[channel] = Level(static_cast<int16_t>(ReadLe(data.data(), 2)), s);
   return ControlResult::Ack();
 }
 
@@ -205,8 +214,7 @@ ControlResult AudioControls::Uac1Request(const USB_DEFAULT_PIPE_SETUP_PACKET& se
       return word(s.volumeRes);
     case uac::kSetCur:
       if (data.size() != 2) return ControlResult::Stall();
-      unit.volume[channel] =
-          std::clamp(static_cast<int16_t>(ReadLe(data.data(), 2)), s.volumeMin, s.volumeMax);
+      unit.volume[channel] = Level(static_cast<int16_t>(ReadLe(data.data(), 2)), s);
       return ControlResult::Ack();
     default:
       return ControlResult::Stall();
@@ -257,13 +265,13 @@ int16_t AudioControls::Volume(uint8_t unitId, uint8_t channel) const {
   return f != features_.end() && channel < f->second.volume.size() ? f->second.volume[channel] : 0;
 }
 
-bool AudioControls::Connected(uint8_t terminalId) const {
+ConnectorState AudioControls::Connector(uint8_t terminalId) const {
   auto t = terminals_.find(terminalId);
-  return t != terminals_.end() && t->second.connected;
+  return t != terminals_.end() ? t->second.connector : ConnectorState::Unreadable;
 }
 
-void AudioControls::SetConnected(uint8_t terminalId, bool connected) {
-  if (auto t = terminals_.find(terminalId); t != terminals_.end()) t->second.connected = connected;
+void AudioControls::SetConnector(uint8_t terminalId, ConnectorState state) {
+  if (auto t = terminals_.find(terminalId); t != terminals_.end()) t->second.connector = state;
 }
 
 }  // namespace sim::devices

@@ -14,6 +14,10 @@
 
 namespace sim::devices {
 
+// What a terminal's connector control answers: a plug is in, none is, or the read stalls (as
+// on a device whose jack detection is broken).
+enum class ConnectorState { Connected, Unplugged, Unreadable };
+
 class AudioControls {
  public:
   // `validityLagNs`: how long a clock reports itself invalid after a rate change or a selector
@@ -31,8 +35,11 @@ class AudioControls {
   uint8_t SelectorPin(uint8_t selectorId) const;
   bool Mute(uint8_t unitId, uint8_t channel) const;
   int16_t Volume(uint8_t unitId, uint8_t channel) const;
-  bool Connected(uint8_t terminalId) const;
-  void SetConnected(uint8_t terminalId, bool connected);
+  // Whether the entity exists (a terminal for the connector, a feature unit for the others).
+  bool HasTerminal(uint8_t terminalId) const { return terminals_.count(terminalId) != 0; }
+  bool HasFeatureUnit(uint8_t unitId) const { return features_.count(unitId) != 0; }
+  ConnectorState Connector(uint8_t terminalId) const;
+  void SetConnector(uint8_t terminalId, ConnectorState state);
 
  private:
   struct Clock {
@@ -54,7 +61,7 @@ class AudioControls {
     uint8_t clock = 0;
     uint8_t channels = 2;
     uint32_t channelConfig = 3;
-    bool connected = true;
+    ConnectorState connector = ConnectorState::Connected;
   };
 
   ControlResult Uac2Request(const BusTime& time, const USB_DEFAULT_PIPE_SETUP_PACKET& setup,

@@ -54,6 +54,8 @@ inline constexpr uint8_t kRange = 0x02;
 // Control selectors.
 inline constexpr uint8_t kFuMute = 0x01;
 inline constexpr uint8_t kFuVolume = 0x02;
+// The volume value that stands for silence (minus infinity), in both class versions.
+inline constexpr int16_t kVolumeSilence = static_cast<int16_t>(0x8000);
 inline constexpr uint8_t kEpSamplingFreq = 0x01;
 inline constexpr uint8_t kCsSamFreq = 0x01;
 inline constexpr uint8_t kCsClockValid = 0x02;

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "controls_command.h"
 #include "info_command.h"
 #include "stream_command.h"
 
@@ -17,6 +18,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
       "Run `tarnlink COMMAND --help` for a command's options and examples.\n"
       "examples:\n"
       "  tarnlink play\n"
+      "  tarnlink controls --volume -20 --mute off\n"
       "  tarnlink info --descriptors /sys/bus/usb/devices/1-1/descriptors");
 
   InfoOptions info;
@@ -24,6 +26,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   StreamOptions stream;
   CLI::App* streamCommands[3] = {};
   AddStreamCommands(program, &stream, streamCommands);
+  ControlsOptions controls;
+  CLI::App* controlsCommand = AddControlsCommand(program, &controls);
 
   try {
     program.parse(argc, argv);
@@ -32,6 +36,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     return program.exit(e, out, err) == 0 ? kExitOk : kExitRefused;
   }
   if (infoCommand->parsed()) return RunInfo(info, out, err);
+  if (controlsCommand->parsed()) return RunControls(controls, out, err);
   constexpr StreamDirections kDirections[] = {StreamDirections::Play, StreamDirections::Record,
                                               StreamDirections::Duplex};
   for (int k = 0; k < 3; ++k) {

@@ -217,6 +217,8 @@ AdapterReport DescribeAdapter(UsbAudioAdapter& adapter);
 // Opens the registered wave filter as the audio engine does and reads its pins, ranges, nodes and
 // connections; unset when no filter is registered.
 std::optional<FilterReport> DescribeFilter();
+// A pin's category by name: AUDIO, or for a bridge pin the name of its USB terminal type.
+std::string CategoryName(const GUID& category);
 // Why the start failed, from the driver's trace points.
 std::string RefusalReason(const StartOutcome& outcome);
 EntityReport DescribeEntity(CUSBAudioCL& model, CUSBAudioEntity& entity);

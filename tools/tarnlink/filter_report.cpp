@@ -32,17 +32,6 @@ std::string NodeTypeName(const GUID& type) {
   return "unknown";
 }
 
-// A bridge pin's category is the node type of its USB terminal type.
-std::string CategoryName(const GUID& category) {
-  if (category == KSCATEGORY_AUDIO) return "AUDIO";
-  const GUID terminalZero = KsNodeTypeOfUsbTerminal(0);
-  GUID rest = category;
-  rest.Data1 = terminalZero.Data1;
-  const uint32_t type = category.Data1 - terminalZero.Data1;
-  if (rest == terminalZero && type <= 0xFFFF) return TerminalTypeName(static_cast<uint16_t>(type));
-  return "unknown";
-}
-
 std::string SubFormatName(const GUID& subFormat) {
   static const GuidName kNames[] = {
       {&KSDATAFORMAT_SUBTYPE_PCM, "PCM"},   {&KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, "IEEE_FLOAT"},
@@ -128,6 +117,16 @@ FilterReport ReadFilter(HANDLE filter) {
 }
 
 }  // namespace
+
+std::string CategoryName(const GUID& category) {
+  if (category == KSCATEGORY_AUDIO) return "AUDIO";
+  const GUID terminalZero = KsNodeTypeOfUsbTerminal(0);
+  GUID rest = category;
+  rest.Data1 = terminalZero.Data1;
+  const uint32_t type = category.Data1 - terminalZero.Data1;
+  if (rest == terminalZero && type <= 0xFFFF) return TerminalTypeName(static_cast<uint16_t>(type));
+  return "unknown";
+}
 
 std::optional<FilterReport> DescribeFilter() {
   const auto interfaces = io::EnumerateDeviceInterfaces(KSCATEGORY_AUDIO, true);

@@ -263,8 +263,10 @@ TEST_F(AudioModelTest, ConnectorStateFollowsTheJack) {
     Start();
     auto* headphones = static_cast<CUSBAudioTerminal*>(model_->FindEntity(12));
     EXPECT_EQ(headphones->GetConnectorState(), 1u);
-    device_->inner().Controls().SetConnected(12, false);
+    device_->inner().Controls().SetConnector(12, sim::devices::ConnectorState::Unplugged);
     EXPECT_EQ(headphones->GetConnectorState(), 0u);
+    device_->inner().Controls().SetConnector(12, sim::devices::ConnectorState::Unreadable);
+    EXPECT_EQ(headphones->GetConnectorState(), kConnectorStateUnknown);
     EXPECT_FALSE(headphones->HasControl(5));  // beyond an output terminal's controls
     auto* input = static_cast<CUSBAudioTerminal*>(model_->FindEntity(10));
     EXPECT_EQ(input->GetConnectorState(), kConnectorStateUnknown);

@@ -114,15 +114,19 @@ TEST_F(VelmorRequests, ClockSelectorPins) {
 TEST_F(VelmorRequests, HeadphoneConnector) {
   const auto plugged = host_.In(kGet, kCur, Control(2), Entity(12), 6);
   EXPECT_EQ(plugged.data, (std::vector<uint8_t>{2, 3, 0, 0, 0, 0}));
-  device_->Controls().SetConnected(12, false);
+  device_->Controls().SetConnector(12, sim::devices::ConnectorState::Unplugged);
   EXPECT_EQ(host_.In(kGet, kCur, Control(2), Entity(12), 6).data[0], 0);
+  device_->Controls().SetConnector(12, sim::devices::ConnectorState::Unreadable);
+  EXPECT_TRUE(host_.In(kGet, kCur, Control(2), Entity(12), 6).stalled);
   EXPECT_TRUE(host_.In(kGet, kCur, Control(2), Entity(10), 6).stalled);  // no connector control
   EXPECT_FALSE(host_.Out(kSet, kCur, Control(2), Entity(12), {1, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(VelmorRequests, VolumeIsClampedAndLengthsChecked) {
-  ASSERT_TRUE(host_.Out(kSet, kCur, Control(2), Entity(11), Le(0x8000, 2)));
+  ASSERT_TRUE(host_.Out(kSet, kCur, Control(2), Entity(11), Le(0x8001, 2)));
   EXPECT_EQ(device_->Controls().Volume(11, 0), -100 * 256);
+  ASSERT_TRUE(host_.Out(kSet, kCur, Control(2), Entity(11), Le(0x8000, 2)));  // silence
+  EXPECT_EQ(device_->Controls().Volume(11, 0), -0x8000);
   EXPECT_FALSE(host_.Out(kSet, kCur, Control(2), Entity(11), Le(0, 4)));
   EXPECT_FALSE(host_.Out(kSet, kCur, Control(1), Entity(11), {}));
   EXPECT_EQ(host_.In(kGet, kCur, Control(2), Entity(11), 1).data.size(), 1u);  // short read
