@@ -95,7 +95,8 @@ class Session {
   std::vector<std::vector<uint32_t>> Received(unsigned containerBits) const;
   // What the device received, per channel, left-justified from its subslots.
   std::vector<std::vector<uint32_t>> Played(const sim::devices::PlaybackSink& sink) const;
-  bool WriteOut();
+  // Writes --out; a failure becomes one of the result's write errors.
+  void WriteOut();
   // How the signal the capture pin holds was made and cut on its way.
   std::optional<CapturePath> CapturedPath();
   bool Stopped(const char* what) {
@@ -276,11 +277,14 @@ void Session::CollectPlay() {
   result_->fifoUnderruns = sink->Counters().underruns;
   result_->fifoOverruns = sink->Counters().overruns;
   const sim::devices::SampleLayout layout = sink->Layout();
+  // Frames of the start that never arrived, and the sent frame the first of them was.
   uint64_t missed = 0;
+  uint64_t firstMissed = 0;
   if (request_.input) {
-    missed = CompareWithFile(Played(*sink), *request_.input,
-                             std::min<unsigned>(play.pinBits, layout.bitResolution), &play)
-                 .missedAtStart;
+    const FileAlignment at = CompareWithFile(
+        Played(*sink), *request_.input, std::min<unsigned>(play.pinBits, layout.bitResolution), &play);
+    missed = at.missedAtStart;
+    firstMissed = at.firstFileFrame - at.missedAtStart;
     play.framesSent = fileWriter_->Frames();
   } else {
     const auto seen = SeenLayout(writer_.ValidBits(), render_->Format(), layout);
@@ -290,15 +294,18 @@ void Session::CollectPlay() {
       // Once the engine stops, the transfers on their way carry silence.
       while (!words.empty() && words.back() == 0) words.pop_back();
       channels.push_back(sim::devices::CheckContinuity(words, c, seen));
-      if (c == 0 && channels[0].frames > 0) {
-        missed = sim::devices::PositionSignal::DecodeFrame(words[channels[0].leadingSilence], seen);
-      }
     }
     Summarise(channels, writer_.Frames(), &play);
+    if (play.framesReceived > 0) missed = channels[0].firstFrame;
   }
   if (missed > 0) {
+    // A start the device never received is lost audio like any gap.
+    play.bitExact = false;
+    play.firstMismatchFrame = firstMissed;
+    if (play.signalChecked) ++play.gaps;
     result_->notes.push_back("the device's first frame was the engine's frame " +
-                             std::to_string(missed) + ": the " + std::to_string(missed) +
+                             std::to_string(firstMissed + missed) + ": the " +
+                             std::to_string(missed) +
                              " frames before it were dropped as the stream started");
   }
   result_->play = play;
@@ -343,8 +350,8 @@ void Session::CollectRecord() {
   }
 }
 
-bool Session::WriteOut() {
-  if (request_.outPath.empty()) return true;
+void Session::WriteOut() {
+  if (request_.outPath.empty()) return;
   std::vector<std::vector<uint32_t>> words;
   unsigned bits = 0;
   uint32_t rate = 0;
@@ -357,14 +364,16 @@ bool Session::WriteOut() {
     // What the device received, in its subslots.
     const uint8_t number = Adapter()->Model().PlaybackInterface()->InterfaceNumber;
     const auto* sink = device_ != nullptr ? device_->Sink(number) : nullptr;
-    if (sink == nullptr) return Refused("--out: the device keeps no samples to write");
+    if (sink == nullptr) {
+      result_->writeErrors.push_back(request_.outPath + ": the device keeps no samples to write");
+      return;
+    }
     bits = sink->Layout().subslotBytes * 8u;
     rate = render_->Format().rate;
     words = Played(*sink);
   }
   std::string error;
-  if (!WriteWav(request_.outPath, rate, words, bits, &error)) return Refused(error);
-  return true;
+  if (!WriteWav(request_.outPath, rate, words, bits, &error)) result_->writeErrors.push_back(error);
 }
 
 bool Session::Run() {
@@ -396,9 +405,11 @@ bool Session::Run() {
   result_->simSpeed = wall > 0 ? request_.seconds / wall : 0;
   if (render_) CollectPlay();
   if (capture_) CollectRecord();
+  WriteOut();
   std::string plotError;
-  const bool wrote = WriteOut() && (!trace || WritePlot(request_.plotPath, trace->Trace(), &plotError) ||
-                                    Refused(plotError));
+  if (trace && !WritePlot(request_.plotPath, trace->Trace(), &plotError)) {
+    result_->writeErrors.push_back(plotError);
+  }
   if (!machine_->RunInKernelThread([&] {
         if (render_) render_->Close();
         if (capture_) capture_->Close();
@@ -406,7 +417,7 @@ bool Session::Run() {
       }) ||
       !machine_->UnloadDriver())
     return Stopped("the machine stopped");
-  return wrote;
+  return true;
 }
 
 }  // namespace
