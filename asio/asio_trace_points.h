@@ -36,16 +36,24 @@ inline constexpr ULONG kTraceChannelOverlapped = 0x8207;
 inline constexpr ULONG kTraceInvalidBufferSize = 0x8208;
 inline constexpr ULONG kTraceCreateBuffersFailed = 0x8209;
 
+// The control panel.
+inline constexpr ULONG kTraceCplStartFailed = 0x8301;
+inline constexpr ULONG kTraceCplDeviceQueryFailed = 0x8302;
+inline constexpr ULONG kTraceCplSetRateFailed = 0x8303;
+inline constexpr ULONG kTraceCplWatcherFailed = 0x8304;
+inline constexpr ULONG kTraceCplWaitFailed = 0x8305;
+inline constexpr ULONG kTraceCplLogoFailed = 0x8306;
+
 // Streaming.
-inline constexpr ULONG kTraceStreamStartFailed = 0x8301;
-inline constexpr ULONG kTraceStreamThreadStuck = 0x8302;
-inline constexpr ULONG kTraceStreamRestarted = 0x8303;
-inline constexpr ULONG kTraceStreamBrokenOff = 0x8304;
-inline constexpr ULONG kTraceStreamWaitFailed = 0x8305;
-inline constexpr ULONG kTraceOutputWriteFailed = 0x8306;
-inline constexpr ULONG kTraceSuspendResume = 0x8307;
+inline constexpr ULONG kTraceStreamStartFailed = 0x8401;
+inline constexpr ULONG kTraceStreamThreadStuck = 0x8402;
+inline constexpr ULONG kTraceStreamRestarted = 0x8403;
+inline constexpr ULONG kTraceStreamBrokenOff = 0x8404;
+inline constexpr ULONG kTraceStreamWaitFailed = 0x8405;
+inline constexpr ULONG kTraceOutputWriteFailed = 0x8406;
+inline constexpr ULONG kTraceSuspendResume = 0x8407;
 
 // The COM server.
-inline constexpr ULONG kTraceSecondDriverObject = 0x8401;
-inline constexpr ULONG kTraceRegistrationFailed = 0x8402;
-inline constexpr ULONG kTraceRegistrationWriteFailed = 0x8403;
+inline constexpr ULONG kTraceSecondDriverObject = 0x8501;
+inline constexpr ULONG kTraceRegistrationFailed = 0x8502;
+inline constexpr ULONG kTraceRegistrationWriteFailed = 0x8503;

@@ -3,8 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "user_mode.h"
+
+// UTF-16 text of any length, in the code units the system uses.
+using WideString = std::basic_string<WCHAR>;
 
 size_t TextLength(const WCHAR* text);
 // Copies at most units code units of from and a terminator (to holds units + 1).

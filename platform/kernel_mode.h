@@ -5,6 +5,7 @@
 #include "kernel/bugcheck.h"
 #include "kernel/device_object.h"
 #include "kernel/driver_checks.h"
+#include "kernel/driver_locks.h"
 #include "kernel/ex_pool.h"
 #include "kernel/interlocked.h"
 #include "kernel/io_file_api.h"

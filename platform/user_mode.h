@@ -15,6 +15,9 @@
 #include <avrt.h>
 #include <setupapi.h>
 #include <dbt.h>
+#include <commctrl.h>
+#include <shlwapi.h>
+#include <gdiplus.h>
 
 #include <cstddef>
 
@@ -43,5 +46,9 @@
 #include "win32/winerror.h"
 #include "win32/winreg.h"
 #include "win32/winuser.h"
+#include "win32/wingdi.h"
+#include "win32/commctrl.h"
+#include "win32/gdiplus.h"
+#include "win32/objidl.h"
 
 #endif

@@ -23,12 +23,15 @@ STDMETHODIMP UsbAudioAdapter::SetFixedRate(ULONG Rate) {
   miniport->UnregisterFromDevice(m_DeviceObject);
   miniport->Release();
 
-  m_Engine.ChangeFixedRate(Rate);
-  WriteDwordSetting(m_RegistryKey, kSampleRateValue, Rate);
+  m_Engine.ChangeFixedRate(Rate, StoreFixedRate, this);
   TRACE_POINT(kTraceSetFixedRate, Rate);
 
   InstallSubdevice(m_DeviceObject, static_cast<IUsbAudioAdapter*>(this), Rate);
   return STATUS_SUCCESS;
+}
+
+VOID UsbAudioAdapter::StoreFixedRate(PVOID adapter, ULONG rate) {
+  WriteDwordSetting(static_cast<UsbAudioAdapter*>(adapter)->m_RegistryKey, kSampleRateValue, rate);
 }
 
 STDMETHODIMP UsbAudioAdapter::GetRateRange(PULONG Minimum, PULONG Maximum) {

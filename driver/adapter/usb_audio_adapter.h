@@ -109,6 +109,8 @@ class UsbAudioAdapter final : public IUsbAudioAdapter,
   NTSTATUS InitializeStreamObjects();
   // The lowest rate the device offers, 44100 when it cannot say.
   ULONG LowestDeviceRate();
+  // A new fixed rate goes into the device's settings for the next start (under the stream mutex).
+  static VOID StoreFixedRate(PVOID adapter, ULONG rate);
   VOID ForgetInDispatchContext();
 
   // Device and settings. Declared before the model so that the model is destroyed first and

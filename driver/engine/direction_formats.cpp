@@ -104,11 +104,13 @@ VOID CStreamEngine::ClearOsFormat(ULONG direction) {
   KeReleaseMutex(&m_StreamMutex, FALSE);
 }
 
-VOID CStreamEngine::ChangeFixedRate(ULONG rate) {
+VOID CStreamEngine::ChangeFixedRate(ULONG rate, VOID (*store)(PVOID context, ULONG rate),
+                                    PVOID context) {
   KeWaitForSingleObject(&m_StreamMutex, Executive, KernelMode, FALSE, nullptr);
   m_AsioRate = 0;
   m_FixedRate = rate;
   NTSTATUS status = m_Model->SetDeviceSampleRate(rate);
   if (!NT_SUCCESS(status)) TRACE_POINT(kTraceConfigureFailed, 2u, rate, status);
+  store(context, rate);
   KeReleaseMutex(&m_StreamMutex, FALSE);
 }

@@ -12,6 +12,7 @@ constexpr LONG kFeedbackCredits = 8;
 
 VOID CStreamEngine::InitializeObjects() {
   KeInitializeMutex(&m_StreamMutex, 0);
+  m_Gate.Initialize();
   for (ULONG direction = 0; direction < kDirectionCount; ++direction) {
     DirectionEvents& events = m_Events[direction];
     KeInitializeEvent(&events.Stop, NotificationEvent, TRUE);

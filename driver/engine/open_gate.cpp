@@ -6,7 +6,13 @@ constexpr LONGLONG kPollInterval = -10000;  // 1 ms, relative
 
 }  // namespace
 
+VOID COpenGate::Initialize() {
+  m_Value = kFree;
+  VERIFIER_LOCK_INITIALIZED(this);
+}
+
 VOID COpenGate::TakeForOpener() {
+  VERIFIER_LOCK_ACQUIRE(this);
   // Taken only from free: another opener's or a recovery's hold is never overwritten, so the
   // holder's release cannot free the gate under the new owner.
   while (InterlockedCompareExchange(&m_Value, kOpener, kFree) != kFree) {
@@ -17,9 +23,12 @@ VOID COpenGate::TakeForOpener() {
 }
 
 BOOLEAN COpenGate::TryTakeForRecovery() {
-  return InterlockedCompareExchange(&m_Value, kRecovery, kFree) == kFree;
+  if (InterlockedCompareExchange(&m_Value, kRecovery, kFree) != kFree) return FALSE;
+  VERIFIER_LOCK_ACQUIRE(this);
+  return TRUE;
 }
 
 VOID COpenGate::Release() {
+  VERIFIER_LOCK_RELEASE(this);
   InterlockedExchange(&m_Value, kFree);
 }

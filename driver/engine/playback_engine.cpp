@@ -207,9 +207,12 @@ VOID CPlaybackEngine::NoticeLocked(ULONG frames, ULONG frame) {
     }
     return;
   }
-  if (frames > ScratchFrames()) frames = ScratchFrames();
-  frames = m_Source->Read(m_Scratch, frames);
+  // Until a transfer has come back the engine has nowhere to put the source's audio: reading
+  // it now would throw away the start of the stream. The source waits, and its first frame is
+  // the first the device plays.
   if (m_Primed != 0) {
+    if (frames > ScratchFrames()) frames = ScratchFrames();
+    frames = m_Source->Read(m_Scratch, frames);
     SyncLocked(frame);
     DistributeLocked(frames);
     m_WriteOffset += static_cast<LONG>(frames * m_Shape.Playback.FrameBytes);

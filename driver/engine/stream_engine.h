@@ -4,9 +4,9 @@
 // keeps its isochronous transfers in flight, and feeds the playback engines and capture feeds of
 // both users from the completions. The adapter embeds one and serves its interface slots with it.
 //
-// Locks, in the only order they are taken: the open gate, then the stream mutex. The claims
-// mutex is never held with them; the spin locks (contexts, counters, engines, feeds, chunk
-// queues) are innermost.
+// Locks, in the only order they are taken: the adapter's control mutex, the open gate, then the
+// stream mutex (the verifier checks it). The claims mutex is never held with them; the spin
+// locks (contexts, counters, engines, feeds, chunk queues) are innermost.
 #pragma once
 
 #include "capture_feed.h"
@@ -57,8 +57,10 @@ class CStreamEngine final : public IOsStreamHost {
   _IRQL_requires_(PASSIVE_LEVEL) VOID SetAsioRate(ULONG rate);
   VOID SetInitialFixedRate(ULONG rate) { m_FixedRate = rate; }
   // Under the stream mutex: the fixed rate changes and the free ASIO rate is dropped; the
-  // device's clock is set (a failure is traced, the rate stays).
-  _IRQL_requires_(PASSIVE_LEVEL) VOID ChangeFixedRate(ULONG rate);
+  // device's clock is set (a failure is traced, the rate stays); then store(context, rate) keeps
+  // the new rate, so that no direction opens between the switch and its record.
+  _IRQL_requires_(PASSIVE_LEVEL) VOID
+      ChangeFixedRate(ULONG rate, VOID (*store)(PVOID context, ULONG rate), PVOID context);
   const OsFormat& OsFormatOf(ULONG direction) const override { return m_OsFormat[direction]; }
   const UsbFormat& UsbFormatOf(ULONG direction) const { return m_UsbFormat[direction]; }
 

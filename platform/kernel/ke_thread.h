@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "kernel/ke_types.h"
 #include "kernel/ntstatus.h"
@@ -71,6 +72,8 @@ struct _KTHREAD {
 
   // Mutexes owned, for abandonment when the thread ends.
   LIST_ENTRY mutantList{};
+  // Locks of the driver's own making that the thread holds (driver_locks.h), in taking order.
+  std::vector<const void*> driverLocks;
   tarnlink::kernel::HeldSpinLock held[tarnlink::kernel::kMaxHeldSpinLocks]{};
   int heldCount = 0;
 

@@ -149,7 +149,7 @@ NTSTATUS Machine::Wait(Lock& lock, ULONG count, PVOID* objects, WAIT_TYPE type,
                      {0x1301, reinterpret_cast<ULONG_PTR>(object), i, 0});
     mutex |= object->Type == MutantObject;
   }
-  if (mutex && !IsListEmpty(&self->mutantList)) {
+  if (mutex && (!IsListEmpty(&self->mutantList) || !self->driverLocks.empty())) {
     for (ULONG i = 0; i < count; ++i) {
       auto* object = static_cast<PDISPATCHER_HEADER>(objects[i]);
       auto* candidate = reinterpret_cast<PKMUTANT>(object);

@@ -79,12 +79,17 @@ class Machine {
   void AbandonMutexes(PKTHREAD thread);
 
   // ---- Lock order (lock_order.cpp). Lock held. ----
-  // The calling thread, holding other mutexes, is about to wait for `mutex`: as Windows'
-  // deadlock detection does, the machine stops when some thread ever took them the other way
-  // round (directly or through other mutexes), and otherwise remembers this order.
-  void CheckLockOrder(Lock& lock, PKTHREAD self, PKMUTANT mutex);
-  // A mutex initialised anew (perhaps where another one lived) has no order yet.
+  // The calling thread, holding other mutexes or driver locks, is about to wait for `taken` (a
+  // mutex or a driver lock): as Windows' deadlock detection does, the machine stops when some
+  // thread ever took them the other way round (directly or through other locks), and otherwise
+  // remembers this order.
+  void CheckLockOrder(Lock& lock, PKTHREAD self, const void* taken);
+  // A mutex or driver lock initialised anew (perhaps where another one lived) has no order yet.
   void ForgetLockOrder(const void* mutex);
+  // A driver lock (driver_locks.h) is checked as above and then held by the calling thread, or
+  // given up by it.
+  void AcquireDriverLock(Lock& lock, PKTHREAD self, const void* driverLock);
+  void ReleaseDriverLock(Lock& lock, PKTHREAD self, const void* driverLock);
 
   // ---- Timers and clock (clock.cpp, ke_timer.cpp). ----
   uint64_t Now() const;
@@ -167,7 +172,7 @@ class Machine {
   std::string DescribeWait(PKTHREAD thread) const;
 
   std::mutex lock_;  // the dispatcher lock: every scheduler and dispatcher-object field
-  // Mutex -> mutexes some thread waited for while holding it.
+  // Mutex or driver lock -> the mutexes and driver locks some thread waited for while holding it.
   std::unordered_map<const void*, std::vector<const void*>> lockOrder_;
   ClockMode mode_;
   std::atomic<uint64_t> virtualNow_{0};

@@ -65,6 +65,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
   {
     std::lock_guard guard(state.lock);
     state.imagePaths[processId] = path;
+    state.runningPrograms[processId] = process;
   }
   HANDLE processHandle = nullptr;
   status = ObHostInsertHandle(PsGetCurrentProcess(), process, PROCESS_ALL_ACCESS, 0,
@@ -84,6 +85,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
         {
           std::lock_guard guard(machine.lock);
           machine.processExitCodes[processId] = code;
+          machine.runningPrograms.erase(processId);
         }
         PsHostTerminateProcess(process);
         PsHostSetThreadProcess(KeGetCurrentThread(), PsInitialSystemProcess);
@@ -119,6 +121,59 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
   std::lock_guard guard(state.lock);
   auto it = state.processExitCodes.find(processId);
   *lpExitCode = ended && it != state.processExitCodes.end() ? it->second : STILL_ACTIVE;
+  return TRUE;
+}
+
+HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId) {
+  PEPROCESS process = nullptr;
+  {
+    State& state = tarnlink::win32::MachineState();
+    std::lock_guard guard(state.lock);
+    if (dwProcessId == GetCurrentProcessId()) {
+      process = PsGetCurrentProcess();
+    } else {
+      auto it = state.runningPrograms.find(dwProcessId);
+      if (it != state.runningPrograms.end()) process = it->second;
+    }
+    // The handle takes its own reference while the program still holds the process.
+    if (process == nullptr) {
+      FailWithError(ERROR_INVALID_PARAMETER);
+      return nullptr;
+    }
+    ObReferenceObject(process);
+  }
+  HANDLE handle = nullptr;
+  const NTSTATUS status = ObHostInsertHandle(PsGetCurrentProcess(), process, dwDesiredAccess,
+                                             bInheritHandle ? OBJ_INHERIT : 0, &handle);
+  ObDereferenceObject(process);
+  if (!NT_SUCCESS(status)) {
+    FailWith(status);
+    return nullptr;
+  }
+  return handle;
+}
+
+BOOL WINAPI QueryFullProcessImageNameW(HANDLE hProcess, DWORD, LPWSTR lpExeName,
+                                       PDWORD lpdwSize) {
+  if (lpExeName == nullptr || lpdwSize == nullptr) return FailWithError(ERROR_INVALID_PARAMETER);
+  PVOID object = tarnlink::win32::ReferenceHandle(hProcess, *PsProcessType,
+                                                  PROCESS_QUERY_LIMITED_INFORMATION);
+  if (object == nullptr) return FALSE;
+  auto* process = static_cast<PEPROCESS>(object);
+  const auto processId = reinterpret_cast<ULONG_PTR>(PsGetProcessId(process));
+  std::u16string path = u"C:\\";
+  for (const char* c = process->ImageFileName; *c != 0; ++c) path += static_cast<char16_t>(*c);
+  ObDereferenceObject(object);
+  {
+    State& state = tarnlink::win32::MachineState();
+    std::lock_guard guard(state.lock);
+    auto it = state.imagePaths.find(processId);
+    if (it != state.imagePaths.end()) path = it->second;
+  }
+  if (path.size() >= *lpdwSize) return FailWithError(ERROR_INSUFFICIENT_BUFFER);
+  path.copy(lpExeName, path.size());
+  lpExeName[path.size()] = 0;
+  *lpdwSize = static_cast<DWORD>(path.size());
   return TRUE;
 }
 

@@ -28,6 +28,18 @@ HMODULE RegisterModule(ModuleDefinition definition);
 using ProgramEntry = std::function<DWORD(const std::u16string& commandLine)>;
 void RegisterProgram(std::u16string path, ProgramEntry entry);
 
+// A resource of a program or module image: its type and name, each a number (MAKEINTRESOURCE)
+// or a text, and its bytes.
+struct ResourceDefinition {
+  std::u16string type;  // "#3" for a number, else the name
+  std::u16string name;
+  std::vector<BYTE> bytes;
+};
+// Gives the image at path (a program's or a module's) its resources.
+void RegisterResources(std::u16string path, std::vector<ResourceDefinition> resources);
+// The key FindResourceW looks a type or name up by: "#n" for a number, the text otherwise.
+std::u16string ResourceKey(LPCWSTR typeOrName);
+
 // Every text written with OutputDebugString on this machine, oldest first.
 std::vector<std::u16string> DebugOutput();
 

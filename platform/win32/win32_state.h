@@ -36,6 +36,7 @@ struct ThreadRecord {
 struct KeyNotify;      // registry_notify.cpp
 struct DeviceInfoSet;  // setupapi.cpp
 struct WindowSystem;   // window_system.h
+struct Gdi;            // gdi_state.h
 
 struct ModuleRecord {
   ModuleDefinition definition;
@@ -66,13 +67,17 @@ struct State {
   std::map<std::u16string, ProgramEntry> programs;  // by folded path
   std::map<ULONG_PTR, std::u16string> imagePaths;     // of started programs, by process id
   std::map<ULONG_PTR, DWORD> processExitCodes;        // of ended programs, by process id
+  std::map<ULONG_PTR, PEPROCESS> runningPrograms;     // started programs still running
   std::vector<std::u16string> debugOutput;
   std::map<PVOID, bool> devicesOff;  // device objects not in D0
   std::map<PVOID, std::shared_ptr<DeviceInfoSet>> deviceInfoSets;  // by HDEVINFO
   std::shared_ptr<WindowSystem> windowSystem;  // made on first use
+  std::shared_ptr<Gdi> gdi;                    // made on first use
   // Registry notification per key handle, by (process id, handle).
   std::map<std::pair<ULONG_PTR, HANDLE>, std::shared_ptr<KeyNotify>> keyNotifies;
   ULONG_PTR nextModuleHandle = 0x180000000;
+  // Resources by folded image path.
+  std::map<std::u16string, std::vector<std::unique_ptr<ResourceDefinition>>> resources;
 };
 
 // The state of the current machine, made on first use.

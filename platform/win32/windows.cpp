@@ -118,8 +118,14 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
     State& state = tarnlink::win32::MachineState();
     std::lock_guard guard(state.lock);
     WindowSystem& windows = tarnlink::win32::Windows(state);
+    tarnlink::win32::RegisterSystemClasses(windows);
     auto key = ClassKey(lpClassName);
     auto found = windows.classes.find(key);
+    if (found == windows.classes.end()) {
+      // The system's classes are every process's.
+      key.first = 0;
+      found = windows.classes.find(key);
+    }
     if (found == windows.classes.end()) {
       FailWithError(ERROR_CANNOT_FIND_WND_CLASS);
       return nullptr;
@@ -135,7 +141,12 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
     window.thread = GetCurrentThreadId();
     window.parent = hWndParent;
     window.className = key.second;
-    window.process = key.first;
+    window.process = CurrentProcessId();
+    window.text = lpWindowName != nullptr ? lpWindowName : u"";
+    window.style = dwStyle;
+    window.exStyle = dwExStyle;
+    window.rect = {X, Y, X + nWidth, Y + nHeight};
+    if ((dwStyle & WS_CHILD) != 0) window.id = static_cast<int>(reinterpret_cast<INT_PTR>(hMenu));
     windows.windows[handle] = window;
     tarnlink::win32::QueueOf(windows, window.thread);
   }
@@ -156,11 +167,15 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
   if (!Lookup(hWnd, &window)) return FailWithError(ERROR_INVALID_WINDOW_HANDLE);
   if (window.thread != GetCurrentThreadId()) return FailWithError(ERROR_ACCESS_DENIED);
   window.procedure(hWnd, WM_DESTROY, 0, 0);
+  for (HWND child : tarnlink::win32::ChildrenOf(hWnd)) DestroyWindow(child);
   window.procedure(hWnd, WM_NCDESTROY, 0, 0);
   State& state = tarnlink::win32::MachineState();
   std::lock_guard guard(state.lock);
   WindowSystem& windows = tarnlink::win32::Windows(state);
   windows.windows.erase(hWnd);
+  windows.paintTargets.erase(hWnd);
+  if (windows.focus == hWnd) windows.focus = nullptr;
+  if (windows.foreground == hWnd) windows.foreground = nullptr;
   tarnlink::win32::MessageQueue& queue = tarnlink::win32::QueueOf(windows, window.thread);
   std::erase_if(queue.timers, [hWnd](const tarnlink::win32::Timer& t) { return t.window == hWnd; });
   std::erase_if(queue.posted, [hWnd](const MSG& m) { return m.hwnd == hWnd; });
@@ -172,7 +187,7 @@ BOOL WINAPI IsWindow(HWND hWnd) {
   return Lookup(hWnd, &window) ? TRUE : FALSE;
 }
 
-LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM, LPARAM) {
+LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   switch (Msg) {
     case WM_NCCREATE:
       return TRUE;
@@ -181,6 +196,41 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM, LPARAM) {
       return 0;
     case WM_POWERBROADCAST:
       return TRUE;
+    case WM_SETTEXT:
+      return tarnlink::win32::StoreWindowText(hWnd, reinterpret_cast<LPCWSTR>(lParam));
+    case WM_GETTEXT:
+      return GetWindowTextW(hWnd, reinterpret_cast<LPWSTR>(lParam), static_cast<int>(wParam));
+    case WM_GETTEXTLENGTH:
+      return GetWindowTextLengthW(hWnd);
+    case WM_SETFONT:
+    case WM_GETFONT:
+      return tarnlink::win32::WindowFont(hWnd, Msg == WM_SETFONT, reinterpret_cast<HFONT>(wParam));
+    case WM_SETICON:
+    case WM_GETICON:
+      return tarnlink::win32::WindowIcon(hWnd, Msg == WM_SETICON, wParam,
+                                         reinterpret_cast<HICON>(lParam));
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      BeginPaint(hWnd, &paint);
+      EndPaint(hWnd, &paint);
+      return 0;
+    }
+    case WM_ERASEBKGND:
+      return tarnlink::win32::EraseWithClassBrush(hWnd, reinterpret_cast<HDC>(wParam));
+    case WM_SYSCOMMAND:
+      switch (wParam & 0xFFF0) {
+        case SC_MINIMIZE:
+          ShowWindow(hWnd, SW_MINIMIZE);
+          return 0;
+        case SC_RESTORE:
+          ShowWindow(hWnd, SW_RESTORE);
+          return 0;
+        case SC_CLOSE:
+          PostMessageW(hWnd, WM_CLOSE, 0, 0);
+          return 0;
+        default:
+          return 0;
+      }
     default:
       return 0;
   }
@@ -193,6 +243,13 @@ LONG_PTR WINAPI GetWindowLongPtrW(HWND hWnd, int nIndex) {
     return 0;
   }
   if (nIndex == GWLP_USERDATA) return window.userData;
+  if (nIndex == GWL_STYLE) return static_cast<LONG>(window.style);
+  if (nIndex == GWL_EXSTYLE) return static_cast<LONG>(window.exStyle);
+  if (nIndex == GWLP_ID) return window.id;
+  if (nIndex >= 0) {
+    auto it = window.extraBytes.find(nIndex);
+    return it != window.extraBytes.end() ? it->second : 0;
+  }
   if (nIndex == GWLP_WNDPROC) return reinterpret_cast<LONG_PTR>(window.procedure);
   FailWithError(ERROR_INVALID_INDEX);
   return 0;
@@ -213,6 +270,14 @@ LONG_PTR WINAPI SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
   } else if (nIndex == GWLP_WNDPROC) {
     previous = reinterpret_cast<LONG_PTR>(
         std::exchange(it->second.procedure, reinterpret_cast<WNDPROC>(dwNewLong)));
+  } else if (nIndex == GWL_STYLE) {
+    previous = std::exchange(it->second.style, static_cast<DWORD>(dwNewLong));
+  } else if (nIndex == GWL_EXSTYLE) {
+    previous = std::exchange(it->second.exStyle, static_cast<DWORD>(dwNewLong));
+  } else if (nIndex == GWLP_ID) {
+    previous = std::exchange(it->second.id, static_cast<int>(dwNewLong));
+  } else if (nIndex >= 0) {
+    previous = std::exchange(it->second.extraBytes[nIndex], dwNewLong);
   } else {
     FailWithError(ERROR_INVALID_INDEX);
     return 0;

@@ -8,11 +8,6 @@
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef VOID(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
-typedef struct tagPOINT {
-  LONG x;
-  LONG y;
-} POINT, *PPOINT, *LPPOINT;
-
 typedef struct tagMSG {
   HWND hwnd;
   UINT message;
@@ -52,7 +47,9 @@ typedef struct tagCREATESTRUCTW {
   DWORD dwExStyle;
 } CREATESTRUCTW, *LPCREATESTRUCTW;
 
+#ifndef MAKEINTRESOURCEW
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
+#endif
 #define IDC_ARROW MAKEINTRESOURCEW(32512)
 #define COLOR_WINDOW 5
 
@@ -73,6 +70,9 @@ typedef struct tagCREATESTRUCTW {
 #define HWND_BROADCAST ((HWND)0xffff)
 #define GWLP_WNDPROC (-4)
 #define GWLP_USERDATA (-21)
+#define GWLP_ID (-12)
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
 
 #define WM_NULL 0x0000
 #define WM_CREATE 0x0001
@@ -126,3 +126,5 @@ BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID NotificationFilter,
                                               DWORD Flags);
 BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY Handle);
+
+#include "win32/winuser_visual.h"

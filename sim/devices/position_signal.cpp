@@ -62,6 +62,7 @@ void ContinuityChecker::Add(uint32_t word) {
     return;
   }
   const uint64_t frame = PositionSignal::DecodeFrame(word, layout_);
+  if (result_.frames == 1) result_.firstFrame = frame;
   if (havePrevious_) {
     const uint64_t step = (frame + range_ - previous_) % range_;
     // Steps in the upper half of the code's range are read as going back.

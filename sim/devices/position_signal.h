@@ -36,6 +36,7 @@ struct Continuity {
   uint64_t repeats = 0;         // places where the signal went back or stood still
   uint64_t wrongChannel = 0;    // samples carrying another channel's code
   int64_t firstBreak = -1;      // index of the first sample that broke the sequence
+  uint64_t firstFrame = 0;      // the frame the first sample after leading silence carried
 
   bool Clean() const { return gaps == 0 && repeats == 0 && wrongChannel == 0; }
 };

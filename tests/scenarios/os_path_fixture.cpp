@@ -68,6 +68,8 @@ void OsPathTest::ExpectRenderClean() {
                               << seen.firstBreak << ", gaps " << seen.gaps << ", repeats "
                               << seen.repeats << ", wrong channel " << seen.wrongChannel;
     EXPECT_GT(seen.frames, 0u);
+    EXPECT_EQ(seen.firstFrame, 0u) << "render channel " << channel
+                                   << ": the device's first frame is not the engine's first";
   }
   EXPECT_EQ(render->Counters().glitches, 0u);
 }

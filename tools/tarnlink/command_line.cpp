@@ -4,6 +4,7 @@
 
 #include "controls_command.h"
 #include "info_command.h"
+#include "panel_command.h"
 #include "stream_command.h"
 
 namespace tarnlink::tool {
@@ -19,10 +20,13 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
       "examples:\n"
       "  tarnlink play\n"
       "  tarnlink controls --volume -20 --mute off\n"
+      "  tarnlink panel --out panel.png\n"
       "  tarnlink info --descriptors /sys/bus/usb/devices/1-1/descriptors");
 
   InfoOptions info;
   CLI::App* infoCommand = AddInfoCommand(program, &info);
+  PanelOptions panel;
+  CLI::App* panelCommand = AddPanelCommand(program, &panel);
   StreamOptions stream;
   CLI::App* streamCommands[3] = {};
   AddStreamCommands(program, &stream, streamCommands);
@@ -37,6 +41,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   }
   if (infoCommand->parsed()) return RunInfo(info, out, err);
   if (controlsCommand->parsed()) return RunControls(controls, out, err);
+  if (panelCommand->parsed()) return RunPanel(panel, out, err);
   constexpr StreamDirections kDirections[] = {StreamDirections::Play, StreamDirections::Record,
                                               StreamDirections::Duplex};
   for (int k = 0; k < 3; ++k) {

@@ -340,7 +340,8 @@ void AddStreamCommands(CLI::App& program, StreamOptions* options, CLI::App* comm
     AddOptions(commands[k], options);
     commands[k]->footer(
         "exit codes: 0 ran, 2 the device, rate or format refused, or bad arguments, 1 the machine "
-        "stopped\nexamples:\n"
+        "stopped or an --out or --plot file could not be written (the report is printed)\n"
+        "examples:\n"
         "  tarnlink " + std::string(kNames[k]) + "\n"
         "  tarnlink " + std::string(kNames[k]) + " --device uac1-speaker --rate 44100 --format pcm16\n"
         "  tarnlink " + std::string(kNames[k]) + " --rate 192000 --seconds 10 --json\n"
@@ -391,7 +392,8 @@ int RunStream(const StreamOptions& options, std::ostream& out, std::ostream& err
   } else {
     Text(run, result, out);
   }
-  return kExitOk;
+  for (const std::string& error : result.writeErrors) err << "tarnlink: " << error << "\n";
+  return result.writeErrors.empty() ? kExitOk : kExitFailed;
 }
 
 }  // namespace tarnlink::tool

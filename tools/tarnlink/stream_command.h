@@ -33,7 +33,7 @@ struct StreamOptions {
 void AddStreamCommands(CLI::App& program, StreamOptions* options, CLI::App* commands[3]);
 
 // 0 when it ran (whatever it found), 2 when the device or the format was refused, 1 when the
-// machine stopped.
+// machine stopped or, after the report, when an --out or --plot file could not be written.
 int RunStream(const StreamOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace tarnlink::tool

@@ -122,7 +122,8 @@ class Session {
   std::vector<std::vector<uint32_t>> Received(unsigned containerBits) const;
   // What the device received, per channel, left-justified from its subslots.
   std::vector<std::vector<uint32_t>> Played(const sim::devices::PlaybackSink& sink) const;
-  bool WriteOut();
+  // Writes --out; a failure becomes one of the result's write errors.
+  void WriteOut();
   // How the signal the capture pin holds was made and cut on its way.
   std::optional<CapturePath> CapturedPath();
   bool Stopped(const char* what) {
@@ -376,7 +377,6 @@ void Session::CollectDevice() {
 uint64_t Session::CheckSink(const sim::devices::PlaybackSink& sink, unsigned channels,
                            sim::devices::SampleLayout seen, uint64_t framesSent,
                            DirectionResult* play) {
-  uint64_t first = 0;
   std::vector<Continuity> checked;
   for (unsigned c = 0; c < channels; ++c) {
     std::vector<uint32_t> words = sink.Samples(c);
@@ -389,12 +389,9 @@ uint64_t Session::CheckSink(const sim::devices::PlaybackSink& sink, unsigned cha
     while (!words.empty() && (words.back() == 0 || (request_.asio.dsd && words.back() == kDsdIdleWord)))
       words.pop_back();
     checked.push_back(sim::devices::CheckContinuity(words, c, seen));
-    if (c == 0 && checked[0].frames > 0) {
-      first = sim::devices::PositionSignal::DecodeFrame(words[checked[0].leadingSilence], seen);
-    }
   }
   Summarise(checked, framesSent, play);
-  return first;
+  return play->framesReceived > 0 ? checked[0].firstFrame : 0;
 }
 
 void Session::CollectPlay(DirectionResult* play) {
@@ -406,11 +403,15 @@ void Session::CollectPlay(DirectionResult* play) {
     Summarise({}, writer_.Frames(), play);
     return;
   }
+  // Frames of the start that never arrived, and the sent frame the first of them was.
   uint64_t missed = 0;
+  uint64_t firstMissed = 0;
   if (request_.input) {
-    missed = CompareWithFile(Played(*sink), *request_.input,
-                             std::min<unsigned>(play->pinBits, sink->Layout().bitResolution), play)
-                 .missedAtStart;
+    const FileAlignment at =
+        CompareWithFile(Played(*sink), *request_.input,
+                        std::min<unsigned>(play->pinBits, sink->Layout().bitResolution), play);
+    missed = at.missedAtStart;
+    firstMissed = at.firstFileFrame - at.missedAtStart;
     play->framesSent = fileWriter_->Frames();
   } else {
     missed = CheckSink(*sink, request_.channels,
@@ -418,8 +419,13 @@ void Session::CollectPlay(DirectionResult* play) {
                        writer_.Frames(), play);
   }
   if (missed > 0) {
+    // A start the device never received is lost audio like any gap.
+    play->bitExact = false;
+    play->firstMismatchFrame = firstMissed;
+    if (play->signalChecked) ++play->gaps;
     result_->notes.push_back("the device's first frame was the engine's frame " +
-                             std::to_string(missed) + ": the " + std::to_string(missed) +
+                             std::to_string(firstMissed + missed) + ": the " +
+                             std::to_string(missed) +
                              " frames before it were dropped as the stream started");
   }
 }
@@ -528,8 +534,8 @@ void Session::CollectRecord(DirectionResult* out) {
   }
 }
 
-bool Session::WriteOut() {
-  if (request_.outPath.empty()) return true;
+void Session::WriteOut() {
+  if (request_.outPath.empty()) return;
   std::vector<std::vector<uint32_t>> words;
   unsigned bits = 0;
   uint32_t rate = 0;
@@ -542,14 +548,16 @@ bool Session::WriteOut() {
     // What the device received, in its subslots.
     const uint8_t number = Adapter()->Model().PlaybackInterface()->InterfaceNumber;
     const auto* sink = device_ != nullptr ? device_->Sink(number) : nullptr;
-    if (sink == nullptr) return Refused("--out: the device keeps no samples to write");
+    if (sink == nullptr) {
+      result_->writeErrors.push_back(request_.outPath + ": the device keeps no samples to write");
+      return;
+    }
     bits = sink->Layout().subslotBytes * 8u;
     rate = render_->Format().rate;
     words = Played(*sink);
   }
   std::string error;
-  if (!WriteWav(request_.outPath, rate, words, bits, &error)) return Refused(error);
-  return true;
+  if (!WriteWav(request_.outPath, rate, words, bits, &error)) result_->writeErrors.push_back(error);
 }
 
 bool Session::Run() {
@@ -590,9 +598,11 @@ bool Session::Run() {
     if (render_) CollectPlay(&result_->play.emplace());
     if (capture_) CollectRecord(&result_->record.emplace());
   }
+  WriteOut();
   std::string plotError;
-  const bool wrote = WriteOut() && (!trace || WritePlot(request_.plotPath, trace->Trace(), &plotError) ||
-                                    Refused(plotError));
+  if (trace && !WritePlot(request_.plotPath, trace->Trace(), &plotError)) {
+    result_->writeErrors.push_back(plotError);
+  }
   if (!machine_->RunInKernelThread([&] {
         if (render_) render_->Close();
         if (capture_) capture_->Close();
@@ -600,7 +610,7 @@ bool Session::Run() {
       }) ||
       !machine_->UnloadDriver())
     return Stopped("the machine stopped");
-  return wrote;
+  return true;
 }
 
 }  // namespace

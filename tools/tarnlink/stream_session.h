@@ -100,6 +100,9 @@ struct StreamResult {
   // The audio engine's stream beside an ASIO host (--also-os), and whether it recorded.
   std::optional<DirectionResult> os;
   bool osRecorded = false;
+  // The --out or --plot files that could not be written, each with the reason; the run's report
+  // stands regardless.
+  std::vector<std::string> writeErrors;
 };
 
 // What ended a run other than a result.
@@ -108,7 +111,8 @@ struct StreamRefusal {
   std::string reason;
 };
 
-// True with *result filled; false with *refusal saying why.
+// True with *result filled (an output file that could not be written is one of its write
+// errors); false with *refusal saying why.
 bool RunStreamSession(const StreamRequest& request, StreamResult* result, StreamRefusal* refusal);
 
 const char* FormatName(EngineSampleFormat format);

@@ -207,13 +207,27 @@ TEST_F(AsioStreamingTest, PlaysAloneOnAPlaybackOnlyDevice) {
 }
 
 // DSD at 2.8224 MHz: the device runs at 88200 words a second, the rings idle with the DSD fill
-// byte, and the client's words reach the device as they are.
-TEST_F(AsioStreamingTest, PlaysDsdAt2822400Hz) {
-  machine->PresetHardwareDword(u"SampleRate", 2822400 / 32);
+// byte, and the client's words reach the device as they are. The device's rate comes from its
+// stored setting, or from the client, which asks for it over the channel as an ASIO driver in
+// DSD mode does (the DSD rate / 32): the device, its stored setting and the operating system's
+// endpoint all move to it.
+class AsioDsdTest : public AsioStreamingTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AsioDsdTest, PlaysDsdAt2822400HzWithTheWordsUntouched) {
+  constexpr ULONG kWordRate = 2822400 / 32;
+  const bool rateFromClient = GetParam();
+  machine->PresetHardwareDword(u"SampleRate", rateFromClient ? 48000 : kWordRate);
   PlugWithWave(sim::devices::kDefaultDeviceName);
   AsUser([&] {
     AsioClient client;
     client.CreateEvents();
+    if (rateFromClient) {
+      ASSERT_EQ(client.Open(WavePath()), STATUS_SUCCESS);
+      ASSERT_EQ(client.Send(IOCTL_ASIO_SET_RATE, &kWordRate, sizeof kWordRate).status,
+                STATUS_SUCCESS);
+      client.Close();
+    }
+    EXPECT_EQ(Adapter()->FixedRate(), kWordRate);
     PrepareRequest request = Duplex(64, client);
     request.captureWanted = 0;
     request.dsd = 1;
@@ -227,9 +241,11 @@ TEST_F(AsioStreamingTest, PlaysDsdAt2822400Hz) {
     streaming.Restart();
     ASSERT_EQ(client.Status(IOCTL_ASIO_ARM), STATUS_SUCCESS);
     const SampleLayout playback = DeviceLayout(kDirectionPlayback);
-    EXPECT_EQ(Device()->StreamKind(Adapter()->Model().PlaybackInterface()->InterfaceNumber),
-              kStreamKindDsd);
-    ASSERT_TRUE(streaming.Run(88200, playback, {}));
+    const uint8_t number = Adapter()->Model().PlaybackInterface()->InterfaceNumber;
+    EXPECT_EQ(Device()->StreamKind(number), kStreamKindDsd);
+    // The 44.1 kHz family's clock source runs it.
+    EXPECT_EQ(Device()->Controls().ClockRate(1), kWordRate);
+    ASSERT_TRUE(streaming.Run(kWordRate, playback, {}));
     EXPECT_EQ(client.Status(IOCTL_ASIO_STOP), STATUS_SUCCESS);
     client.Close();
     client.CloseEvents();
@@ -242,13 +258,25 @@ TEST_F(AsioStreamingTest, PlaysDsdAt2822400Hz) {
       while (!words.empty() && (words.back() == kIdle || words.back() == 0)) words.pop_back();
       const auto seen = sim::devices::CheckContinuity(words, channel, playback);
       EXPECT_TRUE(seen.Clean()) << "channel " << channel << ": first break at " << seen.firstBreak;
+      EXPECT_EQ(seen.firstFrame, 0u) << "channel " << channel << ": the client's first word";
       EXPECT_GT(seen.frames, 80000u);
     }
   });
-  // Unprepared, the device is back to PCM.
+  // Unprepared, the device is back to PCM; the rate stays, stored for the next start.
   EXPECT_EQ(Device()->StreamKind(Adapter()->Model().PlaybackInterface()->InterfaceNumber),
             kStreamKindPcm);
+  ULONG type = 0;
+  std::vector<uint8_t> stored;
+  ASSERT_TRUE(machine->HardwareValue(u"SampleRate", &type, &stored));
+  ASSERT_EQ(stored.size(), sizeof(ULONG));
+  ULONG rate = 0;
+  std::memcpy(&rate, stored.data(), sizeof rate);
+  EXPECT_EQ(rate, kWordRate);
 }
+
+INSTANTIATE_TEST_SUITE_P(RateSetBy, AsioDsdTest, ::testing::Bool(), [](const auto& value) {
+  return value.param ? std::string("TheClient") : std::string("TheStoredSetting");
+});
 
 // The operating-system stream and an ASIO stream share the device: their playback reaches it
 // summed (the OS stream's 16-bit signal in the upper half, the ASIO client's constant in the

@@ -50,6 +50,36 @@ TEST_F(StreamTest, OperatingSystemStreamPlaysAndRecordsThroughTheChunkQueues) {
   EXPECT_TRUE(machine->UnloadDriver());
 }
 
+// Playback alone on a device with capture: the capture completions that clock the stream come
+// before the first playback transfer is back, and the stream's audio waits for it rather than
+// being read and lost. The device's first frame is the stream's first.
+TEST_F(StreamTest, PlaybackAloneStartsWithTheStreamsFirstFrame) {
+  Plug("velmor-dac");
+  // 16-bit playback, widened for the device.
+  FakeMiniport miniport(Adapter(), {2, 16}, 2, 8);
+  InKernel([&] {
+    IUsbAudioAdapter* adapter = Adapter();
+    ASSERT_EQ(adapter->RegisterMiniport(&miniport), STATUS_SUCCESS);
+    ASSERT_EQ(adapter->SetOsFormat(kDirectionPlayback, 1, 2, 16, Engine().FixedRate()),
+              STATUS_SUCCESS);
+    ASSERT_EQ(adapter->StartOsDirection(kDirectionPlayback, 2 * Engine().FixedRate() / 100),
+              STATUS_SUCCESS);
+  });
+  ExpectNoFifoFaults(RunStreaming(1000));
+  InKernel([&] {
+    Adapter()->StopOsDirection(kDirectionPlayback);
+    Adapter()->ClearOsFormat(kDirectionPlayback);
+    Adapter()->UnregisterMiniport(&miniport);
+  });
+  for (unsigned channel = 0; channel < 2; ++channel) {
+    const auto played = SinkContinuity(Sink(), channel, {4, 16});
+    EXPECT_TRUE(played.Clean()) << "channel " << channel << " break " << played.firstBreak;
+    EXPECT_EQ(played.firstFrame, 0u) << "channel " << channel;
+  }
+  EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+  EXPECT_TRUE(machine->UnloadDriver());
+}
+
 TEST_F(StreamTest, PlaybackOnlyDeviceIsDrivenByTheMillisecondTimer) {
   Plug("uac2-playback-only", [](sim::devices::DeviceBehaviour& b) { b.keepSamples = false; });
   FakeMiniport miniport(Adapter(), {4, 32}, 2, 8);

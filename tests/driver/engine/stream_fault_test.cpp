@@ -1,5 +1,10 @@
 // Faults on a running stream, each recovered (or ended) with the audio in order afterwards and
 // nothing left behind at unload.
+#include <memory>
+#include <span>
+
+#include "sim/devices/catalogue.h"
+#include "sim/devices/forwarding_device.h"
 #include "stream_fixture.h"
 
 namespace tarnlink::engine::testing {
@@ -168,6 +173,65 @@ TEST_F(StreamFaultTest, CompletionsEightOrMoreFramesLateAreLostTimeAndRecovered)
     Unplug();
     Reboot();
   }
+}
+
+// Watches one OUT endpoint from the device's side of the bus: when the host last reset it
+// (CLEAR_FEATURE ENDPOINT_HALT, as a pipe reset sends) and when the first packet came after.
+class PipeResetWatch final : public sim::devices::ForwardingDevice {
+ public:
+  using ForwardingDevice::ForwardingDevice;
+  sim::devices::ControlResult Control(const sim::devices::BusTime& time,
+                                      const USB_DEFAULT_PIPE_SETUP_PACKET& setup,
+                                      std::span<uint8_t> data) override {
+    if (setup.bmRequestType.B == 0x02 && setup.bRequest == USB_REQUEST_CLEAR_FEATURE &&
+        setup.wValue.W == USB_FEATURE_ENDPOINT_STALL && setup.wIndex.W == endpoint) {
+      resetNs = time.Nanoseconds();
+      resumedNs = 0;
+    }
+    return ForwardingDevice::Control(time, setup, data);
+  }
+  sim::devices::IsoStatus IsoOut(const sim::devices::BusTime& time, uint8_t address,
+                                 std::span<const uint8_t> packet) override {
+    if (address == endpoint && resetNs != 0 && resumedNs == 0) resumedNs = time.Nanoseconds();
+    return ForwardingDevice::IsoOut(time, address, packet);
+  }
+
+  uint8_t endpoint = 0;
+  uint64_t resetNs = 0;
+  uint64_t resumedNs = 0;
+};
+
+// After a failed completion the playback worker drains and resets its pipe, then waits 25 ms
+// before it submits again. On the bus the endpoint hears nothing for the reset's own control
+// transfer (1 ms), the pause, and the three frames a controller schedules a restarted pipe's
+// first packet ahead (at full speed, 1 ms each): virtual time makes that exact.
+TEST_F(StreamFaultTest, APlaybackRecoveryPausesTwentyFiveMilliseconds) {
+  const auto* entry = sim::devices::FindCatalogueEntry("uac1-speaker");
+  ASSERT_NE(entry, nullptr);
+  auto watched = std::make_unique<PipeResetWatch>(
+      std::make_unique<sim::devices::UacDevice>(entry->spec, entry->behaviour));
+  PipeResetWatch* watch = watched.get();
+  ASSERT_EQ(machine->PlugDevice(std::move(watched)), STATUS_SUCCESS);
+  // A playback-only device runs at the rate its stream asks for.
+  InKernel([&] {
+    ASSERT_EQ(Adapter()->SetOsFormat(kDirectionPlayback, 1, 2, 16, 44100), STATUS_SUCCESS);
+    ASSERT_EQ(Engine().OpenDirection(kDirectionPlayback), STATUS_SUCCESS);
+  });
+  watch->endpoint = Endpoint(kDirectionPlayback);
+  RunMs(200);
+  EXPECT_EQ(watch->resetNs, 0u) << "no reset while the stream runs clean";
+  InKernel([&] { Engine().FailNextPlayback(); });
+  RunMs(200);
+  EXPECT_EQ(Engine().Recoveries(kDirectionPlayback), 1u);
+  ASSERT_NE(watch->resetNs, 0u);
+  ASSERT_NE(watch->resumedNs, 0u);
+  constexpr uint64_t kMsNs = 1'000'000;
+  EXPECT_EQ(watch->resumedNs - watch->resetNs, (1 + 25 + 3) * kMsNs);
+  InKernel([&] {
+    EXPECT_EQ(Engine().CloseDirection(kDirectionPlayback), STATUS_SUCCESS);
+    Adapter()->ClearOsFormat(kDirectionPlayback);
+  });
+  Unplug();
 }
 
 TEST_F(StreamFaultTest, NoCompletionWithinTenSecondsFailsTheOpen) {

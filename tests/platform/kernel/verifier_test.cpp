@@ -101,6 +101,26 @@ const Misuse kMisuses[] = {
        take(third);
        take(first);
      }},
+    {"DriverLockOrderInverted", DRIVER_VERIFIER_DETECTED_VIOLATION, "lock order inversion",
+     [] {
+       // A polled word of the driver's, told to the verifier, orders with mutexes as a mutex.
+       KMUTEX mutex;
+       KeInitializeMutex(&mutex, 0);
+       LONG word = 0;
+       VERIFIER_LOCK_INITIALIZED(&word);
+       KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr);
+       VERIFIER_LOCK_ACQUIRE(&word);
+       VERIFIER_LOCK_RELEASE(&word);
+       KeReleaseMutex(&mutex, FALSE);
+       VERIFIER_LOCK_ACQUIRE(&word);
+       KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr);
+     }},
+    {"DriverLockReleasedNotHeld", DRIVER_VERIFIER_DETECTED_VIOLATION, "does not hold it",
+     [] {
+       LONG word = 0;
+       VERIFIER_LOCK_INITIALIZED(&word);
+       VERIFIER_LOCK_RELEASE(&word);
+     }},
     {"MutexReleasedByNonOwner", KMODE_EXCEPTION_NOT_HANDLED, "does not own",
      [] {
        KMUTEX mutex;

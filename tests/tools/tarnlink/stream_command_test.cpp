@@ -71,6 +71,31 @@ TEST(StreamCommand, PlotsThePngOrSvgItIsAskedFor) {
   EXPECT_NE(wrong.err.find(".png or .svg"), std::string::npos) << wrong.err;
 }
 
+// A file that cannot be written costs the file, not the run: the report is printed, the error
+// stands beside it, and the exit code says that something failed.
+TEST(StreamCommand, AFailedWriteStillPrintsTheReport) {
+  const std::string nowhere = "/nonexistent-directory/tarnlink";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"play", "--out", nowhere + ".wav"},
+        std::vector<std::string>{"record", "--out", nowhere + ".wav"},
+        std::vector<std::string>{"duplex", "--plot", nowhere + ".svg"}}) {
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    std::vector<std::string> run = args;
+    run.insert(run.end(), {"--seconds", "0.3"});
+    const Outcome text = RunTool(run);
+    EXPECT_EQ(text.exit, 1);
+    EXPECT_NE(text.out.find("bit-exact         yes"), std::string::npos) << text.out;
+    EXPECT_NE(text.err.find(args[2]), std::string::npos) << text.err;
+    run.push_back("--json");
+    const Outcome json = RunTool(run);
+    EXPECT_EQ(json.exit, 1);
+    const Json j = Json::parse(json.out, nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << json.out;
+    EXPECT_EQ(j["bit_exact"], true);
+    EXPECT_NE(json.err.find(args[2]), std::string::npos) << json.err;
+  }
+}
+
 TEST(StreamCommand, RecordChecksWhatTheEngineReceived) {
   for (const char* format : {"pcm16", "pcm24", "pcm32", "float"}) {
     SCOPED_TRACE(format);

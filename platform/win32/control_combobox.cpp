@@ -1,0 +1,179 @@
+// The drop-down list combo box: a selection field that opens its list on a click, takes a
+// choice from the open list, or steps with the arrow keys, telling the parent CBN_DROPDOWN,
+// CBN_SELCHANGE and CBN_CLOSEUP.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "win32/controls.h"
+
+namespace tarnlink::win32 {
+namespace {
+
+struct ComboBox {
+  std::vector<std::pair<std::u16string, LONG_PTR>> items;
+  int selection = CB_ERR;
+  bool dropped = false;
+  bool focused = false;
+};
+
+// The selection field's height for the dialog font; the height the control was made with is
+// its open list's.
+constexpr LONG kFieldHeight = 21;
+constexpr LONG kItemHeight = 15;
+
+void Close(HWND hwnd, ComboBox& box) {
+  if (!box.dropped) return;
+  box.dropped = false;
+  NotifyParent(hwnd, CBN_CLOSEUP);
+}
+
+void Choose(HWND hwnd, ComboBox& box, int index) {
+  if (index == box.selection) return;
+  box.selection = index;
+  NotifyParent(hwnd, CBN_SELCHANGE);
+}
+
+void Paint(HWND hwnd, const ComboBox& box) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(hwnd, &paint);
+  RECT field = ClientOf(hwnd);
+  const bool enabled = IsWindowEnabled(hwnd);
+  HBRUSH face = CreateSolidBrush(enabled ? RGB(225, 225, 225) : RGB(204, 204, 204));
+  HBRUSH border = CreateSolidBrush(enabled ? RGB(173, 173, 173) : RGB(191, 191, 191));
+  FillRect(dc, &field, face);
+  FrameRect(dc, &field, border);
+  UseControlFont(hwnd, dc);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, ControlTextColor(hwnd));
+  if (box.selection >= 0) {
+    RECT text = {field.left + 4, field.top, field.right - 18, field.bottom};
+    DrawTextW(dc, box.items[box.selection].first.c_str(), -1, &text,
+              DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    if (box.focused) {
+      RECT focus = {field.left + 3, field.top + 3, field.right - 18, field.bottom - 3};
+      DrawFocusRect(dc, &focus);
+    }
+  }
+  // The drop-down arrow: a small chevron.
+  const LONG cx = field.right - 10;
+  const LONG cy = (field.top + field.bottom) / 2 - 1;
+  HPEN pen = CreatePen(PS_SOLID, 1, ControlTextColor(hwnd));
+  HGDIOBJ previous = SelectObject(dc, pen);
+  for (LONG i = 0; i < 4; ++i) {
+    MoveToEx(dc, cx - 4 + i, cy + i, nullptr);
+    LineTo(dc, cx + 5 - i, cy + i);
+  }
+  SelectObject(dc, previous);
+  DeleteObject(pen);
+  DeleteObject(face);
+  DeleteObject(border);
+  EndPaint(hwnd, &paint);
+}
+
+}  // namespace
+
+LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  ComboBox& box = ControlState<ComboBox>(hwnd);
+  const int count = static_cast<int>(box.items.size());
+  switch (message) {
+    case WM_CREATE: {
+      // The window is the selection field; the list opens below it.
+      State& machine = MachineState();
+      std::lock_guard guard(machine.lock);
+      Window* record = FindWindowRecord(Windows(machine), hwnd);
+      record->rect.bottom = record->rect.top + kFieldHeight;
+      return 0;
+    }
+    case CB_ADDSTRING:
+      box.items.emplace_back(reinterpret_cast<LPCWSTR>(lParam), 0);
+      return count;
+    case CB_RESETCONTENT:
+      box.items.clear();
+      box.selection = CB_ERR;
+      return 0;
+    case CB_GETCOUNT:
+      return count;
+    case CB_GETCURSEL:
+      return box.selection;
+    case CB_SETCURSEL: {
+      const int index = static_cast<int>(static_cast<INT_PTR>(wParam));
+      box.selection = index >= 0 && index < count ? index : CB_ERR;
+      return box.selection;
+    }
+    case CB_SETITEMDATA:
+    case CB_GETITEMDATA: {
+      const int index = static_cast<int>(wParam);
+      if (index < 0 || index >= count) return CB_ERR;
+      if (message == CB_SETITEMDATA) box.items[index].second = lParam;
+      return message == CB_SETITEMDATA ? TRUE : box.items[index].second;
+    }
+    case CB_GETLBTEXTLEN:
+    case CB_GETLBTEXT: {
+      const int index = static_cast<int>(wParam);
+      if (index < 0 || index >= count) return CB_ERR;
+      const std::u16string& text = box.items[index].first;
+      if (message == CB_GETLBTEXT && lParam != 0) {
+        auto* out = reinterpret_cast<LPWSTR>(lParam);
+        text.copy(out, text.size());
+        out[text.size()] = 0;
+      }
+      return static_cast<LRESULT>(text.size());
+    }
+    case CB_GETDROPPEDSTATE:
+      return box.dropped ? TRUE : FALSE;
+    case CB_SHOWDROPDOWN:
+      if (wParam != 0 && !box.dropped) {
+        NotifyParent(hwnd, CBN_DROPDOWN);
+        box.dropped = true;
+      } else if (wParam == 0) {
+        Close(hwnd, box);
+      }
+      return TRUE;
+    case WM_LBUTTONDOWN: {
+      SetFocus(hwnd);
+      const LONG y = static_cast<short>(HIWORD(lParam));
+      if (!box.dropped) {
+        NotifyParent(hwnd, CBN_DROPDOWN);
+        box.dropped = true;
+        return 0;
+      }
+      // A click in the open list chooses; anywhere else closes it.
+      const int index = y >= kFieldHeight ? static_cast<int>((y - kFieldHeight) / kItemHeight) : -1;
+      if (index >= 0 && index < count) Choose(hwnd, box, index);
+      Close(hwnd, box);
+      return 0;
+    }
+    case WM_KEYDOWN: {
+      if (count == 0) return 0;
+      int index = box.selection;
+      if (wParam == VK_UP || wParam == VK_LEFT) index = std::max(0, index - 1);
+      else if (wParam == VK_DOWN || wParam == VK_RIGHT) index = std::min(count - 1, index + 1);
+      else if (wParam == VK_HOME) index = 0;
+      else if (wParam == VK_END) index = count - 1;
+      Choose(hwnd, box, index);
+      return 0;
+    }
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      box.focused = message == WM_SETFOCUS;
+      if (message == WM_KILLFOCUS) Close(hwnd, box);
+      return 0;
+    case WM_ENABLE:
+      if (wParam == 0) Close(hwnd, box);
+      return 0;
+    case WM_PAINT:
+      Paint(hwnd, box);
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+}
+
+// How far below its field an open combo box's list reaches (for hit testing).
+LONG ComboListBottom(HWND combo) {
+  ComboBox& box = ControlState<ComboBox>(combo);
+  return kFieldHeight + static_cast<LONG>(box.items.size()) * kItemHeight;
+}
+
+}  // namespace tarnlink::win32
