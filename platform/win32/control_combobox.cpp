@@ -1,6 +1,8 @@
 // The drop-down list combo box: a selection field that opens its list on a click, takes a
 // choice from the open list, or steps with the arrow keys, telling the parent CBN_DROPDOWN,
-// CBN_SELCHANGE and CBN_CLOSEUP.
+// CBN_SELCHANGE and CBN_CLOSEUP. Escape and Return close an open list. The open list lies
+// below the field, as tall as its items up to thirty of them (the visual-styles default of the
+// minimum visible items, which ignores the height the control was made with).
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -17,10 +19,18 @@ struct ComboBox {
   bool focused = false;
 };
 
-// The selection field's height for the dialog font; the height the control was made with is
-// its open list's.
+// The selection field's height for the dialog font, the open list's lines and its border.
 constexpr LONG kFieldHeight = 21;
 constexpr LONG kItemHeight = 15;
+constexpr LONG kListBorder = 1;
+constexpr int kMinVisible = 30;
+
+// The open list's rectangle in the combo box's client coordinates, for its count of items.
+RECT ListRect(HWND hwnd, LRESULT count) {
+  const LONG rows = static_cast<LONG>(std::min<LRESULT>(count, kMinVisible));
+  return {0, kFieldHeight, ClientOf(hwnd).right,
+          kFieldHeight + 2 * kListBorder + rows * kItemHeight};
+}
 
 void Close(HWND hwnd, ComboBox& box) {
   if (!box.dropped) return;
@@ -34,13 +44,39 @@ void Choose(HWND hwnd, ComboBox& box, int index) {
   NotifyParent(hwnd, CBN_SELCHANGE);
 }
 
+// The open list below the field: a white box with a dark border, the selected line in the
+// highlight colours.
+void PaintList(HWND hwnd, const ComboBox& box, HDC dc) {
+  const RECT list = ListRect(hwnd, static_cast<LRESULT>(box.items.size()));
+  FillRect(dc, &list, GetSysColorBrush(COLOR_WINDOW));
+  HBRUSH border = CreateSolidBrush(RGB(100, 100, 100));
+  FrameRect(dc, &list, border);
+  DeleteObject(border);
+  const int rows = std::min<int>(static_cast<int>(box.items.size()), kMinVisible);
+  for (int i = 0; i < rows; ++i) {
+    const bool selected = i == box.selection;
+    const LONG top = list.top + kListBorder + i * kItemHeight;
+    RECT line = {list.left + kListBorder, top, list.right - kListBorder, top + kItemHeight};
+    if (selected) FillRect(dc, &line, GetSysColorBrush(COLOR_HIGHLIGHT));
+    SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    RECT text = {line.left + 3, line.top, line.right, line.bottom};
+    DrawTextW(dc, box.items[i].first.c_str(), -1, &text,
+              DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+  }
+}
+
 void Paint(HWND hwnd, const ComboBox& box) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(hwnd, &paint);
   RECT field = ClientOf(hwnd);
   const bool enabled = IsWindowEnabled(hwnd);
-  HBRUSH face = CreateSolidBrush(enabled ? RGB(225, 225, 225) : RGB(204, 204, 204));
-  HBRUSH border = CreateSolidBrush(enabled ? RGB(173, 173, 173) : RGB(191, 191, 191));
+  // Pressed while its list is open, as the visual style draws it.
+  HBRUSH face = CreateSolidBrush(box.dropped  ? RGB(204, 228, 247)
+                                 : enabled    ? RGB(225, 225, 225)
+                                              : RGB(204, 204, 204));
+  HBRUSH border = CreateSolidBrush(box.dropped  ? RGB(0, 84, 153)
+                                   : enabled    ? RGB(173, 173, 173)
+                                                : RGB(191, 191, 191));
   FillRect(dc, &field, face);
   FrameRect(dc, &field, border);
   UseControlFont(hwnd, dc);
@@ -68,6 +104,8 @@ void Paint(HWND hwnd, const ComboBox& box) {
   DeleteObject(pen);
   DeleteObject(face);
   DeleteObject(border);
+  // Drawn only where the painting may reach below the field (see OpenComboList).
+  if (box.dropped) PaintList(hwnd, box, dc);
   EndPaint(hwnd, &paint);
 }
 
@@ -138,13 +176,28 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
         box.dropped = true;
         return 0;
       }
-      // A click in the open list chooses; anywhere else closes it.
-      const int index = y >= kFieldHeight ? static_cast<int>((y - kFieldHeight) / kItemHeight) : -1;
+      // A click on a line of the open list chooses; anywhere else closes it.
+      const RECT list = ListRect(hwnd, static_cast<LRESULT>(box.items.size()));
+      const LONG into = y - list.top - kListBorder;
+      const int index = into >= 0 && y < list.bottom - kListBorder
+                            ? static_cast<int>(into / kItemHeight)
+                            : -1;
       if (index >= 0 && index < count) Choose(hwnd, box, index);
       Close(hwnd, box);
       return 0;
     }
+    case WM_GETDLGCODE: {
+      // An open list takes the keys that close it, before the dialog makes them its commands.
+      const auto* key = reinterpret_cast<const MSG*>(lParam);
+      const bool closing = box.dropped && key != nullptr && key->message == WM_KEYDOWN &&
+                           (key->wParam == VK_ESCAPE || key->wParam == VK_RETURN);
+      return DLGC_WANTARROWS | DLGC_WANTCHARS | (closing ? DLGC_WANTMESSAGE : 0);
+    }
     case WM_KEYDOWN: {
+      if (wParam == VK_ESCAPE || wParam == VK_RETURN) {
+        Close(hwnd, box);
+        return 0;
+      }
       if (count == 0) return 0;
       int index = box.selection;
       if (wParam == VK_UP || wParam == VK_LEFT) index = std::max(0, index - 1);
@@ -170,10 +223,13 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
   }
 }
 
-// How far below its field an open combo box's list reaches (for hit testing).
-LONG ComboListBottom(HWND combo) {
-  ComboBox& box = ControlState<ComboBox>(combo);
-  return kFieldHeight + static_cast<LONG>(box.items.size()) * kItemHeight;
+bool OpenComboList(HWND window, RECT* list) {
+  Window record;
+  if (!CopyWindowRecord(window, &record) || record.className != u"COMBOBOX" ||
+      SendMessageW(window, CB_GETDROPPEDSTATE, 0, 0) == 0)
+    return false;
+  *list = ListRect(window, SendMessageW(window, CB_GETCOUNT, 0, 0));
+  return true;
 }
 
 }  // namespace tarnlink::win32

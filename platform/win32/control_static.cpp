@@ -4,6 +4,7 @@
 namespace tarnlink::win32 {
 
 LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_GETDLGCODE) return DLGC_STATIC;
   if (message != WM_PAINT) return DefWindowProcW(hwnd, message, wParam, lParam);
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(hwnd, &paint);
@@ -38,6 +39,7 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_GETDLGCODE && (StyleOf(hwnd) & 0xF) == BS_GROUPBOX) return DLGC_STATIC;
   if (message != WM_PAINT || (StyleOf(hwnd) & 0xF) != BS_GROUPBOX)
     return DefWindowProcW(hwnd, message, wParam, lParam);
   PAINTSTRUCT paint;

@@ -61,6 +61,21 @@ void Step(HWND hwnd, Trackbar& bar, WORD code) {
   Scroll(hwnd, code, bar.position);
 }
 
+// The move a key makes; TB_ENDTRACK for a key that makes none.
+WORD KeyCode(WPARAM key) {
+  switch (key) {
+    case VK_LEFT:
+    case VK_UP: return TB_LINEUP;
+    case VK_RIGHT:
+    case VK_DOWN: return TB_LINEDOWN;
+    case VK_PRIOR: return TB_PAGEUP;
+    case VK_NEXT: return TB_PAGEDOWN;
+    case VK_HOME: return TB_TOP;
+    case VK_END: return TB_BOTTOM;
+    default: return TB_ENDTRACK;
+  }
+}
+
 void Paint(HWND hwnd, const Trackbar& bar) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(hwnd, &paint);
@@ -134,21 +149,16 @@ LRESULT CALLBACK TrackbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       }
       Scroll(hwnd, TB_ENDTRACK, bar.position);
       return 0;
-    case WM_KEYDOWN:
-      switch (wParam) {
-        case VK_LEFT:
-        case VK_UP: Step(hwnd, bar, TB_LINEUP); break;
-        case VK_RIGHT:
-        case VK_DOWN: Step(hwnd, bar, TB_LINEDOWN); break;
-        case VK_PRIOR: Step(hwnd, bar, TB_PAGEUP); break;
-        case VK_NEXT: Step(hwnd, bar, TB_PAGEDOWN); break;
-        case VK_HOME: Step(hwnd, bar, TB_TOP); break;
-        case VK_END: Step(hwnd, bar, TB_BOTTOM); break;
-        default: break;
-      }
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS;
+    case WM_KEYDOWN: {
+      const WORD code = KeyCode(wParam);
+      if (code != TB_ENDTRACK) Step(hwnd, bar, code);
       return 0;
+    }
     case WM_KEYUP:
-      Scroll(hwnd, TB_ENDTRACK, bar.position);
+      // The end of a move by one of its keys; other keys are not the trackbar's.
+      if (KeyCode(wParam) != TB_ENDTRACK) Scroll(hwnd, TB_ENDTRACK, bar.position);
       return 0;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:

@@ -38,7 +38,8 @@ LRESULT CALLBACK ListBoxProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK ComboBoxProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK TrackbarProc(HWND, UINT, WPARAM, LPARAM);
 WNDPROC DialogClassProcedure();
-// How far below its field an open combo box's list reaches, in the combo's client coordinates.
-LONG ComboListBottom(HWND combo);
+// Whether the window is a combo box with its list open, and then the list's rectangle in the
+// combo box's client coordinates (below its field, where its painting draws it too).
+bool OpenComboList(HWND window, RECT* list);
 
 }  // namespace tarnlink::win32

@@ -231,8 +231,11 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDia
       PostQuitMessage(static_cast<int>(message.wParam));
       break;
     }
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+    // As Windows' own modal loop: the dialog's keys first, then whatever else came.
+    if (!IsDialogMessageW(dialog, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
   }
   const INT_PTR result = state->result;
   HFONT font = state->font;

@@ -25,6 +25,15 @@ bool Matches(const MSG& message, HWND window, UINT low, UINT high) {
   return message.message >= low && message.message <= high;
 }
 
+// Taking a key message from the queue moves the thread's key state on, as GetKeyState sees it.
+void FollowKeys(MessageQueue& queue, const MSG& message) {
+  if (message.wParam >= 256) return;
+  if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN)
+    queue.keys[message.wParam] = 0x80;
+  else if (message.message == WM_KEYUP || message.message == WM_SYSKEYUP)
+    queue.keys[message.wParam] = 0;
+}
+
 // Runs the window procedure for a message another thread sent, and tells a waiting sender.
 void Deliver(const std::shared_ptr<SentMessage>& sent) {
   WNDPROC procedure = nullptr;
@@ -61,7 +70,10 @@ Found Retrieve(LPMSG out, HWND window, UINT low, UINT high, bool remove, LONGLON
                                    [&](const MSG& m) { return Matches(m, window, low, high); });
         if (posted != queue.posted.end()) {
           *out = *posted;
-          if (remove) queue.posted.erase(posted);
+          if (remove) {
+            FollowKeys(queue, *posted);
+            queue.posted.erase(posted);
+          }
           return out->message == WM_QUIT ? Found::Quit : Found::Message;
         }
         if (queue.quit) {
@@ -225,8 +237,17 @@ LRESULT WINAPI DispatchMessageW(const MSG* lpMsg) {
 }
 
 BOOL WINAPI TranslateMessage(const MSG*) {
-  // No keyboard here: nothing is ever translated.
+  // The user's keys arrive as key messages only: no character is ever made of them.
   return FALSE;
+}
+
+SHORT WINAPI GetKeyState(int nVirtKey) {
+  if (nVirtKey < 0 || nVirtKey >= 256) return 0;
+  State& state = tarnlink::win32::MachineState();
+  std::lock_guard guard(state.lock);
+  const MessageQueue& queue =
+      tarnlink::win32::QueueOf(tarnlink::win32::Windows(state), GetCurrentThreadId());
+  return (queue.keys[nVirtKey] & 0x80) != 0 ? SHORT{-32768} : SHORT{0};
 }
 
 VOID WINAPI PostQuitMessage(int nExitCode) {

@@ -1,8 +1,11 @@
 // Rendering a top-level window to a PNG file as Windows 10 shows it: a light frame with the
 // caption (small icon, title, minimise and close buttons), then the client area and every
-// visible child, each painted by its own window procedure through GDI onto one Cairo surface.
+// visible child, each painted by its own window procedure through GDI onto one Cairo surface,
+// and last the list of an open combo box, which lies above everything and may reach past the
+// window's edge (the picture then grows to hold it, transparent around the window).
 #include <cairo.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "win32/controls.h"
@@ -12,11 +15,13 @@
 namespace tarnlink::win32 {
 namespace {
 
-void Paint(HWND window, cairo_surface_t* surface, double x, double y) {
+// Paints the window through its procedure, its client origin at (x, y) on the surface; the
+// drawing is clipped to its client area unless reach says how far down it may go.
+void Paint(HWND window, cairo_surface_t* surface, double x, double y, LONG reach = 0) {
   const RECT client = ClientOf(window);
-  auto target = std::make_shared<PaintTarget>(PaintTarget{surface, x, y,
-                                                          static_cast<double>(client.right),
-                                                          static_cast<double>(client.bottom)});
+  auto target = std::make_shared<PaintTarget>(
+      PaintTarget{surface, x, y, static_cast<double>(client.right),
+                  static_cast<double>(std::max(client.bottom, reach))});
   {
     State& state = MachineState();
     std::lock_guard guard(state.lock);
@@ -26,6 +31,27 @@ void Paint(HWND window, cairo_surface_t* surface, double x, double y) {
   State& state = MachineState();
   std::lock_guard guard(state.lock);
   Windows(state).paintTargets.erase(window);
+}
+
+// An open combo box where it lies on the picture, and its list's rectangle in its client
+// coordinates.
+struct OpenList {
+  HWND combo;
+  double x;
+  double y;
+  RECT list;
+};
+
+void FindOpenLists(HWND window, double x, double y, std::vector<OpenList>* lists) {
+  for (HWND child : ChildrenOf(window)) {
+    Window record;
+    if (!IsWindowVisible(child) || !CopyWindowRecord(child, &record)) continue;
+    const double childX = x + record.rect.left;
+    const double childY = y + record.rect.top;
+    RECT list;
+    if (OpenComboList(child, &list)) lists->push_back({child, childX, childY, list});
+    FindOpenLists(child, childX, childY, lists);
+  }
 }
 
 void PaintTree(HWND window, cairo_surface_t* surface, double x, double y) {
@@ -106,14 +132,26 @@ bool RenderWindow(HWND window, const std::string& pngPath) {
   const int height = whole.bottom - whole.top;
   const double frameX = (width - client.right) / 2.0;
   const double frameY = height - client.bottom - frameX;
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  std::vector<OpenList> lists;
+  FindOpenLists(window, frameX, frameY, &lists);
+  double pictureWidth = width;
+  double pictureHeight = height;
+  for (const OpenList& open : lists) {
+    pictureWidth = std::max(pictureWidth, open.x + open.list.right);
+    pictureHeight = std::max(pictureHeight, open.y + open.list.bottom);
+  }
+  cairo_surface_t* surface = cairo_image_surface_create(
+      CAIRO_FORMAT_ARGB32, static_cast<int>(pictureWidth), static_cast<int>(pictureHeight));
   cairo_t* cr = cairo_create(surface);
   // The border: one pixel of a soft grey around everything.
   cairo_set_source_rgb(cr, 0.67, 0.67, 0.67);
-  cairo_paint(cr);
+  cairo_rectangle(cr, 0, 0, width, height);
+  cairo_fill(cr);
   if (frameY > 0) DrawFrame(window, cr, width, frameX, frameY);
   cairo_destroy(cr);
   PaintTree(window, surface, frameX, frameY);
+  // The combo box paints itself again, now with room for its list above the rest.
+  for (const OpenList& open : lists) Paint(open.combo, surface, open.x, open.y, open.list.bottom);
   cairo_surface_flush(surface);
   const bool written = cairo_surface_write_to_png(surface, pngPath.c_str()) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(surface);

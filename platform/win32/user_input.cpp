@@ -10,9 +10,8 @@ namespace tarnlink::win32 {
 namespace {
 
 bool IsOpenCombo(HWND window) {
-  Window record;
-  return CopyWindowRecord(window, &record) && record.className == u"COMBOBOX" &&
-         SendMessageW(window, CB_GETDROPPEDSTATE, 0, 0) != 0;
+  RECT list;
+  return OpenComboList(window, &list);
 }
 
 // The window's client origin in its top-level window's client coordinates.
@@ -31,7 +30,8 @@ POINT ClientOrigin(HWND window, HWND top) {
 bool Contains(HWND window, HWND top, POINT point) {
   const POINT origin = ClientOrigin(window, top);
   RECT client = ClientOf(window);
-  if (IsOpenCombo(window)) client.bottom = ComboListBottom(window);
+  RECT list;
+  if (OpenComboList(window, &list)) client.bottom = list.bottom;
   return point.x >= origin.x && point.y >= origin.y && point.x < origin.x + client.right &&
          point.y < origin.y + client.bottom;
 }
@@ -102,11 +102,13 @@ void UserDrag(HWND window, POINT from, POINT to) {
   PostMessageW(target, WM_LBUTTONUP, 0, Coordinates(target, window, to));
 }
 
-void UserKey(WORD virtualKey) {
+void UserKey(WORD virtualKey, bool shift) {
   HWND focus = GetFocus();
   if (focus == nullptr) return;
+  if (shift) PostMessageW(focus, WM_KEYDOWN, VK_SHIFT, 1);
   PostMessageW(focus, WM_KEYDOWN, virtualKey, 1);
   PostMessageW(focus, WM_KEYUP, virtualKey, 0xC0000001);
+  if (shift) PostMessageW(focus, WM_KEYUP, VK_SHIFT, 0xC0000001);
 }
 
 }  // namespace tarnlink::win32

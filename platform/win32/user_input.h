@@ -19,8 +19,9 @@ bool RenderWindow(HWND window, const std::string& pngPath);
 void UserClick(HWND window, POINT point);
 // Press at from, move to to, release there.
 void UserDrag(HWND window, POINT from, POINT to);
-// A key pressed and released on the window with the focus.
-void UserKey(WORD virtualKey);
+// A key pressed and released on the window with the focus, with Shift held around it when
+// shift is set.
+void UserKey(WORD virtualKey, bool shift = false);
 // The centre of a dialog item in its top-level window's client coordinates.
 POINT ItemCentre(HWND item);
 

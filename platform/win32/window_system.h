@@ -66,6 +66,9 @@ struct MessageQueue {
   bool quit = false;
   int quitCode = 0;
   KEVENT wake{};  // set whenever something arrives
+  // The keys down as this thread has taken its key messages so far (GetKeyState), by virtual
+  // key: 0x80 while down.
+  BYTE keys[256] = {};
 };
 
 struct DeviceRegistration {

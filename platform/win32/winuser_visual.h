@@ -94,10 +94,14 @@ typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 #define WM_SETFONT 0x0030
 #define WM_GETFONT 0x0031
 #define WM_QUERYDRAGICON 0x0037
+#define WM_GETDLGCODE 0x0087
 #define WM_GETICON 0x007F
 #define WM_SETICON 0x0080
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
+#define WM_CHAR 0x0102
+#define WM_SYSKEYDOWN 0x0104
+#define WM_SYSKEYUP 0x0105
 #define WM_KEYFIRST 0x0100
 #define WM_KEYLAST 0x0109
 #define WM_INITDIALOG 0x0110
@@ -112,6 +116,10 @@ typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 #define WM_MOUSELAST 0x020E
 
 #define MK_LBUTTON 0x0001
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_ESCAPE 0x1B
 #define VK_PRIOR 0x21
 #define VK_NEXT 0x22
 #define VK_END 0x23
@@ -154,6 +162,14 @@ typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
 #define IDOK 1
 #define IDCANCEL 2
+
+// What a dialog item answers WM_GETDLGCODE with: the keys it handles itself.
+#define DLGC_WANTARROWS 0x0001
+#define DLGC_WANTTAB 0x0002
+#define DLGC_WANTALLKEYS 0x0004
+#define DLGC_WANTMESSAGE 0x0004
+#define DLGC_WANTCHARS 0x0080
+#define DLGC_STATIC 0x0100
 
 #define DWLP_MSGRESULT 0
 #define DWLP_DLGPROC 8
@@ -279,3 +295,7 @@ LRESULT WINAPI SendDlgItemMessageW(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM w
 BOOL WINAPI SetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPCWSTR lpString);
 UINT WINAPI GetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPWSTR lpString, int cchMax);
 BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect);
+BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg);
+HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
+HWND WINAPI GetNextDlgGroupItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
+SHORT WINAPI GetKeyState(int nVirtKey);

@@ -1,6 +1,8 @@
 #include "sim/asiohost/asio_host.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -69,6 +71,7 @@ std::optional<LONG> Usual(Kind kind) {
     case Kind::StopInSwitch:
     case Kind::Dispose:
     case Kind::WaitSwitches:
+    case Kind::ControlPanel:
       return ASE_OK;
     case Kind::Release:
       return 0;  // references left
@@ -118,6 +121,7 @@ PKTHREAD AsioHost::Start(tarnlink::kernel::HostKernel& kernel) {
 void AsioHost::Main() {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   resetEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  quitEvent_ = CreateEventW(nullptr, TRUE, FALSE, QuitEventName().c_str());
   for (const HostStep& step : script_.steps) {
     if (!Perform(step)) break;
   }
@@ -125,6 +129,7 @@ void AsioHost::Main() {
   // A host that quits still holding the driver lets it go, as its process would.
   if (driver_ != nullptr) Note(0, "release at exit", static_cast<LONG>(Release()));
   CloseHandle(resetEvent_);
+  CloseHandle(quitEvent_);
   CoUninitialize();
 }
 
@@ -176,6 +181,9 @@ bool AsioHost::Perform(const HostStep& step) {
       CountMissedPeriods();  // the periods so far ran at the old rate
       result = driver_->setSampleRate(step.number != 0 ? step.number : report_.sampleRate);
       if (result == ASE_OK && step.number != 0) report_.sampleRate = step.number;
+      break;
+    case Kind::ControlPanel:
+      result = driver_->controlPanel();
       break;
     case Kind::WaitSwitches:
       result = WaitSwitches(static_cast<uint64_t>(step.number));
@@ -408,10 +416,26 @@ LONG AsioHost::StopInSwitch() {
 
 void AsioHost::RunFor(double ms) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(ms);
+  const HANDLE events[] = {resetEvent_, quitEvent_};
   for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
-    if (WaitForSingleObject(resetEvent_, static_cast<DWORD>(deadline - now)) == WAIT_OBJECT_0)
-      ServeReset();
+    const DWORD woken =
+        WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(deadline - now));
+    if (woken == WAIT_OBJECT_0) ServeReset();
+    if (woken == WAIT_OBJECT_0 + 1) return;
   }
+}
+
+void AsioHost::Quit() {
+  HANDLE quit = OpenEventW(EVENT_MODIFY_STATE, FALSE, QuitEventName().c_str());
+  if (quit == nullptr) return;
+  SetEvent(quit);
+  CloseHandle(quit);
+}
+
+std::u16string AsioHost::QuitEventName() const {
+  char name[48];
+  std::snprintf(name, sizeof name, "asiohost-quit-%p", static_cast<const void*>(this));
+  return std::u16string(name, name + std::strlen(name));
 }
 
 // What hosts do with a reset request: on their own thread, after the callback returned.

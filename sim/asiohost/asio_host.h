@@ -80,6 +80,9 @@ class AsioHost {
   // Starts the host's process and its main thread on the machine; returns the thread.
   PKTHREAD Start(tarnlink::kernel::HostKernel& kernel);
   bool Finished() const { return report_.finished; }
+  // The user quits the application: the run in progress ends, and any later one at once, and
+  // the script goes on with its closing steps. Call from a thread of a user process.
+  void Quit();
   // Read once the host finished (or from the machine's side between runs).
   const HostReport& Report() const { return report_; }
 
@@ -103,6 +106,8 @@ class AsioHost {
   LONG WaitSwitches(uint64_t count);
   LONG StopInSwitch();
   void RunFor(double ms);
+  // The named event Quit sets, one per host.
+  std::u16string QuitEventName() const;
   void ServeReset();
   void Record(const HostStep& step, LONG result);
   // The buffers go away: their inputs' findings go to their segment.
@@ -118,6 +123,7 @@ class AsioHost {
   HostReport report_;
   IASIO* driver_ = nullptr;
   HANDLE resetEvent_ = nullptr;
+  HANDLE quitEvent_ = nullptr;
   PEPROCESS process_ = nullptr;
 
   // The buffers the host created; empty without.

@@ -23,6 +23,7 @@ constexpr StepWord kSteps[] = {
     {"create-buffers", Kind::CreateBuffers},
     {"start", Kind::Start},
     {"set-rate", Kind::SetRate},
+    {"control-panel", Kind::ControlPanel},
     {"wait-switches", Kind::WaitSwitches},
     {"run", Kind::Run},
     {"stop", Kind::Stop},

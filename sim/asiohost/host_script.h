@@ -31,8 +31,10 @@ struct HostStep {
     CreateBuffers,  // every channel (or one: dummy) at the run's buffer size
     Start,
     SetRate,        // the current rate (argument "current") or a rate in Hz
+    ControlPanel,   // controlPanel, as a host's button for the driver's settings calls it
     WaitSwitches,   // until count more buffer switches have come
-    Run,            // streams for the milliseconds given, or the run's length; serves resets
+    Run,            // streams for the milliseconds given, or the run's length, or until the
+                    // host is told to quit; serves resets
     Stop,
     StopInSwitch,   // the next buffer switch calls stop from inside itself
     Dispose,

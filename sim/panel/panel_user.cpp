@@ -45,9 +45,23 @@ PanelUser::PanelUser(const std::u16string& path) {
   if (!CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0x30, nullptr, nullptr,
                       &startup, &process_))
     return;
-  Settle();
-  const std::vector<HWND> windows = PanelWindows();
-  if (!windows.empty()) dialog_ = windows.front();
+  FindDialog();
+}
+
+PanelUser::PanelUser(OpenedElsewhere) {
+  FindDialog();
+  DWORD processId = 0;
+  if (dialog_ != nullptr && GetWindowThreadProcessId(dialog_, &processId) != 0)
+    process_.hProcess = OpenProcess(SYNCHRONIZE, FALSE, processId);
+}
+
+void PanelUser::FindDialog() {
+  // However the panel was started, its window comes within a few settles (two seconds at most).
+  for (int tries = 0; tries < 10 && dialog_ == nullptr; ++tries) {
+    Settle();
+    const std::vector<HWND> windows = PanelWindows();
+    if (!windows.empty()) dialog_ = windows.front();
+  }
 }
 
 PanelUser::~PanelUser() {
@@ -55,8 +69,8 @@ PanelUser::~PanelUser() {
   if (process_.hProcess != nullptr) {
     WaitForSingleObject(process_.hProcess, INFINITE);
     CloseHandle(process_.hProcess);
-    CloseHandle(process_.hThread);
   }
+  if (process_.hThread != nullptr) CloseHandle(process_.hThread);
 }
 
 std::u16string PanelUser::Text(int id) const {
@@ -102,12 +116,19 @@ void PanelUser::ClickListItem(int index) {
   Settle();
 }
 
+void PanelUser::OpenComboList() {
+  tarnlink::win32::UserClick(dialog_, tarnlink::win32::ItemCentre(Item(IDC_RATE_COMBO)));
+  Settle();
+}
+
 void PanelUser::ChooseComboItem(int index) {
-  // A click on the field opens the list; a click on the item in the open list chooses it.
+  OpenComboList();
+  ClickOpenListItem(index);
+}
+
+void PanelUser::ClickOpenListItem(int index) {
   HWND combo = Item(IDC_RATE_COMBO);
   const POINT field = tarnlink::win32::ItemCentre(combo);
-  tarnlink::win32::UserClick(dialog_, field);
-  Settle();
   RECT client{};
   GetClientRect(combo, &client);
   const LONG top = field.y - client.bottom / 2;
@@ -130,9 +151,14 @@ void PanelUser::DragSliderTo(LRESULT position) {
   Settle();
 }
 
-void PanelUser::Key(WORD virtualKey) {
-  tarnlink::win32::UserKey(virtualKey);
+void PanelUser::Key(WORD virtualKey, bool shift) {
+  tarnlink::win32::UserKey(virtualKey, shift);
   Settle();
+}
+
+int PanelUser::FocusedItem() const {
+  HWND focus = GetFocus();
+  return focus != nullptr && GetParent(focus) == dialog_ ? GetDlgCtrlID(focus) : 0;
 }
 
 void PanelUser::Minimise() {

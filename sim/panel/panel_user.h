@@ -22,6 +22,9 @@ class PanelUser {
  public:
   // Starts the program at path (registered with the machine) and waits for its dialog.
   explicit PanelUser(const std::u16string& path);
+  // Finds the panel something else started (an ASIO host's controlPanel call) once it opened.
+  struct OpenedElsewhere {};
+  explicit PanelUser(OpenedElsewhere);
   // Closes the dialog as its close box does and waits for the program to end.
   ~PanelUser();
   PanelUser(const PanelUser&) = delete;
@@ -42,12 +45,20 @@ class PanelUser {
   void ClickListItem(int index);
   void ChooseComboItem(int index);
   void DragSliderTo(LRESULT position);
-  void Key(WORD virtualKey);
+  void Key(WORD virtualKey, bool shift = false);
+  // The dialog item with the keyboard focus, or 0.
+  int FocusedItem() const;
+  // Opens the rate list with a click on its field, and leaves it open.
+  void OpenComboList();
+  // Clicks a line of the open rate list.
+  void ClickOpenListItem(int index);
   void Minimise();
   // Writes what the user sees to a PNG file; false when it could not be written.
   bool Render(const std::string& path) const;
 
  private:
+  void FindDialog();
+
   PROCESS_INFORMATION process_{};
   HWND dialog_ = nullptr;
 };

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "cpl_program.h"
+#include "sim/panel/control_panel_program.h"
 
 namespace cpl_test {
 

@@ -56,7 +56,12 @@ TEST_F(PanelRatesTest, AFixedRateDeviceOffersItsRatesAndTakesTheOneChosen) {
     EXPECT_EQ(panel.ComboSelection(), u"48000 Hz");
     EXPECT_TRUE(panel.Enabled(IDC_RATE_COMBO));
     EXPECT_TRUE(panel.Enabled(IDC_RATE_LABEL));
-    panel.ChooseComboItem(3);
+    panel.Render("fixed-rate");
+    // The list opens below the field, over the controls beneath and past the window's edge.
+    panel.OpenComboList();
+    ASSERT_NE(SendMessageW(panel.Item(IDC_RATE_COMBO), CB_GETDROPPEDSTATE, 0, 0), 0);
+    panel.Render("rate-list-open");
+    panel.ClickOpenListItem(3);
     EXPECT_EQ(panel.ComboSelection(), u"96000 Hz");
     EXPECT_EQ(device.rate, 96000u);
     EXPECT_EQ(StoredNumber(kSettingSamplingRate), 96000u);

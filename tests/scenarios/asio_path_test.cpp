@@ -3,15 +3,20 @@
 // streams through it, the private channel, the stream engine and the bus. The device proves
 // what it received and the host what it heard, sample by sample.
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "asio_protocol.h"
 #include "os_path_fixture.h"
+#include "resource.h"
 #include "settings/cpl_reg_util.h"
 #include "sim/devices/catalogue.h"
 #include "sim/asiohost/asio_host.h"
 #include "sim/asiohost/driver_package.h"
+#include "sim/machine/machine.h"
+#include "sim/panel/control_panel_program.h"
+#include "sim/panel/panel_user.h"
 
 namespace tarnlink::scenarios::testing {
 namespace {
@@ -222,6 +227,75 @@ TEST_F(AsioPathTest, ABufferSizeChangeWhileRunningEndsInTheNewSize) {
   EXPECT_EQ(Report().segments.back().bufferSize, Report().preferredSize);
   EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
   EXPECT_TRUE(machine->UnloadDriver());
+}
+
+// The user moves the buffer-size slider in the control panel while a host streams, the panel
+// opened as a user opens it and through the host's controlPanel call: the driver asks the host
+// for a reset, the host opens its buffers again at the size the panel shows, and from that
+// opening on the device plays the host's signal bit for bit and without a gap, and the host
+// hears it back the same way.
+TEST_F(AsioPathTest, TheUserMovesTheBufferSizeSliderWhileAHostStreams) {
+  const std::u16string panelPath(sim::machine::kControlPanelPath);
+  const char* const panelFromHost =
+      "load\ninit\nquery\ncreate-buffers\nstart\ncontrol-panel\nrun\nstop\ndispose\nrelease";
+  const struct {
+    bool throughHost;
+    LRESULT index;  // where the user drags the slider (from 63: 256 samples)
+    LONG frames;
+    const char16_t* label;  // what the panel shows for it
+    // Whether the signal of the new opening is proved both ways. At 44 samples the stream
+    // breaks off about 0.21 s into the new opening, at the device and in the host's inputs
+    // alike, and the device's first frame is 4 later than the host's first: a fault of the
+    // ASIO driver under repair. Turn this on for that case once it is mended.
+    bool signalProved;
+    const char* picture;
+  } cases[] = {
+      {false, 31, 128, u"128 Samples", true, "host-streaming-by-user"},
+      {true, 31, 128, u"128 Samples", true, "host-streaming-from-host"},
+      {false, 10, 44, u"44 Samples", false, "host-streaming-44-samples"},
+  };
+  bool first = true;
+  for (const auto& c : cases) {
+    if (!first) RebootWithAsio();
+    first = false;
+    SetBufferIndex(63);
+    PlugLooped();
+    ASSERT_TRUE(machine->RunInProcess("setup.exe", [&] { RegisterControlPanelProgram(panelPath); }));
+    StartHost(Script(c.throughHost ? panelFromHost : "typical"), Settings(48000, 4000));
+    ASSERT_EQ(Report().segments.back().bufferSize, 256);
+    RunMs(1000);
+    std::u16string shown;
+    ASSERT_TRUE(machine->RunInProcess("explorer.exe", [&] {
+      std::unique_ptr<sim::panel::PanelUser> user =
+          c.throughHost ? std::make_unique<sim::panel::PanelUser>(
+                              sim::panel::PanelUser::OpenedElsewhere{})
+                        : std::make_unique<sim::panel::PanelUser>(panelPath);
+      ASSERT_TRUE(user->Started()) << c.picture;
+      ASSERT_TRUE(user->Enabled(IDC_BUFFER_SLIDER)) << c.picture;
+      user->DragSliderTo(c.index);
+      shown = user->Text(IDC_BUFFER_SIZE);
+      std::filesystem::create_directories("panel-artefacts");
+      EXPECT_TRUE(user->Render(std::string("panel-artefacts/") + c.picture + ".png"));
+    }));
+    EXPECT_EQ(shown, c.label) << c.picture;
+    // A second of the new opening, proved at the device while it plays: the sink started
+    // again with the opening, and its first frame is the one the host wrote first into it.
+    RunMs(1000);
+    ASSERT_GE(Report().segments.size(), 2u) << c.picture;
+    EXPECT_EQ(Report().segments.back().bufferSize, c.frames) << c.picture;
+    if (c.signalProved) {
+      ExpectPlayedCleanSoFar();
+      for (unsigned channel = 0; channel < 2; ++channel)
+        EXPECT_EQ(Sink().Check(channel).firstFrame, Report().segments.back().firstOutputFrame)
+            << c.picture << " channel " << channel;
+    }
+    FinishHost();
+    EXPECT_GE(Report().resetRequests, 1u) << c.picture;
+    EXPECT_EQ(Report().segments.back().bufferSize, Report().preferredSize) << c.picture;
+    ExpectHostClean(c.signalProved);
+    EXPECT_EQ(machine->UnplugDevice(), STATUS_SUCCESS);
+    EXPECT_TRUE(machine->UnloadDriver()) << c.picture;
+  }
 }
 
 TEST_F(AsioPathTest, ARateChangeWhileRunning) {

@@ -5,14 +5,16 @@
 #include <memory>
 
 #include "command_line.h"
-#include "cpl_program.h"
 #include "driver_entry.h"
 #include "kernel/host_kernel.h"
 #include "kernel/ps_process.h"
 #include "option_checks.h"
 #include "resource.h"
 #include "settings/reg_util.h"
+#include "sim/asiohost/asio_host.h"
+#include "sim/asiohost/driver_package.h"
 #include "sim/machine/machine.h"
+#include "sim/panel/control_panel_program.h"
 #include "sim/panel/panel_user.h"
 
 namespace tarnlink::tool {
@@ -27,6 +29,7 @@ std::string Narrow(const std::u16string& text) {
 struct Action {
   enum Kind { Device, Rate, Buffer, Key, Minimise } kind;
   long value = 0;
+  bool shift = false;  // Key: with Shift held
 };
 
 bool ParseAction(const std::string& text, Action* action, std::string* error) {
@@ -38,15 +41,21 @@ bool ParseAction(const std::string& text, Action* action, std::string* error) {
     return true;
   }
   if (name == "key") {
-    static const std::pair<const char*, WORD> kKeys[] = {
-        {"left", VK_LEFT}, {"right", VK_RIGHT}, {"up", VK_UP},         {"down", VK_DOWN},
-        {"home", VK_HOME}, {"end", VK_END},     {"pageup", VK_PRIOR}, {"pagedown", VK_NEXT}};
-    for (const auto& [key, code] : kKeys)
-      if (value == key) {
-        *action = {Action::Key, code};
+    static const struct {
+      const char* name;
+      WORD code;
+      bool shift;
+    } kKeys[] = {{"left", VK_LEFT, false}, {"right", VK_RIGHT, false},  {"up", VK_UP, false},
+                 {"down", VK_DOWN, false}, {"home", VK_HOME, false},    {"end", VK_END, false},
+                 {"pageup", VK_PRIOR, false}, {"pagedown", VK_NEXT, false},
+                 {"tab", VK_TAB, false},   {"shift+tab", VK_TAB, true}};
+    for (const auto& key : kKeys)
+      if (value == key.name) {
+        *action = {Action::Key, key.code, key.shift};
         return true;
       }
-    *error = "unknown key '" + value + "' (left, right, up, down, home, end, pageup, pagedown)";
+    *error = "unknown key '" + value +
+             "' (left, right, up, down, home, end, pageup, pagedown, tab, shift+tab)";
     return false;
   }
   const Action::Kind kind = name == "device" ? Action::Device
@@ -96,7 +105,7 @@ bool Perform(sim::panel::PanelUser& user, const Action& action, std::string* err
       user.DragSliderTo(action.value);
       return true;
     case Action::Key:
-      user.Key(static_cast<WORD>(action.value));
+      user.Key(static_cast<WORD>(action.value), action.shift);
       return true;
     case Action::Minimise:
       user.Minimise();
@@ -114,6 +123,13 @@ void Report(const sim::panel::PanelUser& user, std::ostream& out) {
         << (static_cast<int>(i) == user.ListSelection() ? " (selected)" : "");
   out << "\n";
   out << "setting: " << Narrow(user.Text(IDC_SETTING_GROUP)) << "\n";
+  const int focused = user.FocusedItem();
+  out << "focus: "
+      << (focused == IDC_DEVICE_LIST     ? "device list"
+          : focused == IDC_BUFFER_SLIDER ? "buffer size"
+          : focused == IDC_RATE_COMBO    ? "sampling rate"
+                                         : "none")
+      << "\n";
   out << "buffer size: " << Narrow(user.Text(IDC_BUFFER_SIZE)) << " (trackbar at "
       << user.SliderPosition() << (user.Enabled(IDC_BUFFER_SLIDER) ? "" : ", disabled") << ")\n";
   const std::vector<std::u16string> rates = user.ComboItems();
@@ -131,6 +147,20 @@ void Report(const sim::panel::PanelUser& user, std::ostream& out) {
       << " buffer_size_index=" << settings.ReadNumber(kSettingBufferSizeIndex) << "\n";
 }
 
+// A host whose user opens the driver's settings as soon as the driver is initialised, and
+// quits once the panel is closed.
+std::unique_ptr<sim::asiohost::AsioHost> StartHostWithPanel(kernel::HostKernel& kernel) {
+  sim::asiohost::HostScript script;
+  std::string error;
+  sim::asiohost::ParseHostScript("load\ninit\ncontrol-panel\nrun\nrelease\n", &script, &error);
+  script.name = "control-panel";
+  sim::asiohost::HostSettings settings;
+  settings.runMs = 3600e3;  // until told to quit, within the hour
+  auto host = std::make_unique<sim::asiohost::AsioHost>(std::move(script), settings);
+  host->Start(kernel);
+  return host;
+}
+
 }  // namespace
 
 CLI::App* AddPanelCommand(CLI::App& program, PanelOptions* options) {
@@ -142,8 +172,14 @@ CLI::App* AddPanelCommand(CLI::App& program, PanelOptions* options) {
                     "a catalogue device to plug (repeatable, one per root port, up to 4; "
                     "default velmor-dac)")
       ->check(kCatalogueName);
-  panel->add_flag("--host-running", options->hostRunning,
-                  "an ASIO host holds the driver while the panel runs");
+  CLI::Option* hostRunning = panel->add_flag(
+      "--host-running", options->hostRunning, "an ASIO host holds the driver while the panel runs");
+  panel
+      ->add_flag("--from-host", options->fromHost,
+                 "an ASIO host opens the panel through the driver's controlPanel call (as its "
+                 "button for the driver's settings does) instead of the user; it holds the driver "
+                 "meanwhile and quits when the panel is closed")
+      ->excludes(hostRunning);
   panel->add_option("--click", options->clicks,
                     "an action, in order (repeatable): device=N (the list's Nth entry, from 0), "
                     "rate=HZ, buffer=N (drag the slider to index N), key=NAME, minimise");
@@ -152,7 +188,8 @@ CLI::App* AddPanelCommand(CLI::App& program, PanelOptions* options) {
       "examples:\n"
       "  tarnlink panel --out panel.png\n"
       "  tarnlink panel --device velmor-dac --device uac1-speaker --click device=1 --click "
-      "buffer=31");
+      "buffer=31\n"
+      "  tarnlink panel --from-host --click key=tab --click key=right --out panel.png");
   return panel;
 }
 
@@ -184,6 +221,14 @@ int RunPanel(const PanelOptions& options, std::ostream& out, std::ostream& err) 
       err << "tarnlink panel: the driver refused " << devices[port] << "\n";
       return kernel.Stopped() ? kExitFailed : kExitRefused;
     }
+  std::unique_ptr<sim::asiohost::AsioHost> asioHost;
+  if (options.fromHost) {
+    if (machine.InstallAsioDriver(sim::asiohost::TarnlinkAsioModule()) != S_OK) {
+      err << "tarnlink panel: the ASIO driver did not register\n";
+      return kExitFailed;
+    }
+    asioHost = StartHostWithPanel(kernel);
+  }
   int code = kExitOk;
   const bool ran = machine.RunInKernelThread([&] {
     PEPROCESS user = nullptr;
@@ -194,7 +239,11 @@ int RunPanel(const PanelOptions& options, std::ostream& out, std::ostream& err) 
     {
       std::unique_ptr<sim::panel::HostPresence> host;
       if (options.hostRunning) host = std::make_unique<sim::panel::HostPresence>();
-      sim::panel::PanelUser panel(std::u16string(sim::machine::kControlPanelPath));
+      std::unique_ptr<sim::panel::PanelUser> opened =
+          asioHost ? std::make_unique<sim::panel::PanelUser>(sim::panel::PanelUser::OpenedElsewhere{})
+                   : std::make_unique<sim::panel::PanelUser>(
+                         std::u16string(sim::machine::kControlPanelPath));
+      sim::panel::PanelUser& panel = *opened;
       if (!panel.Started()) {
         err << "tarnlink panel: the control panel did not open\n";
         code = kExitFailed;
@@ -217,12 +266,18 @@ int RunPanel(const PanelOptions& options, std::ostream& out, std::ostream& err) 
           }
         }
       }
+      opened.reset();  // closed as its close box closes it
+      if (asioHost) asioHost->Quit();
     }
     PsHostSetThreadProcess(KeGetCurrentThread(), previous);
     PsHostTerminateProcess(user);
     ObDereferenceObject(user);
   });
-  if (!ran || !machine.UnloadDriver()) {
+  const bool hostEnded = !asioHost || (ran && kernel.RunUntil([&] { return asioHost->Finished(); }));
+  if (asioHost && hostEnded)
+    for (const std::string& failure : asioHost->Report().failures)
+      err << "tarnlink panel: the host: " << failure << "\n";
+  if (!ran || !hostEnded || !machine.UnloadDriver()) {
     const kernel::StopInfo* stop = kernel.Stop();
     err << "tarnlink panel: the machine stopped\n" << (stop != nullptr ? stop->report : "") << "\n";
     return kExitFailed;

@@ -15,6 +15,7 @@ namespace tarnlink::tool {
 struct PanelOptions {
   std::vector<std::string> devices;  // catalogue names, one per root port
   bool hostRunning = false;          // an ASIO host holds the driver meanwhile
+  bool fromHost = false;             // an ASIO host's controlPanel call opens the panel
   std::vector<std::string> clicks;   // device=N, rate=HZ, buffer=N, key=NAME, minimise
   std::string outPath;               // the PNG of what the user sees
 };

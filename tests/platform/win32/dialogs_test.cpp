@@ -59,6 +59,7 @@ struct Probe {
   LPARAM initParam = 0;
   std::vector<WORD> scrolls;  // WM_HSCROLL codes, in order
   std::vector<WORD> commands;  // WM_COMMAND notification codes
+  std::vector<WORD> commandIds;  // and the ids they came with
   HBITMAP paint = nullptr;     // drawn with AlphaBlend at (0, 0) when set
 };
 
@@ -74,6 +75,7 @@ INT_PTR CALLBACK ProbeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
       return TRUE;
     case WM_COMMAND:
       probe->commands.push_back(HIWORD(wParam));
+      probe->commandIds.push_back(LOWORD(wParam));
       return TRUE;
     case WM_PAINT: {
       if (probe == nullptr || probe->paint == nullptr) return FALSE;
@@ -94,6 +96,22 @@ INT_PTR CALLBACK ProbeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 void Pump() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+// The dialog of the template, made for the probe and shown (the pointer and the tab stops find
+// shown windows only).
+HWND ShowDialog(Template& dialog, Probe& probe) {
+  HWND window = CreateDialogIndirectParamW(nullptr, dialog.Get(), nullptr, ProbeProc,
+                                           reinterpret_cast<LPARAM>(&probe));
+  if (window != nullptr) ShowWindow(window, SW_SHOWNORMAL);
+  return window;
+}
+
+// As a modeless dialog's message loop: the dialog's keys first.
+void PumpDialog(HWND dialog) {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+    if (!IsDialogMessageW(dialog, &message)) DispatchMessageW(&message);
 }
 
 RECT WindowRectOf(HWND window) {
@@ -144,9 +162,7 @@ TEST_F(DialogsTest, ATrackbarReportsDragsClicksAndKeysAsTheirCodes) {
     Template dialog(200, 40, 1);
     dialog.Item(1001, u"msctls_trackbar32", WS_TABSTOP, 10, 10, 180, 15);
     Probe probe;
-    HWND window = CreateDialogIndirectParamW(nullptr, dialog.Get(), nullptr, ProbeProc,
-                                             reinterpret_cast<LPARAM>(&probe));
-    ShowWindow(window, SW_SHOWNORMAL);  // the pointer finds shown windows only
+    HWND window = ShowDialog(dialog, probe);
     HWND slider = GetDlgItem(window, 1001);
     SendMessageW(slider, TBM_SETRANGE, TRUE, MAKELONG(0, 100));
     const POINT centre = ItemCentre(slider);
@@ -181,6 +197,103 @@ TEST_F(DialogsTest, ATrackbarReportsDragsClicksAndKeysAsTheirCodes) {
     EXPECT_TRUE(probe.scrolls.empty());
     DestroyWindow(window);
   });
+}
+
+TEST_F(DialogsTest, TabAndArrowsMoveTheFocusAsTheDialogsKeys) {
+  RunAsUser([] {
+    Template dialog(200, 100, 8);
+    dialog.Item(1000, u"ListBox", WS_TABSTOP | WS_GROUP, 5, 5, 50, 40);
+    dialog.Item(1001, u"Static", WS_GROUP, 60, 5, 20, 8);
+    dialog.Item(1002, u"Static", 0, 60, 15, 20, 8);
+    dialog.Item(1003, u"Static", 0, 60, 25, 20, 8);
+    dialog.Item(1004, u"Static", 0, 60, 35, 20, 8);
+    dialog.Item(1005, u"msctls_trackbar32", WS_TABSTOP | WS_GROUP, 5, 50, 100, 15);
+    dialog.Item(1006, u"ComboBox", WS_TABSTOP | CBS_DROPDOWNLIST, 110, 50, 60, 50);
+    dialog.Item(1007, u"msctls_trackbar32", WS_TABSTOP, 5, 70, 100, 15);
+    Probe probe;
+    HWND window = ShowDialog(dialog, probe);
+    ASSERT_NE(window, nullptr);
+    auto item = [&](int id) { return GetDlgItem(window, id); };
+    // Hidden and disabled items are neither tab stops nor group members.
+    ShowWindow(item(1003), SW_HIDE);
+    ShowWindow(item(1007), SW_HIDE);
+    EnableWindow(item(1006), FALSE);
+    ASSERT_EQ(GetFocus(), item(1000));
+    const struct {
+      HWND from;  // focused first; null: where the last press left it
+      WORD key;
+      bool shift;
+      int to;
+    } presses[] = {
+        {nullptr, VK_TAB, false, 1005},  // past the statics, which take no tab
+        {nullptr, VK_TAB, false, 1000},  // round, past the disabled and the hidden
+        {nullptr, VK_TAB, true, 1005},
+        {nullptr, VK_TAB, true, 1000},
+        {nullptr, VK_DOWN, false, 1000},  // the list keeps its arrows
+        {item(1001), VK_DOWN, false, 1002},
+        {nullptr, VK_RIGHT, false, 1004},  // past the hidden one
+        {nullptr, VK_DOWN, false, 1001},   // round within the group
+        {nullptr, VK_UP, false, 1004},
+        {nullptr, VK_LEFT, false, 1002},
+    };
+    for (const auto& press : presses) {
+      if (press.from != nullptr) SetFocus(press.from);
+      UserKey(press.key, press.shift);
+      PumpDialog(window);
+      EXPECT_EQ(GetDlgCtrlID(GetFocus()), press.to) << press.key << " " << press.shift;
+    }
+    // The shift was let go with the last press; the selection in the list did not move.
+    EXPECT_GE(GetKeyState(VK_SHIFT), 0);
+    EXPECT_EQ(SendMessageW(item(1000), LB_GETCURSEL, 0, 0), LB_ERR);
+    // Escape and Return are the dialog's Cancel and OK.
+    for (const WORD key : {VK_ESCAPE, VK_RETURN}) {
+      UserKey(key);
+      PumpDialog(window);
+    }
+    EXPECT_EQ(probe.commandIds, (std::vector<WORD>{IDCANCEL, IDOK}));
+    // Messages of other windows are not the dialog's.
+    MSG other = {nullptr, WM_NULL, 0, 0, 0, {}};
+    EXPECT_FALSE(IsDialogMessageW(window, &other));
+    DestroyWindow(window);
+  });
+}
+
+TEST_F(DialogsTest, AnOpenComboListIsDrawnOverTheWindowsEdge) {
+  const std::string path = ::testing::TempDir() + "open_combo_" +
+                           std::to_string(reinterpret_cast<uintptr_t>(this)) + ".png";
+  RunAsUser([&] {
+    Template dialog(100, 20, 1);
+    dialog.Item(1006, u"ComboBox", WS_TABSTOP | CBS_DROPDOWNLIST, 10, 5, 60, 50);
+    Probe probe;
+    HWND window = ShowDialog(dialog, probe);
+    HWND combo = GetDlgItem(window, 1006);
+    for (const char16_t* text : {u"one", u"two", u"three"})
+      SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    SendMessageW(combo, CB_SETCURSEL, 1, 0);
+    SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+    ASSERT_TRUE(RenderWindow(window, path));
+    DestroyWindow(window);
+  });
+  cairo_surface_t* shot = cairo_image_surface_create_from_png(path.c_str());
+  ASSERT_EQ(cairo_surface_status(shot), CAIRO_STATUS_SUCCESS);
+  // The window is 61 pixels high (a 32-pixel client area under the caption); the list starts
+  // below the 21-pixel field at 26 + 8 + 21 and holds three lines of 15 in a 1-pixel border.
+  EXPECT_EQ(cairo_image_surface_get_height(shot), 55 + 2 + 3 * 15);
+  const BYTE* data = cairo_image_surface_get_data(shot);
+  const int stride = cairo_image_surface_get_stride(shot);
+  auto pixel = [&](int x, int y) {
+    uint32_t value;
+    std::memcpy(&value, data + y * stride + x * 4, 4);
+    return value;
+  };
+  // The chosen line in the highlight colour, the others white, the border dark, and nothing
+  // beside the list below the window.
+  EXPECT_EQ(pixel(3 + 15 + 85, 55 + 1 + 15 + 7), 0xFF0078D7u);
+  EXPECT_EQ(pixel(3 + 15 + 85, 55 + 1 + 7), 0xFFFFFFFFu);
+  EXPECT_EQ(pixel(3 + 15, 80), 0xFF646464u);
+  EXPECT_EQ(pixel(1, 80) >> 24, 0u);
+  cairo_surface_destroy(shot);
+  std::remove(path.c_str());
 }
 
 TEST_F(DialogsTest, PngsDecodeAndBlendWithTheirOwnAlpha) {

@@ -2,6 +2,8 @@
 // COM in its own process, driven by each shipped script, with its signal checked end to end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "loopback_asio_driver.h"
 #include "sim/asiohost/asio_host.h"
 #include "sim/asiohost/driver_list.h"
@@ -76,6 +78,8 @@ TEST(HostScriptTest, ScriptsParseOrSayWhichLineIsWrong) {
       {"answer engine-version 1\nanswer time-info no\ncalls-output-ready no\non-reset ignore\nload",
        ""},
       {"load\nset-rate 44100 expect ASE_NoClock\nrun 20\nwait-switches 3\nrelease expect 0", ""},
+      {"load\ninit\ncontrol-panel\nrelease", ""},
+      {"control-panel now", "control-panel takes no argument"},
       {"", "the script has no steps"},
       {"load\nfly", "line 2: unknown step fly"},
       {"answer colour blue", "line 1: answer engine-version or time-info, not colour"},
@@ -163,6 +167,29 @@ TEST_F(AsioHostTest, AResetRequestIsServedAsTheScriptSays) {
     EXPECT_EQ(report.segments.size(), c.openings) << c.reaction;
     ExpectCleanInputs(report, c.reaction);
   }
+}
+
+// The user opens the driver's settings from the host, streams, and quits the application: the
+// runs end at once and the script closes as it says.
+TEST_F(AsioHostTest, AHostToldToQuitEndsItsRunsAndCloses) {
+  HostSettings settings;
+  settings.runMs = 3600e3;
+  AsioHost host(Parse("load\ninit\ncontrol-panel\ncreate-buffers\nstart\nrun\nrun\nstop\n"
+                      "dispose\nrelease"),
+                settings);
+  PKTHREAD thread = host.Start(kernel());
+  ASSERT_TRUE(kernel().RunUntil([&] { return host.Report().switches > 0; }));
+  ASSERT_TRUE(kernel().RunFor(100 * kMs));
+  RunAsUser([&] { host.Quit(); });
+  const uint64_t switches = host.Report().switches;
+  EXPECT_TRUE(kernel().RunUntilThreadsEnd({thread}));
+  EXPECT_TRUE(host.Report().failures.empty()) << host.Report().failures[0];
+  EXPECT_NE(std::find(host.Report().log.begin(), host.Report().log.end(),
+                      "line 3: control-panel ASE_OK"),
+            host.Report().log.end());
+  // Closed at once, not an hour of buffer switches later.
+  EXPECT_LT(host.Report().switches, switches + 100);
+  ExpectCleanInputs(host.Report(), "quit");
 }
 
 TEST_F(AsioHostTest, AResultOtherThanTheExpectedOneIsAFailureWithItsLine) {

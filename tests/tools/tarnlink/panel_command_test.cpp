@@ -20,6 +20,18 @@ TEST(PanelCommand, ActsAsTheUserAndDrawsTheWindow) {
   std::filesystem::remove(png);
 }
 
+// An ASIO host's button for the driver's settings opens the panel; the user goes round it
+// with the keyboard while the host holds the driver.
+TEST(PanelCommand, OpensThroughAHostsControlPanelCall) {
+  const Outcome o = RunTool({"panel", "--from-host", "--click", "buffer=20", "--click", "key=tab",
+                             "--click", "key=shift+tab", "--click", "key=right"});
+  EXPECT_EQ(o.exit, 0) << o.err;
+  EXPECT_EQ(o.err, "");  // the host made every call as it expected
+  EXPECT_NE(o.out.find("focus: buffer size"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("(trackbar at 21)"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("buffer_size_index=21"), std::string::npos) << o.out;
+}
+
 TEST(PanelCommand, RefusesWhatThePanelDoesNotOffer) {
   const struct {
     std::vector<std::string> args;
@@ -29,7 +41,8 @@ TEST(PanelCommand, RefusesWhatThePanelDoesNotOffer) {
       {{"panel", "--click", "rate=12345"}, "the device offers no 12345 Hz"},
       {{"panel", "--click", "buffer=128"}, "buffer sizes go from index 0 to 127"},
       {{"panel", "--click", "volume=3"}, "is no action"},
-      {{"panel", "--click", "key=tab"}, "unknown key"},
+      {{"panel", "--click", "key=f5"}, "unknown key"},
+      {{"panel", "--from-host", "--host-running"}, "excludes"},
   };
   for (const auto& c : cases) {
     const Outcome o = RunTool(c.args);

@@ -95,13 +95,17 @@ int RunWindow() {
   MSG message;
   PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
   while (GetMessageW(&message, nullptr, 0, 0)) {
+    if (IsDialogMessageW(window, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+  // The dialog manager's keyboard interface: no items here to move between.
+  const bool moved = GetNextDlgTabItem(window, nullptr, GetKeyState(VK_SHIFT) < 0) != nullptr ||
+                     GetNextDlgGroupItem(window, nullptr, FALSE) != nullptr;
   if (notify != nullptr) UnregisterDeviceNotification(notify);
   DestroyWindow(window);
   UnregisterClassW(WSTR("Velmor_USBDAC_ASIO"), nullptr);
-  return IsWindow(window) ? 1 : 0;
+  return IsWindow(window) || moved ? 1 : 0;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "cpl_program.h"
+#include "sim/panel/control_panel_program.h"
 
 #include "asio_control_panel_app.h"
 #include "dialog_template.h"

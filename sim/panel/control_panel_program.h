@@ -1,6 +1,5 @@
 // The control panel as a program of the machine: what Windows' loader would do with
-// Tarnlink_cpl.exe (its entry and its resources), done by registration. Host side; the program
-// itself never includes this.
+// Tarnlink_cpl.exe (its entry and its resources), done by registration. Host side.
 #pragma once
 
 #include <string>
