@@ -148,6 +148,7 @@ VOID CPlaybackEngine::RefillLocked() {
   if (!m_RefillsFromSource || m_Started == 0 || m_CaptureClocked == 0) return;
   const ULONG fb = m_Shape.Playback.FrameBytes;
   if (m_Synced != 0 && fb != 0) {
+    CatchUpLocked(fb);
     while (m_Source->FramesAvailable() != 0 && m_WriteOffset >= 0 &&
            static_cast<ULONG>(m_WriteOffset) < m_QueuedBytes) {
       ULONG frames = (m_QueuedBytes - static_cast<ULONG>(m_WriteOffset)) / fb;
@@ -160,6 +161,18 @@ VOID CPlaybackEngine::RefillLocked() {
     }
   }
   m_Source->Serviced();
+}
+
+VOID CPlaybackEngine::CatchUpLocked(ULONG frameBytes) {
+  // Transfers left before the source had their frames: those frames come too late for the
+  // device and are dropped, so that the stream keeps its place in time and its next frames go
+  // into the transfers still pending.
+  while (m_WriteOffset < 0 && m_Source->FramesAvailable() != 0) {
+    const ULONG late = static_cast<ULONG>(-static_cast<LONGLONG>(m_WriteOffset));
+    const ULONG frames = m_Source->Read(nullptr, (late + frameBytes - 1) / frameBytes);
+    if (frames == 0) break;
+    m_WriteOffset += static_cast<LONG>(frames * frameBytes);
+  }
 }
 
 VOID CPlaybackEngine::DistributeLocked(ULONG frames) {

@@ -72,6 +72,8 @@ class CPlaybackEngine {
  private:
   VOID ResetPositionLocked();
   VOID RefillLocked();
+  // Drops what the source holds for transfers that already left without it.
+  VOID CatchUpLocked(ULONG frameBytes);
   VOID DistributeLocked(ULONG frames);
   VOID SyncLocked(ULONG frame);
   // What both kinds of completion notice do with `frames` of the source.

@@ -55,12 +55,13 @@ void PlaybackSink::Receive(std::span<const uint8_t> bytes, uint64_t nowNs) {
     // The converter starts once the FIFO holds its target; from here the device clock rules.
     playing_ = true;
     clock_ = ClockTimeline(clock_.Rate(), clock_.OffsetPpb(), nowNs);
+    streamStartFrame_ = counters_.framesPlayed + counters_.framesMissing;
   }
 }
 
 void PlaybackSink::Advance(uint64_t nowNs) {
   if (!playing_) return;
-  const uint64_t due = clock_.FramesAt(nowNs) - counters_.framesPlayed - counters_.framesMissing;
+  const uint64_t due = clock_.FramesAt(nowNs) - StreamFrames();
   if (due == 0) return;
   Sound(due < level_ ? due : level_);
   if (due > level_) {
@@ -78,7 +79,7 @@ void PlaybackSink::Advance(uint64_t nowNs) {
 
 void PlaybackSink::Sound(uint64_t frames) {
   if (format_.line == nullptr) return;
-  const uint64_t first = counters_.framesPlayed + counters_.framesMissing;
+  const uint64_t first = StreamFrames();
   for (uint64_t f = 0; f < frames && fifo_.size() >= format_.channels; ++f) {
     uint32_t words[LoopbackLine::kMaxChannels] = {};
     for (unsigned c = 0; c < format_.channels; ++c) {

@@ -60,6 +60,11 @@ class PlaybackSink {
  private:
   // The converter plays the FIFO's oldest frames onto the line.
   void Sound(uint64_t frames);
+  // Frames the converter has played or found missing since it started on this stream: its
+  // clock starts again with each stream, while the counters go on.
+  uint64_t StreamFrames() const {
+    return counters_.framesPlayed + counters_.framesMissing - streamStartFrame_;
+  }
 
   SinkFormat format_;
   ClockTimeline clock_;
@@ -67,7 +72,7 @@ class PlaybackSink {
   bool playing_ = false;
   bool dsd_ = false;
   bool short_ = false;
-  uint64_t playStartNs_ = 0;
+  uint64_t streamStartFrame_ = 0;
   uint32_t level_ = 0;
   SinkCounters counters_;
   std::vector<std::vector<uint32_t>> samples_;

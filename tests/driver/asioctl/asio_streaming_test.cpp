@@ -366,6 +366,33 @@ TEST_F(AsioStreamingTest, AFailedTransferInterruptsAndTheClientRestarts) {
   });
 }
 
+// A client that stops serving its rings for a while, as a host stalled in its buffer switch, is
+// heard again once it goes on: what it owed the transfers that left meanwhile is dropped.
+TEST_F(AsioStreamingTest, AClientThatFellBehindIsHeardAgain) {
+  PlugWithWave(sim::devices::kDefaultDeviceName);
+  const uint64_t before = 4800;
+  SampleLayout playback;
+  AsUser([&] {
+    AsioClient client;
+    StreamingClient streaming = StartDuplex(client, 64);
+    playback = DeviceLayout(kDirectionPlayback);
+    const SampleLayout capture = DeviceLayout(kDirectionCapture);
+    ASSERT_TRUE(streaming.Run(before, playback, capture));
+    LARGE_INTEGER stall;
+    stall.QuadPart = -50 * 10000;
+    KeDelayExecutionThread(UserMode, FALSE, &stall);
+    ASSERT_TRUE(streaming.Run(9600, playback, capture));
+    EXPECT_EQ(client.Status(IOCTL_ASIO_STOP), STATUS_SUCCESS);
+    client.Close();
+    client.CloseEvents();
+  });
+  // The device's last frames are those the client wrote well after the stall.
+  std::vector<uint32_t> words = Sink().Samples(0);
+  while (!words.empty() && words.back() == 0) words.pop_back();
+  ASSERT_FALSE(words.empty());
+  EXPECT_GT(sim::devices::PositionSignal::DecodeFrame(words.back(), playback), before + 4800);
+}
+
 TEST_F(AsioStreamingTest, ADevicePulledMidStreamInterruptsTheStream) {
   PlugWithWave(sim::devices::kDefaultDeviceName);
   PEPROCESS process = StartProcess();
