@@ -64,6 +64,9 @@ struct Gdi {
 
 // The machine's GDI; the caller holds the state's lock.
 Gdi& GdiOf(State& state);
+// The object or device context behind a handle, or null; each takes the state's lock.
+GdiObject* FindGdiObject(HGDIOBJ handle);
+DeviceContext* FindDeviceContext(HDC handle);
 // A device context drawing into target (or nowhere when target is null) for window.
 HDC CreateWindowDC(HWND window, const PaintTarget* target);
 // Decodes PNG bytes into a premultiplied ARGB32 image; null when they are no PNG.
